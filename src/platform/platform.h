@@ -1,0 +1,24 @@
+// The program's one door to the operating system. Program files include this
+// header and nothing platform-specific: on Windows it is the real SDK, on every
+// other host the stand-in layer with the same names, types and sizes.
+#pragma once
+
+#ifdef _WIN32
+#include "platform/windows_sdk.h"
+#else
+#include "platform/standin/win32.h"
+#endif
+
+#include <cstdint>
+
+// Records whose layout the platform reads byte by byte.
+static_assert(sizeof(DWORD) == 4, "DWORD is 32 bits on every host");
+static_assert(sizeof(HRESULT) == 4, "HRESULT is 32 bits on every host");
+static_assert(sizeof(GUID) == 16, "GUIDs are compared as 16 bytes");
+static_assert(sizeof(AUDIOCLIENT_ACTIVATION_PARAMS) == 12, "activation record is three 32-bit fields");
+static_assert(sizeof(WAVEFORMATEX) == 18, "WAVEFORMATEX is packed");
+static_assert(sizeof(WAVEFORMATEXTENSIBLE) == 40, "WAVEFORMATEXTENSIBLE is packed");
+static_assert(sizeof(OSVERSIONINFOW) == 276, "RtlGetVersion checks the size field against 276");
+
+// RtlGetVersion is not in any import library; it is looked up in ntdll at run time.
+using RtlGetVersionFn = LONG(WINAPI*)(OSVERSIONINFOW*);

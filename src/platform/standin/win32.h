@@ -1,0 +1,266 @@
+// Stand-in for the subset of Win32, COM and the Windows audio stack that the
+// program calls, for hosts that are not Windows. Names, field types, sizes and
+// status values follow the Windows SDK so program code reads the same on both.
+// One knowing difference: WCHAR is the host's wchar_t, so that L"" literals work;
+// records the platform reads by size use 16-bit characters explicitly.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#define WINAPI
+#define STDMETHODCALLTYPE
+#define FALSE 0
+#define TRUE 1
+
+using BYTE = std::uint8_t;
+using WORD = std::uint16_t;
+using DWORD = std::uint32_t;
+using UINT = std::uint32_t;
+using UINT32 = std::uint32_t;
+using UINT64 = std::uint64_t;
+using ULONG = std::uint32_t;
+using LONG = std::int32_t;
+using BOOL = int;
+using HRESULT = std::int32_t;
+using WCHAR = wchar_t;
+using LPCWSTR = const WCHAR*;
+using REFERENCE_TIME = std::int64_t;
+using VARTYPE = std::uint16_t;
+using HANDLE = void*;
+struct HWND__;
+using HWND = HWND__*;
+struct HINSTANCE__;
+using HMODULE = HINSTANCE__*;
+using FARPROC = std::intptr_t (*)();
+
+#define SUCCEEDED(hr) (static_cast<HRESULT>(hr) >= 0)
+#define FAILED(hr) (static_cast<HRESULT>(hr) < 0)
+
+constexpr HRESULT S_OK = 0;
+constexpr HRESULT S_FALSE = 1;
+constexpr HRESULT E_NOTIMPL = static_cast<HRESULT>(0x80004001);
+constexpr HRESULT E_NOINTERFACE = static_cast<HRESULT>(0x80004002);
+constexpr HRESULT E_POINTER = static_cast<HRESULT>(0x80004003);
+constexpr HRESULT E_FAIL = static_cast<HRESULT>(0x80004005);
+constexpr HRESULT E_PENDING = static_cast<HRESULT>(0x8000000A);
+constexpr HRESULT E_OUTOFMEMORY = static_cast<HRESULT>(0x8007000E);
+constexpr HRESULT E_INVALIDARG = static_cast<HRESULT>(0x80070057);
+constexpr HRESULT RPC_E_CHANGED_MODE = static_cast<HRESULT>(0x80010106);
+constexpr HRESULT AUDCLNT_E_NOT_INITIALIZED = static_cast<HRESULT>(0x88890001);
+constexpr HRESULT AUDCLNT_E_ALREADY_INITIALIZED = static_cast<HRESULT>(0x88890002);
+constexpr HRESULT AUDCLNT_E_DEVICE_INVALIDATED = static_cast<HRESULT>(0x88890004);
+constexpr HRESULT AUDCLNT_E_NOT_STOPPED = static_cast<HRESULT>(0x88890005);
+constexpr HRESULT AUDCLNT_E_UNSUPPORTED_FORMAT = static_cast<HRESULT>(0x88890008);
+constexpr HRESULT AUDCLNT_E_OUT_OF_ORDER = static_cast<HRESULT>(0x88890007);
+constexpr HRESULT AUDCLNT_E_SERVICE_NOT_RUNNING = static_cast<HRESULT>(0x88890010);
+constexpr HRESULT AUDCLNT_E_EVENTHANDLE_NOT_SET = static_cast<HRESULT>(0x88890014);
+constexpr HRESULT AUDCLNT_E_BUFFER_ERROR = static_cast<HRESULT>(0x88890018);
+constexpr HRESULT AUDCLNT_E_INVALID_SIZE = static_cast<HRESULT>(0x88890011);
+
+constexpr DWORD INFINITE = 0xFFFFFFFF;
+constexpr DWORD WAIT_OBJECT_0 = 0;
+constexpr DWORD WAIT_ABANDONED = 0x80;
+constexpr DWORD WAIT_TIMEOUT = 0x102;
+constexpr DWORD WAIT_FAILED = 0xFFFFFFFF;
+
+constexpr DWORD CTRL_C_EVENT = 0;
+constexpr DWORD CTRL_BREAK_EVENT = 1;
+constexpr DWORD CTRL_CLOSE_EVENT = 2;
+constexpr DWORD CTRL_LOGOFF_EVENT = 5;
+constexpr DWORD CTRL_SHUTDOWN_EVENT = 6;
+
+constexpr int _O_TEXT = 0x4000;
+constexpr int _O_BINARY = 0x8000;
+
+constexpr DWORD COINIT_MULTITHREADED = 0;
+
+constexpr VARTYPE VT_BLOB = 65;
+
+constexpr WORD WAVE_FORMAT_PCM = 1;
+constexpr WORD WAVE_FORMAT_IEEE_FLOAT = 3;
+constexpr WORD WAVE_FORMAT_EXTENSIBLE = 0xFFFE;
+
+enum AUDCLNT_SHAREMODE { AUDCLNT_SHAREMODE_SHARED = 0, AUDCLNT_SHAREMODE_EXCLUSIVE = 1 };
+constexpr DWORD AUDCLNT_STREAMFLAGS_LOOPBACK = 0x00020000;
+constexpr DWORD AUDCLNT_STREAMFLAGS_EVENTCALLBACK = 0x00040000;
+constexpr DWORD AUDCLNT_STREAMFLAGS_AUTOCONVERTPCM = 0x80000000;
+constexpr DWORD AUDCLNT_BUFFERFLAGS_DATA_DISCONTINUITY = 0x1;
+constexpr DWORD AUDCLNT_BUFFERFLAGS_SILENT = 0x2;
+constexpr DWORD AUDCLNT_BUFFERFLAGS_TIMESTAMP_ERROR = 0x4;
+
+struct GUID {
+    DWORD Data1;
+    WORD Data2;
+    WORD Data3;
+    BYTE Data4[8];
+};
+using IID = GUID;
+using REFIID = const IID&;
+using LPCGUID = const GUID*;
+
+#pragma pack(push, 1)
+struct WAVEFORMATEX {
+    WORD wFormatTag;
+    WORD nChannels;
+    DWORD nSamplesPerSec;
+    DWORD nAvgBytesPerSec;
+    WORD nBlockAlign;
+    WORD wBitsPerSample;
+    WORD cbSize;
+};
+
+struct WAVEFORMATEXTENSIBLE {
+    WAVEFORMATEX Format;
+    union {
+        WORD wValidBitsPerSample;
+        WORD wSamplesPerBlock;
+        WORD wReserved;
+    } Samples;
+    DWORD dwChannelMask;
+    GUID SubFormat;
+};
+#pragma pack(pop)
+
+struct OSVERSIONINFOW {
+    DWORD dwOSVersionInfoSize;
+    DWORD dwMajorVersion;
+    DWORD dwMinorVersion;
+    DWORD dwBuildNumber;
+    DWORD dwPlatformId;
+    std::uint16_t szCSDVersion[128];
+};
+
+struct BLOB {
+    ULONG cbSize;
+    BYTE* pBlobData;
+};
+
+struct PROPVARIANT {
+    VARTYPE vt;
+    WORD wReserved1;
+    WORD wReserved2;
+    WORD wReserved3;
+    union {
+        BLOB blob;
+        std::uint64_t uhVal;
+    };
+};
+
+enum AUDIOCLIENT_ACTIVATION_TYPE {
+    AUDIOCLIENT_ACTIVATION_TYPE_DEFAULT = 0,
+    AUDIOCLIENT_ACTIVATION_TYPE_PROCESS_LOOPBACK = 1,
+};
+
+enum PROCESS_LOOPBACK_MODE {
+    PROCESS_LOOPBACK_MODE_INCLUDE_TARGET_PROCESS_TREE = 0,
+    PROCESS_LOOPBACK_MODE_EXCLUDE_TARGET_PROCESS_TREE = 1,
+};
+
+struct AUDIOCLIENT_PROCESS_LOOPBACK_PARAMS {
+    DWORD TargetProcessId;
+    PROCESS_LOOPBACK_MODE ProcessLoopbackMode;
+};
+
+struct AUDIOCLIENT_ACTIVATION_PARAMS {
+    AUDIOCLIENT_ACTIVATION_TYPE ActivationType;
+    union {
+        AUDIOCLIENT_PROCESS_LOOPBACK_PARAMS ProcessLoopbackParams;
+    };
+};
+
+#define VIRTUAL_AUDIO_DEVICE_PROCESS_LOOPBACK L"VAD\\Process_Loopback"
+
+// COM interfaces, declared in the SDK's slot order.
+struct IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppvObject) = 0;
+    virtual ULONG STDMETHODCALLTYPE AddRef() = 0;
+    virtual ULONG STDMETHODCALLTYPE Release() = 0;
+
+protected:
+    ~IUnknown() = default;
+};
+
+struct IAgileObject : IUnknown {
+protected:
+    ~IAgileObject() = default;
+};
+
+struct IActivateAudioInterfaceAsyncOperation : IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE GetActivateResult(HRESULT* activateResult, IUnknown** activatedInterface) = 0;
+
+protected:
+    ~IActivateAudioInterfaceAsyncOperation() = default;
+};
+
+struct IActivateAudioInterfaceCompletionHandler : IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE ActivateCompleted(IActivateAudioInterfaceAsyncOperation* activateOperation) = 0;
+
+protected:
+    ~IActivateAudioInterfaceCompletionHandler() = default;
+};
+
+struct IAudioClient : IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE Initialize(AUDCLNT_SHAREMODE ShareMode, DWORD StreamFlags,
+                                                 REFERENCE_TIME hnsBufferDuration, REFERENCE_TIME hnsPeriodicity,
+                                                 const WAVEFORMATEX* pFormat, LPCGUID AudioSessionGuid) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetBufferSize(UINT32* pNumBufferFrames) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetStreamLatency(REFERENCE_TIME* phnsLatency) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetCurrentPadding(UINT32* pNumPaddingFrames) = 0;
+    virtual HRESULT STDMETHODCALLTYPE IsFormatSupported(AUDCLNT_SHAREMODE ShareMode, const WAVEFORMATEX* pFormat,
+                                                        WAVEFORMATEX** ppClosestMatch) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetMixFormat(WAVEFORMATEX** ppDeviceFormat) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetDevicePeriod(REFERENCE_TIME* phnsDefaultDevicePeriod,
+                                                      REFERENCE_TIME* phnsMinimumDevicePeriod) = 0;
+    virtual HRESULT STDMETHODCALLTYPE Start() = 0;
+    virtual HRESULT STDMETHODCALLTYPE Stop() = 0;
+    virtual HRESULT STDMETHODCALLTYPE Reset() = 0;
+    virtual HRESULT STDMETHODCALLTYPE SetEventHandle(HANDLE eventHandle) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetService(REFIID riid, void** ppv) = 0;
+
+protected:
+    ~IAudioClient() = default;
+};
+
+struct IAudioCaptureClient : IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE GetBuffer(BYTE** ppData, UINT32* pNumFramesToRead, DWORD* pdwFlags,
+                                                UINT64* pu64DevicePosition, UINT64* pu64QPCPosition) = 0;
+    virtual HRESULT STDMETHODCALLTYPE ReleaseBuffer(UINT32 NumFramesRead) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetNextPacketSize(UINT32* pNumFramesInNextPacket) = 0;
+
+protected:
+    ~IAudioCaptureClient() = default;
+};
+
+using PHANDLER_ROUTINE = BOOL(WINAPI*)(DWORD CtrlType);
+
+// Standard streams (the C runtime's low-level I/O).
+int _setmode(int fd, int mode);
+int _write(int fd, const void* buffer, unsigned int count);
+
+// Console.
+BOOL SetConsoleCtrlHandler(PHANDLER_ROUTINE handlerRoutine, BOOL add);
+
+// Modules and windows.
+HMODULE GetModuleHandleW(LPCWSTR moduleName);
+FARPROC GetProcAddress(HMODULE module, const char* procName);
+DWORD GetWindowThreadProcessId(HWND hWnd, DWORD* lpdwProcessId);
+
+// Kernel objects.
+HANDLE CreateEventW(void* eventAttributes, BOOL manualReset, BOOL initialState, LPCWSTR name);
+BOOL SetEvent(HANDLE event);
+DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
+BOOL CloseHandle(HANDLE object);
+
+// COM library.
+HRESULT CoInitializeEx(void* reserved, DWORD coInit);
+void CoUninitialize();
+
+// Multimedia class scheduler.
+HANDLE AvSetMmThreadCharacteristicsW(LPCWSTR taskName, DWORD* taskIndex);
+BOOL AvRevertMmThreadCharacteristics(HANDLE avrtHandle);
+
+// Audio device library; supplied by the stand-in audio engine.
+HRESULT WINAPI ActivateAudioInterfaceAsync(LPCWSTR deviceInterfacePath, REFIID riid, PROPVARIANT* activationParams,
+                                           IActivateAudioInterfaceCompletionHandler* completionHandler,
+                                           IActivateAudioInterfaceAsyncOperation** activationOperation);

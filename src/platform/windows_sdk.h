@@ -1,0 +1,51 @@
+// Windows half of the platform door: the real SDK, plus the process-loopback
+// activation record that older SDKs (mingw-w64 among them) do not ship.
+#pragma once
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#include <objbase.h>
+#include <mmreg.h>
+#include <audioclient.h>
+#include <mmdeviceapi.h>
+#include <avrt.h>
+#include <fcntl.h>
+#include <io.h>
+
+#if defined(__has_include)
+#if __has_include(<audioclientactivationparams.h>)
+#include <audioclientactivationparams.h>
+#define PROCLOOP_SDK_HAS_ACTIVATION_PARAMS 1
+#endif
+#endif
+
+#ifndef PROCLOOP_SDK_HAS_ACTIVATION_PARAMS
+enum AUDIOCLIENT_ACTIVATION_TYPE {
+    AUDIOCLIENT_ACTIVATION_TYPE_DEFAULT = 0,
+    AUDIOCLIENT_ACTIVATION_TYPE_PROCESS_LOOPBACK = 1,
+};
+
+enum PROCESS_LOOPBACK_MODE {
+    PROCESS_LOOPBACK_MODE_INCLUDE_TARGET_PROCESS_TREE = 0,
+    PROCESS_LOOPBACK_MODE_EXCLUDE_TARGET_PROCESS_TREE = 1,
+};
+
+struct AUDIOCLIENT_PROCESS_LOOPBACK_PARAMS {
+    DWORD TargetProcessId;
+    PROCESS_LOOPBACK_MODE ProcessLoopbackMode;
+};
+
+struct AUDIOCLIENT_ACTIVATION_PARAMS {
+    AUDIOCLIENT_ACTIVATION_TYPE ActivationType;
+    union {
+        AUDIOCLIENT_PROCESS_LOOPBACK_PARAMS ProcessLoopbackParams;
+    };
+};
+
+#define VIRTUAL_AUDIO_DEVICE_PROCESS_LOOPBACK L"VAD\\Process_Loopback"
+#endif
