@@ -1,0 +1,33 @@
+#pragma once
+
+#include <cstdint>
+
+struct CaptureOptions {
+    std::uint32_t pid = 0;
+    std::uint64_t hwnd = 0;
+    std::int32_t sampleRate = 48000;
+    std::int32_t channels = 2;
+    bool includeChildren = false;
+};
+
+enum class ParseResult {
+    TargetNamed,
+    NoTarget,
+    InvalidValue,  // see ParseError
+};
+
+// The option and value of the first value that did not convert, as given.
+struct ParseError {
+    const char* option = nullptr;
+    const char* value = nullptr;
+};
+
+constexpr std::int32_t kMinSampleRate = 8000;
+constexpr std::int32_t kMaxSampleRate = 192000;
+constexpr std::int32_t kMinChannels = 1;
+constexpr std::int32_t kMaxChannels = 8;
+
+// Updates options in place. Unknown arguments are skipped and out-of-range rates
+// and channel counts are clamped, both silently; parsing stops at the first value
+// that does not convert.
+ParseResult parseCommandLine(int argc, const char* const* argv, CaptureOptions& options, ParseError& error);
