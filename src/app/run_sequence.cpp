@@ -1,0 +1,38 @@
+#include "app/run_sequence.h"
+
+#include <cstdint>
+#include <cstdio>
+
+#include "app/stop_signal.h"
+#include "app/target.h"
+#include "app/version_probe.h"
+#include "capture/run_capture.h"
+#include "options/capture_options.h"
+#include "platform/platform.h"
+
+int runSequence(int argc, const char* const* argv) {
+    // Samples must pass untranslated; diagnostics get the console's line ends.
+    _setmode(1, _O_BINARY);
+    _setmode(2, _O_TEXT);
+    SetConsoleCtrlHandler(onConsoleControl, TRUE);
+
+    CaptureOptions options;
+    ParseError error;
+    switch (parseCommandLine(argc, argv, options, error)) {
+        case ParseResult::InvalidValue:
+            std::fprintf(stderr, "error: invalid value for %s: %s\n", error.option, error.value);
+            return 1;
+        case ParseResult::NoTarget:
+            std::fprintf(stderr, "error: --pid <pid> or --hwnd <hwnd> is required\n");
+            return 1;
+        case ParseResult::TargetNamed:
+            break;
+    }
+
+    std::uint32_t pid = 0;
+    if (!resolveTarget(options, pid)) return 1;
+    std::fprintf(stderr, "info: pid=%lu includeChildren=%s\n", static_cast<unsigned long>(pid),
+                 options.includeChildren ? "true" : "false");
+    probeWindowsVersion();
+    return runCapture(options, pid);
+}

@@ -1,0 +1,70 @@
+#include "capture/capture_loop.h"
+
+#include <cstdio>
+
+#include "app/stop_signal.h"
+#include "output/output_stream.h"
+#include "output/packet_writer.h"
+
+namespace {
+
+// Bounds how long a stop request goes unnoticed while no audio arrives.
+constexpr DWORD kWaitMs = 150;
+
+enum class Drain { Continue, Leave };
+
+bool writeSilence(std::uint32_t frames, std::uint32_t channels, std::vector<float>& sampleBuffer) {
+    const std::size_t samples = static_cast<std::size_t>(frames) * channels;
+    resizeSamples(sampleBuffer, samples);
+    for (float& sample : sampleBuffer) sample = 0.0f;
+    return writeAll(sampleBuffer.data(), samples * sizeof(float));
+}
+
+// Every packet waiting, in order. The stop flag is not looked at here: packets
+// already captured are written before a stop takes effect.
+Drain drain(IAudioCaptureClient* captureClient, UINT32 pending, const WAVEFORMATEX& captureFormat,
+            std::uint32_t channels, std::vector<float>& sampleBuffer) {
+    while (pending > 0) {
+        BYTE* data = nullptr;
+        UINT32 frames = 0;
+        DWORD flags = 0;
+        const HRESULT hr = captureClient->GetBuffer(&data, &frames, &flags, nullptr, nullptr);
+        if (FAILED(hr)) {
+            std::fprintf(stderr, "warn: GetBuffer hr=0x%08X\n", static_cast<unsigned>(hr));
+            return Drain::Leave;
+        }
+        const bool silent = (flags & AUDCLNT_BUFFERFLAGS_SILENT) != 0 || data == nullptr || frames == 0;
+        const bool written = silent ? writeSilence(frames, channels, sampleBuffer)
+                                    : writePacket(data, frames, captureFormat, channels, sampleBuffer);
+        // Released whether or not it reached the output, so the engine can go on
+        // or shut down cleanly.
+        captureClient->ReleaseBuffer(frames);
+        if (!written) return Drain::Leave;
+        if (FAILED(captureClient->GetNextPacketSize(&pending))) return Drain::Leave;
+    }
+    return Drain::Continue;
+}
+
+}  // namespace
+
+void runCaptureLoop(IAudioCaptureClient* captureClient, HANDLE captureEvent, const WAVEFORMATEX& captureFormat,
+                    std::uint32_t channels, std::vector<float>& sampleBuffer) {
+    for (;;) {
+        if (stopRequested.load()) return;
+        const DWORD wait = WaitForSingleObject(captureEvent, kWaitMs);
+        if (wait == WAIT_FAILED) {
+            std::fprintf(stderr, "error: WaitForSingleObject failed\n");
+            return;
+        }
+        if (stopRequested.load()) return;
+        if (wait == WAIT_TIMEOUT) continue;
+
+        UINT32 pending = 0;
+        const HRESULT hr = captureClient->GetNextPacketSize(&pending);
+        if (FAILED(hr)) {
+            std::fprintf(stderr, "warn: GetNextPacketSize hr=0x%08X\n", static_cast<unsigned>(hr));
+            return;
+        }
+        if (drain(captureClient, pending, captureFormat, channels, sampleBuffer) == Drain::Leave) return;
+    }
+}

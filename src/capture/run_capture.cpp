@@ -1,0 +1,141 @@
+#include "capture/run_capture.h"
+
+#include <cstdio>
+#include <vector>
+
+#include "capture/activation_handler.h"
+#include "capture/capture_loop.h"
+#include "capture/com_ptr.h"
+#include "platform/audio_ids.h"
+#include "platform/platform.h"
+
+namespace {
+
+constexpr DWORD kActivationTimeoutMs = 8000;
+constexpr REFERENCE_TIME kBufferDuration = 2000000;  // 200 ms in 100-ns units
+constexpr DWORD kStreamFlags =
+    AUDCLNT_STREAMFLAGS_LOOPBACK | AUDCLNT_STREAMFLAGS_EVENTCALLBACK | AUDCLNT_STREAMFLAGS_AUTOCONVERTPCM;
+
+// Everything the run acquires. Members are released by tearDown() in the
+// platform's order, not by declaration order.
+struct Session {
+    bool comInitialized = false;
+    ComPtr<IActivateAudioInterfaceAsyncOperation> operation;
+    ComPtr<IAudioClient> audioClient;
+    EventHandle captureEvent;
+    ComPtr<IAudioCaptureClient> captureClient;
+    MmcssHandle mmcss;
+    bool started = false;
+    std::vector<float> sampleBuffer;
+};
+
+int fail(const char* call, HRESULT hr) {
+    std::fprintf(stderr, "error: %s hr=0x%08X\n", call, static_cast<unsigned>(hr));
+    return 1;
+}
+
+// Steps 3 to 6: the handler is ours only for the length of this function, so
+// it is let go on every way out, including a time-out after which the
+// platform may still complete into it.
+int activate(Session& s, const CaptureOptions& options, std::uint32_t pid) {
+    AUDIOCLIENT_ACTIVATION_PARAMS params{};
+    params.ActivationType = AUDIOCLIENT_ACTIVATION_TYPE_PROCESS_LOOPBACK;
+    params.ProcessLoopbackParams.TargetProcessId = pid;
+    params.ProcessLoopbackParams.ProcessLoopbackMode = options.includeChildren
+                                                           ? PROCESS_LOOPBACK_MODE_INCLUDE_TARGET_PROCESS_TREE
+                                                           : PROCESS_LOOPBACK_MODE_EXCLUDE_TARGET_PROCESS_TREE;
+    PROPVARIANT property{};
+    property.vt = VT_BLOB;
+    property.blob.cbSize = sizeof params;
+    property.blob.pBlobData = reinterpret_cast<BYTE*>(&params);
+
+    ComPtr<ActivationHandler> handler = ActivationHandler::create();
+    HRESULT hr = ActivateAudioInterfaceAsync(L"VAD\\Process_Loopback", ids::kIAudioClient, &property, handler.get(),
+                                             s.operation.receive());
+    if (FAILED(hr)) return fail("ActivateAudioInterfaceAsync", hr);
+
+    if (handler->completionEvent() == nullptr ||
+        WaitForSingleObject(handler->completionEvent(), kActivationTimeoutMs) != WAIT_OBJECT_0) {
+        std::fprintf(stderr, "error: audio interface activation timed out\n");
+        return 1;
+    }
+    hr = handler->activationResult();
+    if (FAILED(hr)) return fail("audio client activation failed", hr);
+
+    s.audioClient = ComPtr<IAudioClient>::share(handler->audioClient());
+    handler.reset();
+    if (!s.audioClient) return fail("audio client activation failed", S_OK);
+    return 0;
+}
+
+int setUpAndCapture(Session& s, const CaptureOptions& options, std::uint32_t pid) {
+    HRESULT hr = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    if (FAILED(hr)) return fail("CoInitializeEx failed", hr);
+    s.comInitialized = true;
+
+    if (activate(s, options, pid) != 0) return 1;
+
+    WAVEFORMATEX format{};
+    format.wFormatTag = WAVE_FORMAT_IEEE_FLOAT;
+    format.nChannels = static_cast<WORD>(options.channels);
+    format.nSamplesPerSec = static_cast<DWORD>(options.sampleRate);
+    format.nBlockAlign = static_cast<WORD>(options.channels * 4);
+    format.nAvgBytesPerSec = format.nBlockAlign * format.nSamplesPerSec;
+    format.wBitsPerSample = 32;
+    format.cbSize = 0;
+    std::fprintf(stderr, "info: capture format %u Hz %u ch %u bit float\n", static_cast<unsigned>(format.nSamplesPerSec),
+                 static_cast<unsigned>(format.nChannels), 32u);
+
+    s.captureEvent = EventHandle(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+    if (!s.captureEvent) {
+        std::fprintf(stderr, "error: CreateEvent failed\n");
+        return 1;
+    }
+    hr = s.audioClient->Initialize(AUDCLNT_SHAREMODE_SHARED, kStreamFlags, kBufferDuration, 0, &format, nullptr);
+    if (FAILED(hr)) return fail("IAudioClient::Initialize", hr);
+    hr = s.audioClient->SetEventHandle(s.captureEvent.get());
+    if (FAILED(hr)) return fail("SetEventHandle", hr);
+    hr = s.audioClient->GetService(ids::kIAudioCaptureClient, s.captureClient.receiveVoid());
+    if (FAILED(hr)) return fail("GetService(IAudioCaptureClient)", hr);
+
+    // Without the scheduler's boost capture still works, only with more risk
+    // of glitches under load, so a refusal is not worth stopping for.
+    DWORD taskIndex = 0;
+    s.mmcss = MmcssHandle(AvSetMmThreadCharacteristicsW(L"Audio", &taskIndex));
+
+    hr = s.audioClient->Start();
+    if (FAILED(hr)) return fail("IAudioClient::Start", hr);
+    s.started = true;
+    std::fprintf(stderr, "info: capture started sampleRate=%u channels=%u\n",
+                 static_cast<unsigned>(format.nSamplesPerSec), static_cast<unsigned>(format.nChannels));
+
+    // 200 ms of audio: the largest packet the 200 ms buffer can hand over, so a
+    // steady stream never allocates.
+    s.sampleBuffer.reserve(static_cast<std::size_t>(options.channels) * static_cast<std::size_t>(options.sampleRate / 5));
+    runCaptureLoop(s.captureClient.get(), s.captureEvent.get(), format, static_cast<std::uint32_t>(options.channels),
+                   s.sampleBuffer);
+    return 0;
+}
+
+// One teardown for every path: it releases only what was acquired, always in
+// the same order, and everything before COM goes away.
+void tearDown(Session& s) {
+    if (s.started) s.audioClient->Stop();
+    s.mmcss.reset();
+    s.captureEvent.reset();
+    std::vector<float>().swap(s.sampleBuffer);
+    s.captureClient.reset();
+    s.audioClient.reset();
+    s.operation.reset();
+    if (s.comInitialized) CoUninitialize();
+}
+
+}  // namespace
+
+int runCapture(const CaptureOptions& options, std::uint32_t pid) {
+    Session session;
+    const int exitCode = setUpAndCapture(session, options, pid);
+    tearDown(session);
+    if (exitCode == 0) std::fprintf(stderr, "info: capture stopped\n");
+    return exitCode;
+}

@@ -1,0 +1,10 @@
+#pragma once
+
+#include <cstdint>
+
+#include "options/capture_options.h"
+
+// Sets up process-loopback capture of pid, runs the capture loop and tears
+// down. 1 when a set-up step fails (its line is on standard error), 0 once
+// capture has started, however it ended.
+int runCapture(const CaptureOptions& options, std::uint32_t pid);
