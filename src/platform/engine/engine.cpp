@@ -34,6 +34,7 @@ struct Engine {
 
     std::thread completer;
     bool cancelled = false;
+    bool delivering = false;  // between ActivateCompleted and the platform's release of the handler
 
     bool includeTree = true;
     bool initialized = false;
@@ -70,9 +71,9 @@ HRESULT injected(Call call) {
     return (f.onCall != 0 && n >= f.onCall) ? f.status : S_OK;
 }
 
-// Reference counting shared by the engine's objects. References the engine
-// takes for itself are counted apart, so that what the program holds can be
-// told at any moment.
+// Reference counting shared by the engine's objects. The references the
+// program holds are counted apart from the engine's own, so that tests can
+// tell at any moment what the program has not let go of.
 class Object {
 public:
     Object() {
@@ -88,24 +89,25 @@ public:
         e.objects.erase(this);
     }
 
-    unsigned programHeld() const { return refs_.load() - internal_.load(); }
+    unsigned programHeld() const { return program_.load(); }
 
     // The reference the object was created with becomes the engine's own.
-    void adoptAsInternal() { ++internal_; }
-    void holdInternal() {
-        ++internal_;
-        ++refs_;
-    }
+    void adoptAsInternal() { --program_; }
+    void holdInternal() { ++refs_; }
     void dropInternal() {
-        --internal_;
         if (--refs_ == 0) delete this;
     }
 
 protected:
-    ULONG addRef() { return ++refs_; }
+    // Every AddRef through the interface hands a reference to the program,
+    // including those the engine makes for an out-parameter.
+    ULONG addRef() {
+        ++program_;
+        return ++refs_;
+    }
     ULONG releaseFromProgram(const char* name) {
+        if (--program_ == 0) journal::record(std::string(name) + " released");
         const ULONG n = --refs_;
-        journal::record(std::string(name) + "::Release -> " + std::to_string(n));
         if (n == 0) delete this;
         return n;
     }
@@ -123,7 +125,7 @@ protected:
 
 private:
     std::atomic<ULONG> refs_{1};
-    std::atomic<ULONG> internal_{0};
+    std::atomic<ULONG> program_{1};
 };
 
 #define ENGINE_IUNKNOWN(Interface, iid)                                                                    \
@@ -434,6 +436,7 @@ void complete(IActivateAudioInterfaceCompletionHandler* handler, Operation* oper
             case Completion::Never: e.wake.wait(lock, cancelled); break;
         }
         deliverIt = !e.cancelled;
+        e.delivering = deliverIt;
     }
     if (deliverIt) {
         journal::record("ActivateCompleted");
@@ -441,11 +444,13 @@ void complete(IActivateAudioInterfaceCompletionHandler* handler, Operation* oper
     }
     const ULONG left = handler->Release();
     journal::record("platform released handler -> " + std::to_string(left));
+    operation->dropInternal();
     {
         const std::lock_guard<std::mutex> lock(e.mutex);
         e.stats.lastHandlerRelease = static_cast<long>(left);
+        e.delivering = false;
     }
-    operation->dropInternal();
+    e.wake.notify_all();
 }
 
 std::string narrow(LPCWSTR text) {
@@ -509,6 +514,12 @@ Stats stats() {
 
 unsigned programReferences() {
     Engine& e = eng();
+    {
+        // A completion in flight still holds the handler, and through it the
+        // client; that reference is the platform's to end, not the program's.
+        std::unique_lock<std::mutex> lock(e.mutex);
+        e.wake.wait_for(lock, std::chrono::seconds(5), [&e] { return !e.delivering; });
+    }
     const std::lock_guard<std::mutex> lock(e.objectsMutex);
     unsigned held = 0;
     for (const Object* object : e.objects) held += object->programHeld();

@@ -50,6 +50,7 @@ void failCoInitialize(HRESULT status);
 void failMmcss();  // AvSetMmThreadCharacteristicsW returns null
 
 unsigned openEvents();
+unsigned waitCalls();
 bool comInitialized();
 
 // Delivers a console control event the way the console does: on a new thread,

@@ -122,6 +122,11 @@ void failMmcss() {
 
 unsigned openEvents() { return state().openEvents.load(); }
 
+unsigned waitCalls() {
+    const std::lock_guard<std::mutex> lock(state().mutex);
+    return state().waitCalls;
+}
+
 bool comInitialized() {
     const std::lock_guard<std::mutex> lock(state().mutex);
     return state().comInitialized;
