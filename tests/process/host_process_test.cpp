@@ -1,0 +1,81 @@
+// The host binary as other programs use it: started, read through a pipe,
+// stopped with a signal.
+#include <cmath>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "child_process.h"
+
+namespace {
+
+constexpr const char* kHead =
+    "info: pid=1234 includeChildren=%s\n"
+    "info: capture format 48000 Hz 2 ch 32 bit float\n"
+    "info: capture started sampleRate=48000 channels=2\n";
+
+std::string head(bool includeChildren) {
+    char text[256];
+    std::snprintf(text, sizeof text, kHead, includeChildren ? "true" : "false");
+    return text;
+}
+
+ChildOptions procloop(std::vector<std::string> args) {
+    ChildOptions options;
+    options.argv = {PROCLOOP_HOST_BINARY};
+    options.argv.insert(options.argv.end(), args.begin(), args.end());
+    return options;
+}
+
+// Rising zero crossings of channel 0 per second of stereo float audio.
+double frequencyOf(const std::vector<unsigned char>& bytes) {
+    const std::size_t frames = bytes.size() / 8;
+    std::vector<float> left(frames);
+    for (std::size_t i = 0; i < frames; ++i) std::memcpy(&left[i], &bytes[i * 8], sizeof(float));
+    unsigned rising = 0;
+    for (std::size_t i = 1; i < frames; ++i) rising += (left[i - 1] < 0.0f && left[i] >= 0.0f) ? 1 : 0;
+    return rising * 48000.0 / static_cast<double>(frames);
+}
+
+TEST(HostProcess, CtrlCStopsInOrderAndTheStandInPlaysItsTones) {
+    struct Case {
+        bool includeChildren;
+        double hz;
+    };
+    for (const Case& c : {Case{true, 440.0}, Case{false, 330.0}}) {
+        ChildOptions options = procloop({"--pid", "1234"});
+        if (c.includeChildren) options.argv.push_back("--include-child-processes");
+        options.signalWhenErrContains = "capture started";
+        options.signalAfterOutBytes = 48000 * 8;  // a second of audio
+        const ChildResult r = runChild(options);
+        ASSERT_FALSE(r.timedOut);
+        EXPECT_TRUE(r.signalled);
+        EXPECT_EQ(r.exitCode, 0);
+        EXPECT_EQ(r.err, head(c.includeChildren) + "info: capture stopped\n");
+        EXPECT_EQ(r.out.size() % 8, 0u);
+        EXPECT_NEAR(frequencyOf(r.out), c.hz, 3.0);
+    }
+}
+
+TEST(HostProcess, AReaderThatGoesAwayEndsTheRunWithSuccess) {
+    ChildOptions options = procloop({"--pid", "1234"});
+    options.closeStdoutAfter = 20000;
+    const ChildResult r = runChild(options);
+    ASSERT_FALSE(r.timedOut);
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.err, head(false) + "info: capture stopped\n");
+}
+
+TEST(HostProcess, ShutdownEndsTheProcessOnceTheHandlerReturns) {
+    ChildOptions options = procloop({"--pid", "1234"});
+    options.signalWhenErrContains = "capture started";
+    options.signal = SIGTERM;
+    const ChildResult r = runChild(options);
+    ASSERT_FALSE(r.timedOut);
+    EXPECT_EQ(r.termSignal, SIGTERM);
+    EXPECT_EQ(r.err, head(false));
+}
+
+}  // namespace
