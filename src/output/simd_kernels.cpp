@@ -134,6 +134,16 @@ __attribute__((target("avx512f,avx512bw"))) inline __m512 step(__m512i bytes) {
     if constexpr (Width == 4) return int32Step(bytes);
 }
 
+// Sixteen samples' bytes, and for 3-byte samples the 16 bytes after them.
+template <std::size_t Width>
+__attribute__((target("avx512f,avx512bw"))) inline __m512i wholeLoad(const BYTE* in) {
+    if constexpr (Width == 2) {
+        return _mm512_castsi256_si512(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(in)));
+    } else {
+        return _mm512_loadu_si512(in);
+    }
+}
+
 // A partial step of `count` samples: masked loads and stores, which neither
 // touch nor fault on what lies beyond the packet.
 template <std::size_t Width>
@@ -152,14 +162,14 @@ __attribute__((target("avx512f,avx512bw"))) inline void convertAvx512(const BYTE
     std::size_t i = (64 - reinterpret_cast<std::uintptr_t>(out) % 64) % 64 / sizeof(float);
     if (i > n) i = n;
     if (i > 0) partialStep<Width>(data, i, out);
-    for (; i + 16 + Slack <= n; i += 16) {
-        if constexpr (Width == 2) {
-            const auto* in = reinterpret_cast<const __m256i*>(data + Width * i);
-            _mm512_store_ps(out + i, step<Width>(_mm512_castsi256_si512(_mm256_loadu_si256(in))));
-        } else {
-            _mm512_store_ps(out + i, step<Width>(_mm512_loadu_si512(data + Width * i)));
-        }
+    // Two steps at a time, which keeps both vector ports busy.
+    for (; i + 32 + Slack <= n; i += 32) {
+        const __m512 a = step<Width>(wholeLoad<Width>(data + Width * i));
+        const __m512 b = step<Width>(wholeLoad<Width>(data + Width * (i + 16)));
+        _mm512_store_ps(out + i, a);
+        _mm512_store_ps(out + i + 16, b);
     }
+    for (; i + 16 + Slack <= n; i += 16) _mm512_store_ps(out + i, step<Width>(wholeLoad<Width>(data + Width * i)));
     for (; i < n; i += 16) partialStep<Width>(data + Width * i, n - i < 16 ? n - i : 16, out + i);
 }
 
@@ -197,7 +207,14 @@ __attribute__((target("avx512f,avx512bw,avx512vbmi"))) void int24Vbmi(const BYTE
     std::size_t i = (64 - reinterpret_cast<std::uintptr_t>(out) % 64) % 64 / sizeof(float);
     if (i > n) i = n;
     if (i > 0) _mm512_mask_storeu_ps(out, static_cast<__mmask16>((1u << i) - 1u), int24VbmiStep(data, i));
-    // Whole loads while 16 bytes of packet remain past the step's 48.
+    // Whole loads while 16 bytes of packet remain past the step's 48; two
+    // steps at a time, which keeps both vector ports busy.
+    for (; i + 38 <= n; i += 32) {
+        const __m512 a = int24VbmiLift(_mm512_loadu_si512(data + 3 * i));
+        const __m512 b = int24VbmiLift(_mm512_loadu_si512(data + 3 * i + 48));
+        _mm512_store_ps(out + i, a);
+        _mm512_store_ps(out + i + 16, b);
+    }
     for (; i + 22 <= n; i += 16) _mm512_store_ps(out + i, int24VbmiLift(_mm512_loadu_si512(data + 3 * i)));
     for (; i < n; i += 16) {
         const std::size_t count = n - i < 16 ? n - i : 16;

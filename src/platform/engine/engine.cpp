@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <algorithm>
 #include <cmath>
 #include <condition_variable>
 #include <cstdio>
@@ -46,7 +47,9 @@ struct Engine {
     bool kicked = false;  // the end of the bursts has been signalled
     bool armed = false;   // the next GetNextPacketSize reports the service error
     std::uint64_t patternOffset = 0;
-    double phase = 0.0;
+    std::vector<BYTE> toneCycle;  // one second: both tones fit a whole number of periods
+    std::size_t toneFrame = 0;
+    std::uint64_t toneFrames = 0;
 
     std::thread producer;
     bool producing = false;
@@ -152,17 +155,28 @@ void fill(Engine& e, Packet& packet) {
             e.patternOffset += size;
             break;
         case Content::Tone: {
-            packet.bytes.resize(size);
-            const double hz = e.includeTree ? kIncludeToneHz : kExcludeToneHz;
-            const double step = 2.0 * 3.14159265358979323846 * hz / e.format.nSamplesPerSec;
-            BYTE* out = packet.bytes.data();
-            for (std::uint32_t i = 0; i < packet.frames; ++i) {
-                const float value = static_cast<float>(0.25 * std::sin(e.phase));
-                e.phase = std::fmod(e.phase + step, 2.0 * 3.14159265358979323846);
-                for (unsigned c = 0; c < e.format.nChannels; ++c, out += sizeof value) {
-                    std::memcpy(out, &value, sizeof value);
+            const std::size_t frameBytes = e.format.nBlockAlign;
+            if (e.toneCycle.empty()) {
+                e.toneCycle.resize(static_cast<std::size_t>(e.format.nSamplesPerSec) * frameBytes);
+                const double hz = e.includeTree ? kIncludeToneHz : kExcludeToneHz;
+                const double step = 2.0 * 3.14159265358979323846 * hz / e.format.nSamplesPerSec;
+                BYTE* out = e.toneCycle.data();
+                for (std::uint32_t i = 0; i < e.format.nSamplesPerSec; ++i) {
+                    const float value = static_cast<float>(0.25 * std::sin(step * i));
+                    for (unsigned c = 0; c < e.format.nChannels; ++c, out += sizeof value) {
+                        std::memcpy(out, &value, sizeof value);
+                    }
                 }
             }
+            packet.bytes.resize(size);
+            for (std::size_t done = 0; done < packet.frames;) {
+                const std::size_t run = std::min<std::size_t>(packet.frames - done, e.format.nSamplesPerSec - e.toneFrame);
+                std::memcpy(packet.bytes.data() + done * frameBytes, e.toneCycle.data() + e.toneFrame * frameBytes,
+                            run * frameBytes);
+                done += run;
+                e.toneFrame = (e.toneFrame + run) % e.format.nSamplesPerSec;
+            }
+            e.toneFrames += packet.frames;
             break;
         }
     }
@@ -180,6 +194,10 @@ void deliver(Engine& e) {
         ++e.stats.burstsDelivered;
         SetEvent(e.event);
         return;
+    }
+    if (e.script.end == End::Tone && e.script.toneSeconds != 0 &&
+        e.toneFrames >= static_cast<std::uint64_t>(e.script.toneSeconds) * e.format.nSamplesPerSec) {
+        e.script.end = End::ServiceError;
     }
     switch (e.script.end) {
         case End::Tone: {
@@ -202,11 +220,21 @@ void deliver(Engine& e) {
     }
 }
 
+// Whether deliver() could still have something to hand over.
+bool moreToDeliver(const Engine& e) {
+    return e.nextBurst < e.script.bursts.size() || e.script.end == End::Tone ||
+           (e.script.end == End::ServiceError && !e.kicked);
+}
+
 void produce() {
     Engine& e = eng();
     std::unique_lock<std::mutex> lock(e.mutex);
     while (e.producing) {
-        e.wake.wait_for(lock, std::chrono::milliseconds(e.script.periodMs), [&e] { return !e.producing; });
+        if (e.script.periodMs == 0) {
+            e.wake.wait(lock, [&e] { return !e.producing || (e.queue.empty() && !e.inHand && moreToDeliver(e)); });
+        } else {
+            e.wake.wait_for(lock, std::chrono::milliseconds(e.script.periodMs), [&e] { return !e.producing; });
+        }
         if (e.producing) deliver(e);
     }
 }
@@ -497,7 +525,9 @@ void reset() {
     e.kicked = false;
     e.armed = false;
     e.patternOffset = 0;
-    e.phase = 0.0;
+    e.toneCycle.clear();
+    e.toneFrame = 0;
+    e.toneFrames = 0;
 }
 
 Stats stats() {

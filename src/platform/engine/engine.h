@@ -71,7 +71,8 @@ struct Script {
     std::vector<std::vector<Packet>> bursts;
     End end = End::Tone;
     HRESULT endStatus = AUDCLNT_E_DEVICE_INVALIDATED;
-    unsigned periodMs = 10;
+    unsigned toneSeconds = 0;  // End::Tone: after this much tone, end as ServiceError (0: never)
+    unsigned periodMs = 10;    // 0: the next packet as soon as the last is released
 
     Fault& fault(Call call) { return faults[static_cast<int>(call)]; }
 };
@@ -104,6 +105,7 @@ unsigned programReferences();
 //   fail=<Call>:<hex>[@<n>]
 //   pattern=<packets>x<frames>     one burst per packet of patternBytes
 //   end=tone | idle | error:<hex>
+//   limit=<seconds>                 of tone, then the end's service error
 //   period=<ms>
 bool parseScript(const std::string& text, Script& script);
 

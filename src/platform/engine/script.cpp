@@ -92,6 +92,7 @@ bool parseDirective(const std::string& key, const std::string& value, Script& sc
         return false;
     }
     if (key == "period") return parseUnsigned(value, script.periodMs);
+    if (key == "limit") return parseUnsigned(value, script.toneSeconds);
     return false;
 }
 
