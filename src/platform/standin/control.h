@@ -41,6 +41,7 @@ struct WriteStats {
     std::uint64_t bytes = 0;
 };
 WriteStats writeStats();
+std::uint64_t writeCalls();  // lock-free, for counters that must not take locks
 int streamMode(int fd);  // last mode set with _setmode, 0 if none
 
 // The nth call (1-based, counted from reset) of each fails.

@@ -49,6 +49,7 @@ void reset() {
     s.windows.clear();
     s.writes = WriteConfig{};
     s.written = WriteStats{};
+    s.writeCalls.store(0);
     for (int& mode : s.modes) mode = 0;
     s.rtlCalls = 0;
     s.windowLookups = 0;
@@ -93,6 +94,8 @@ WriteStats writeStats() {
     const std::lock_guard<std::mutex> lock(state().mutex);
     return state().written;
 }
+
+std::uint64_t writeCalls() { return state().writeCalls.load(); }
 
 int streamMode(int fd) {
     const std::lock_guard<std::mutex> lock(state().mutex);

@@ -29,6 +29,7 @@ struct State {
     bool failMmcss = false;
     unsigned nextEventId = 1;
     std::atomic<unsigned> openEvents{0};
+    std::atomic<std::uint64_t> writeCalls{0};
 };
 
 // Created on first use, with the settings a test harness may pass to a whole

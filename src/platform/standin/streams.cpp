@@ -27,6 +27,7 @@ int _write(int fd, const void* buffer, unsigned int count) {
     if (fd == 1) {
         const std::lock_guard<std::mutex> lock(s.mutex);
         ++s.written.calls;
+        ++s.writeCalls;
         if (s.written.bytes >= s.writes.failAfterBytes) return -1;
         const std::uint64_t left = s.writes.failAfterBytes - s.written.bytes;
         if (left < allowed) allowed = static_cast<std::size_t>(left);
