@@ -68,6 +68,40 @@ TEST(HostProcess, AReaderThatGoesAwayEndsTheRunWithSuccess) {
     EXPECT_EQ(r.err, head(false) + "info: capture stopped\n");
 }
 
+// Built with AddressSanitizer, the binary's leak check turns any leak at exit
+// into exit code 23; every set-up failure must still exit with exactly 1.
+TEST(HostProcess, EverySetupFailureExitsCleanlyWithItsLine) {
+    struct Case {
+        const char* faults;
+        const char* script;
+        const char* line;
+    };
+    const Case cases[] = {
+        {"coinit:80010106", "", "error: CoInitializeEx failed hr=0x80010106\n"},
+        {"", "fail=ActivateAudioInterfaceAsync:80070005", "error: ActivateAudioInterfaceAsync hr=0x80070005\n"},
+        {"event:1", "activation=never", "error: audio interface activation timed out\n"},
+        {"wait:1", "", "error: audio interface activation timed out\n"},
+        {"", "activation=status:88890004", "error: audio client activation failed hr=0x88890004\n"},
+        {"", "activation=noclient", "error: audio client activation failed hr=0x00000000\n"},
+        {"", "fail=GetActivateResult:80004005", "error: audio client activation failed hr=0x00000000\n"},
+        {"event:2", "", "error: CreateEvent failed\n"},
+        {"", "fail=Initialize:88890008", "error: IAudioClient::Initialize hr=0x88890008\n"},
+        {"", "fail=SetEventHandle:80070057", "error: SetEventHandle hr=0x80070057\n"},
+        {"", "fail=GetService:88890004", "error: GetService(IAudioCaptureClient) hr=0x88890004\n"},
+        {"mmcss", "fail=Start:88890010", "error: IAudioClient::Start hr=0x88890010\n"},
+    };
+    for (const Case& c : cases) {
+        ChildOptions options = procloop({"--pid", "1234"});
+        options.env = {{"STANDIN_FAULTS", c.faults}, {"STANDIN_ENGINE_SCRIPT", c.script}};
+        const ChildResult r = runChild(options);
+        ASSERT_FALSE(r.timedOut) << c.line;
+        EXPECT_EQ(r.exitCode, 1) << c.line << r.err;
+        EXPECT_NE(r.err.find(c.line), std::string::npos) << r.err;
+        EXPECT_EQ(r.err.find("capture stopped"), std::string::npos) << r.err;
+        EXPECT_TRUE(r.out.empty());
+    }
+}
+
 TEST(HostProcess, ShutdownEndsTheProcessOnceTheHandlerReturns) {
     ChildOptions options = procloop({"--pid", "1234"});
     options.signalWhenErrContains = "capture started";

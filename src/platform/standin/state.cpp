@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "platform/engine/journal.h"
 
@@ -15,6 +16,19 @@ void loadEnvironment(State& s) {
         if (std::sscanf(version, "%lu.%lu.%lu", &major, &minor, &build) == 3) {
             s.ntdll = NtdllConfig{true, true, 0, static_cast<DWORD>(major), static_cast<DWORD>(minor),
                                   static_cast<DWORD>(build)};
+        }
+    }
+    // "coinit:80010106,event:2,wait:1,mmcss": kernel calls that fail, for whole-process tests.
+    if (const char* faults = std::getenv("STANDIN_FAULTS")) {
+        unsigned long value = 0;
+        for (const char* p = faults; *p != '\0';) {
+            if (std::sscanf(p, "coinit:%lx", &value) == 1) s.coInitializeStatus = static_cast<HRESULT>(value);
+            if (std::sscanf(p, "event:%lu", &value) == 1) s.failCreateEventAt = static_cast<unsigned>(value);
+            if (std::sscanf(p, "wait:%lu", &value) == 1) s.failWaitAt = static_cast<unsigned>(value);
+            if (std::strncmp(p, "mmcss", 5) == 0) s.failMmcss = true;
+            const char* comma = std::strchr(p, ',');
+            if (comma == nullptr) break;
+            p = comma + 1;
         }
     }
     // "hwnd:pid,hwnd:pid": windows the host knows, in decimal.
