@@ -9,7 +9,8 @@ bool resolveTarget(const CaptureOptions& options, std::uint32_t& pid) {
         pid = options.pid;
         return true;
     }
-    const auto window = reinterpret_cast<HWND>(static_cast<std::uintptr_t>(options.hwnd));
+    // A window handle arrives as a number; the platform takes it as a pointer.
+    const auto window = reinterpret_cast<HWND>(static_cast<std::uintptr_t>(options.hwnd));  // NOLINT(performance-no-int-to-ptr)
     DWORD owner = 0;
     if (GetWindowThreadProcessId(window, &owner) == 0 || owner == 0) {
         // The platform's %p differs between C runtimes; the handle is always

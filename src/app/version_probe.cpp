@@ -11,7 +11,7 @@ constexpr DWORD kFirstLoopbackBuild = 20348;
 void probeWindowsVersion() {
     // GetVersionEx lies to programs without a compatibility manifest; the
     // kernel's RtlGetVersion does not. ntdll is always loaded, so no LoadLibrary.
-    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
     if (ntdll == nullptr) return;
     const FARPROC proc = GetProcAddress(ntdll, "RtlGetVersion");
     if (proc == nullptr) return;
