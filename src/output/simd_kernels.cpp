@@ -102,9 +102,7 @@ __attribute__((target("avx2"))) void int24Avx2(const BYTE* data, std::size_t n, 
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #endif
 
-// Sixteen samples per step, as the AVX2 kernels do eight. Every load reads
-// only the packet's bytes; the last, partial step uses masked loads and
-// stores, which neither touch nor fault on what lies beyond.
+// AVX-512: sixteen samples per step, as the AVX2 kernels do eight.
 __attribute__((target("avx512f,avx512bw"))) inline __m512 int16Step(__m512i words) {
     return _mm512_mul_ps(_mm512_cvtepi32_ps(_mm512_cvtepi16_epi32(_mm512_castsi512_si256(words))),
                          _mm512_set1_ps(1.0f / 32768.0f));
