@@ -1,19 +1,32 @@
 #include "options/decimal.h"
 
+#include <cstddef>
 #include <cstdint>
 
 #include <gtest/gtest.h>
 
 namespace {
 
+template <typename T>
 struct Case {
     const char* text;
     bool ok;
-    std::uint64_t value;  // the expected bits, for signed cases as two's complement
+    T value;
 };
 
+template <typename T, std::size_t N>
+void expectConversions(bool (*convert)(const char*, T&), const Case<T> (&cases)[N]) {
+    for (const Case<T>& c : cases) {
+        T value = 123;
+        EXPECT_EQ(convert(c.text, value), c.ok) << c.text;
+        if (c.ok) {
+            EXPECT_EQ(value, c.value) << c.text;
+        }
+    }
+}
+
 TEST(Decimal, Unsigned32) {
-    const Case cases[] = {
+    const Case<std::uint32_t> cases[] = {
         {"0", true, 0},
         {"1234", true, 1234},
         {"  \t\n\v\f\r42", true, 42},
@@ -33,17 +46,11 @@ TEST(Decimal, Unsigned32) {
         {"- 5", false, 0},
         {"--include-child-processes", false, 0},
     };
-    for (const Case& c : cases) {
-        std::uint32_t value = 0xDEADBEEF;
-        EXPECT_EQ(decimal::toUnsigned32(c.text, value), c.ok) << c.text;
-        if (c.ok) {
-            EXPECT_EQ(value, c.value) << c.text;
-        }
-    }
+    expectConversions(decimal::toUnsigned32, cases);
 }
 
 TEST(Decimal, Unsigned64) {
-    const Case cases[] = {
+    const Case<std::uint64_t> cases[] = {
         {"18446744073709551615", true, UINT64_MAX},
         {"18446744073709551616", false, 0},
         {"-1", true, UINT64_MAX},
@@ -54,22 +61,11 @@ TEST(Decimal, Unsigned64) {
         {"0x1A2B", true, 0},
         {"x", false, 0},
     };
-    for (const Case& c : cases) {
-        std::uint64_t value = 0xDEADBEEF;
-        EXPECT_EQ(decimal::toUnsigned64(c.text, value), c.ok) << c.text;
-        if (c.ok) {
-            EXPECT_EQ(value, c.value) << c.text;
-        }
-    }
+    expectConversions(decimal::toUnsigned64, cases);
 }
 
 TEST(Decimal, Signed32) {
-    struct SignedCase {
-        const char* text;
-        bool ok;
-        std::int32_t value;
-    };
-    const SignedCase cases[] = {
+    const Case<std::int32_t> cases[] = {
         {"48000", true, 48000},
         {"-3", true, -3},
         {"2147483647", true, 2147483647},
@@ -81,13 +77,7 @@ TEST(Decimal, Signed32) {
         {"+", false, 0},
         {"", false, 0},
     };
-    for (const SignedCase& c : cases) {
-        std::int32_t value = 12345;
-        EXPECT_EQ(decimal::toSigned32(c.text, value), c.ok) << c.text;
-        if (c.ok) {
-            EXPECT_EQ(value, c.value) << c.text;
-        }
-    }
+    expectConversions(decimal::toSigned32, cases);
 }
 
 }  // namespace
