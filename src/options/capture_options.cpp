@@ -7,16 +7,24 @@
 
 namespace {
 
-bool convert(const char* name, const char* value, CaptureOptions& options) {
-    if (std::strcmp(name, "--pid") == 0) return decimal::toUnsigned32(value, options.pid);
-    if (std::strcmp(name, "--hwnd") == 0) return decimal::toUnsigned64(value, options.hwnd);
-    if (std::strcmp(name, "--sample-rate") == 0) return decimal::toSigned32(value, options.sampleRate);
-    return decimal::toSigned32(value, options.channels);
-}
+struct ValueOption {
+    const char* name;
+    bool (*store)(const char* value, CaptureOptions& options);
+};
 
-bool takesValue(const char* arg) {
-    return std::strcmp(arg, "--pid") == 0 || std::strcmp(arg, "--hwnd") == 0 ||
-           std::strcmp(arg, "--sample-rate") == 0 || std::strcmp(arg, "--channels") == 0;
+// In the order they are matched.
+constexpr ValueOption kValueOptions[] = {
+    {"--pid", [](const char* v, CaptureOptions& o) { return decimal::toUnsigned32(v, o.pid); }},
+    {"--hwnd", [](const char* v, CaptureOptions& o) { return decimal::toUnsigned64(v, o.hwnd); }},
+    {"--sample-rate", [](const char* v, CaptureOptions& o) { return decimal::toSigned32(v, o.sampleRate); }},
+    {"--channels", [](const char* v, CaptureOptions& o) { return decimal::toSigned32(v, o.channels); }},
+};
+
+const ValueOption* findValueOption(const char* arg) {
+    for (const ValueOption& option : kValueOptions) {
+        if (std::strcmp(arg, option.name) == 0) return &option;
+    }
+    return nullptr;
 }
 
 }  // namespace
@@ -26,8 +34,9 @@ ParseResult parseCommandLine(int argc, const char* const* argv, CaptureOptions& 
         const char* arg = argv[i];
         // A value option is one only when a value follows; the value is taken
         // whatever it looks like, even when it begins with "--".
-        if (takesValue(arg) && i + 1 < argc) {
-            if (!convert(arg, argv[i + 1], options)) {
+        const ValueOption* valueOption = findValueOption(arg);
+        if (valueOption != nullptr && i + 1 < argc) {
+            if (!valueOption->store(argv[i + 1], options)) {
                 error.option = arg;
                 error.value = argv[i + 1];
                 return ParseResult::InvalidValue;

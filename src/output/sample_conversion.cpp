@@ -80,45 +80,6 @@ void convertFrames(const BYTE* data, std::size_t frames, const SourceLayout& lay
     }
 }
 
-// Contiguous samples, one per output sample: the common case of a stream the
-// platform already converted. Written as flat loops the compiler vectorises.
-void convertInt16(const BYTE* data, std::size_t n, float* out) {
-    for (std::size_t i = 0; i < n; ++i) {
-        std::int16_t v;
-        std::memcpy(&v, data + 2 * i, sizeof v);
-        out[i] = static_cast<float>(v) * (1.0f / 32768.0f);
-    }
-}
-
-void convertInt32(const BYTE* data, std::size_t n, float* out) {
-    for (std::size_t i = 0; i < n; ++i) {
-        std::int32_t v;
-        std::memcpy(&v, data + 4 * i, sizeof v);
-        out[i] = static_cast<float>(v) * (1.0f / 2147483648.0f);
-    }
-}
-
-// Four 3-byte samples are three 32-bit words. Each sample is gathered into the
-// top 24 bits of a word; as an int32 that is the value times 256, exact in
-// single precision, so scaling by 2^-31 gives the same float as the rule.
-void convertInt24(const BYTE* data, std::size_t n, float* out) {
-    std::size_t i = 0;
-    for (; i + 4 <= n; i += 4) {
-        std::uint32_t w[3];
-        std::memcpy(w, data + 3 * i, sizeof w);
-        const std::uint32_t t0 = w[0] << 8;
-        const std::uint32_t t1 = ((w[0] >> 16) & 0xFF00u) | (w[1] << 16);
-        const std::uint32_t t2 = ((w[1] >> 8) & 0xFFFF00u) | (w[2] << 24);
-        const std::uint32_t t3 = w[2] & 0xFFFFFF00u;
-        constexpr float kScale = 1.0f / 2147483648.0f;
-        out[i] = static_cast<float>(static_cast<std::int32_t>(t0)) * kScale;
-        out[i + 1] = static_cast<float>(static_cast<std::int32_t>(t1)) * kScale;
-        out[i + 2] = static_cast<float>(static_cast<std::int32_t>(t2)) * kScale;
-        out[i + 3] = static_cast<float>(static_cast<std::int32_t>(t3)) * kScale;
-    }
-    for (; i < n; ++i) out[i] = read<SampleKind::Int24>(data + 3 * i);
-}
-
 }  // namespace
 
 SourceLayout describeSource(const WAVEFORMATEX& format) {
@@ -154,12 +115,13 @@ void convertSamplesWith(ConversionPath path, const BYTE* data, std::uint32_t fra
                                   : path == ConversionPath::Avx512     ? simd::Level::Avx512
                                   : path == ConversionPath::Avx2       ? simd::Level::Avx2
                                                                        : simd::Level::None;
-        const bool vector = level != simd::Level::None;
+        // Contiguous samples, one per output sample: the common case of a
+        // stream the platform already converted.
         switch (layout.kind) {
             case SampleKind::Float32: std::memcpy(out, data, n * sizeof(float)); return;
-            case SampleKind::Int16: vector ? simd::int16ToFloat(level, data, n, out) : convertInt16(data, n, out); return;
-            case SampleKind::Int24: vector ? simd::int24ToFloat(level, data, n, out) : convertInt24(data, n, out); return;
-            case SampleKind::Int32: vector ? simd::int32ToFloat(level, data, n, out) : convertInt32(data, n, out); return;
+            case SampleKind::Int16: simd::int16ToFloat(level, data, n, out); return;
+            case SampleKind::Int24: simd::int24ToFloat(level, data, n, out); return;
+            case SampleKind::Int32: simd::int32ToFloat(level, data, n, out); return;
             case SampleKind::Unsupported: break;
         }
     }

@@ -9,6 +9,48 @@
 #include <cstring>
 
 namespace simd {
+namespace {
+
+// Portable loops, from sample `i` on: the whole conversion where the processor
+// has no vector kernels, and the tails of those that have.
+void int16Portable(const BYTE* data, std::size_t i, std::size_t n, float* out) {
+    for (; i < n; ++i) {
+        std::int16_t v;
+        std::memcpy(&v, data + 2 * i, sizeof v);
+        out[i] = static_cast<float>(v) * (1.0f / 32768.0f);
+    }
+}
+
+void int32Portable(const BYTE* data, std::size_t i, std::size_t n, float* out) {
+    for (; i < n; ++i) {
+        std::int32_t v;
+        std::memcpy(&v, data + 4 * i, sizeof v);
+        out[i] = static_cast<float>(v) * (1.0f / 2147483648.0f);
+    }
+}
+
+// Each sample is gathered into the top 24 bits of a word; as an int32 that is
+// the value times 256, exact in single precision, so scaling by 2^-31 gives
+// the same float as the rule. Four samples are three 32-bit words.
+void int24Portable(const BYTE* data, std::size_t i, std::size_t n, float* out) {
+    constexpr float kScale = 1.0f / 2147483648.0f;
+    for (; i + 4 <= n; i += 4) {
+        std::uint32_t w[3];
+        std::memcpy(w, data + 3 * i, sizeof w);
+        out[i] = static_cast<float>(static_cast<std::int32_t>(w[0] << 8)) * kScale;
+        out[i + 1] = static_cast<float>(static_cast<std::int32_t>(((w[0] >> 16) & 0xFF00u) | (w[1] << 16))) * kScale;
+        out[i + 2] = static_cast<float>(static_cast<std::int32_t>(((w[1] >> 8) & 0xFFFF00u) | (w[2] << 24))) * kScale;
+        out[i + 3] = static_cast<float>(static_cast<std::int32_t>(w[2] & 0xFFFFFF00u)) * kScale;
+    }
+    for (; i < n; ++i) {
+        const BYTE* p = data + 3 * i;
+        const std::uint32_t u = static_cast<std::uint32_t>(p[0]) << 8 | static_cast<std::uint32_t>(p[1]) << 16 |
+                                static_cast<std::uint32_t>(p[2]) << 24;
+        out[i] = static_cast<float>(static_cast<std::int32_t>(u)) * kScale;
+    }
+}
+
+}  // namespace
 
 #ifdef PROCLOOP_AVX2
 
@@ -24,32 +66,6 @@ Level best() {
 
 namespace {
 
-// Scalar tails; the same arithmetic as the vector bodies.
-void int16Tail(const BYTE* data, std::size_t i, std::size_t n, float* out) {
-    for (; i < n; ++i) {
-        std::int16_t v;
-        std::memcpy(&v, data + 2 * i, sizeof v);
-        out[i] = static_cast<float>(v) * (1.0f / 32768.0f);
-    }
-}
-
-void int32Tail(const BYTE* data, std::size_t i, std::size_t n, float* out) {
-    for (; i < n; ++i) {
-        std::int32_t v;
-        std::memcpy(&v, data + 4 * i, sizeof v);
-        out[i] = static_cast<float>(v) * (1.0f / 2147483648.0f);
-    }
-}
-
-void int24Tail(const BYTE* data, std::size_t i, std::size_t n, float* out) {
-    for (; i < n; ++i) {
-        const BYTE* p = data + 3 * i;
-        const std::uint32_t u = static_cast<std::uint32_t>(p[0]) << 8 | static_cast<std::uint32_t>(p[1]) << 16 |
-                                static_cast<std::uint32_t>(p[2]) << 24;
-        out[i] = static_cast<float>(static_cast<std::int32_t>(u)) * (1.0f / 2147483648.0f);
-    }
-}
-
 __attribute__((target("avx2"))) void int16Avx2(const BYTE* data, std::size_t n, float* out) {
     const __m256 scale = _mm256_set1_ps(1.0f / 32768.0f);
     std::size_t i = 0;
@@ -59,7 +75,7 @@ __attribute__((target("avx2"))) void int16Avx2(const BYTE* data, std::size_t n, 
         _mm256_storeu_ps(out + i, _mm256_mul_ps(_mm256_cvtepi32_ps(a), scale));
         _mm256_storeu_ps(out + i + 8, _mm256_mul_ps(_mm256_cvtepi32_ps(b), scale));
     }
-    int16Tail(data, i, n, out);
+    int16Portable(data, i, n, out);
 }
 
 __attribute__((target("avx2"))) void int32Avx2(const BYTE* data, std::size_t n, float* out) {
@@ -71,7 +87,7 @@ __attribute__((target("avx2"))) void int32Avx2(const BYTE* data, std::size_t n, 
         _mm256_storeu_ps(out + i, _mm256_mul_ps(_mm256_cvtepi32_ps(a), scale));
         _mm256_storeu_ps(out + i + 8, _mm256_mul_ps(_mm256_cvtepi32_ps(b), scale));
     }
-    int32Tail(data, i, n, out);
+    int32Portable(data, i, n, out);
 }
 
 // Eight 3-byte samples per step: two 16-byte loads (12 bytes used of each),
@@ -91,7 +107,7 @@ __attribute__((target("avx2"))) void int24Avx2(const BYTE* data, std::size_t n, 
         const __m256i lifted = _mm256_shuffle_epi8(both, lift);
         _mm256_storeu_ps(out + i, _mm256_mul_ps(_mm256_cvtepi32_ps(lifted), scale));
     }
-    int24Tail(data, i, n, out);
+    int24Portable(data, i, n, out);
 }
 
 // GCC 12's AVX-512 headers build vectors from _mm512_undefined_*(), which its
@@ -220,32 +236,38 @@ __attribute__((target("avx512f,avx512bw,avx512vbmi"))) void int24Vbmi(const BYTE
 
 }  // namespace
 
-void int16ToFloat(Level level, const BYTE* data, std::size_t n, float* out) {
-    if (level >= Level::Avx512) return int16Avx512(data, n, out);
-    if (level == Level::Avx2) return int16Avx2(data, n, out);
-    int16Tail(data, 0, n, out);
-}
-
-void int24ToFloat(Level level, const BYTE* data, std::size_t n, float* out) {
-    if (level == Level::Avx512Vbmi) return int24Vbmi(data, n, out);
-    if (level == Level::Avx512) return int24Avx512(data, n, out);
-    if (level == Level::Avx2) return int24Avx2(data, n, out);
-    int24Tail(data, 0, n, out);
-}
-
-void int32ToFloat(Level level, const BYTE* data, std::size_t n, float* out) {
-    if (level >= Level::Avx512) return int32Avx512(data, n, out);
-    if (level == Level::Avx2) return int32Avx2(data, n, out);
-    int32Tail(data, 0, n, out);
-}
-
 #else
 
 Level best() { return Level::None; }
-void int16ToFloat(Level, const BYTE*, std::size_t, float*) {}
-void int24ToFloat(Level, const BYTE*, std::size_t, float*) {}
-void int32ToFloat(Level, const BYTE*, std::size_t, float*) {}
 
 #endif
+
+void int16ToFloat(Level level, const BYTE* data, std::size_t n, float* out) {
+#ifdef PROCLOOP_AVX2
+    if (level >= Level::Avx512) return int16Avx512(data, n, out);
+    if (level == Level::Avx2) return int16Avx2(data, n, out);
+#endif
+    (void)level;
+    int16Portable(data, 0, n, out);
+}
+
+void int24ToFloat(Level level, const BYTE* data, std::size_t n, float* out) {
+#ifdef PROCLOOP_AVX2
+    if (level == Level::Avx512Vbmi) return int24Vbmi(data, n, out);
+    if (level == Level::Avx512) return int24Avx512(data, n, out);
+    if (level == Level::Avx2) return int24Avx2(data, n, out);
+#endif
+    (void)level;
+    int24Portable(data, 0, n, out);
+}
+
+void int32ToFloat(Level level, const BYTE* data, std::size_t n, float* out) {
+#ifdef PROCLOOP_AVX2
+    if (level >= Level::Avx512) return int32Avx512(data, n, out);
+    if (level == Level::Avx2) return int32Avx2(data, n, out);
+#endif
+    (void)level;
+    int32Portable(data, 0, n, out);
+}
 
 }  // namespace simd

@@ -91,7 +91,6 @@ void awaitCompletion();
 struct Stats {
     unsigned calls[static_cast<int>(Call::Count)] = {};
     std::uint64_t framesReleased = 0;
-    unsigned burstsDelivered = 0;
     unsigned liveObjects = 0;
     long lastHandlerRelease = -1;  // count the handler reported when the engine let go
 };

@@ -61,7 +61,6 @@ void deliver(Engine& e) {
             e.queue.push_back(std::move(packet));
         }
         ++e.nextBurst;
-        ++e.stats.burstsDelivered;
         SetEvent(e.event);
         return;
     }
