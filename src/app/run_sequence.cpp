@@ -34,5 +34,5 @@ int runSequence(int argc, const char* const* argv) {
     std::fprintf(stderr, "info: pid=%lu includeChildren=%s\n", static_cast<unsigned long>(pid),
                  options.includeChildren ? "true" : "false");
     probeWindowsVersion();
-    return runCapture(options, pid);
+    return runCapture(options, pid, stopRequested);
 }

@@ -9,7 +9,7 @@ ActivationHandler::~ActivationHandler() {
     audioClient_.reset();
 }
 
-ComPtr<ActivationHandler> ActivationHandler::create() { return ComPtr<ActivationHandler>(new ActivationHandler); }
+ComRef<ActivationHandler> ActivationHandler::create() { return ComRef<ActivationHandler>(new ActivationHandler); }
 
 HRESULT ActivationHandler::QueryInterface(REFIID riid, void** out) {
     if (out == nullptr) return E_POINTER;
@@ -37,7 +37,7 @@ ULONG ActivationHandler::Release() {
 
 HRESULT ActivationHandler::ActivateCompleted(IActivateAudioInterfaceAsyncOperation* operation) {
     HRESULT status = S_OK;
-    ComPtr<IUnknown> activated;
+    ComRef<IUnknown> activated;
     // Only the reported status counts: a failing call reports nothing, which
     // leaves status 0 and no interface, and the caller sees "no client".
     operation->GetActivateResult(&status, activated.receive());

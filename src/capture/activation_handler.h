@@ -2,7 +2,8 @@
 
 #include <atomic>
 
-#include "capture/com_ptr.h"
+#include "capture/com_ref.h"
+#include "capture/unique_handle.h"
 #include "platform/platform.h"
 
 // Turns the platform's asynchronous activation into an event the main thread
@@ -12,7 +13,7 @@ class ActivationHandler final : public IActivateAudioInterfaceCompletionHandler,
 public:
     // Count 1, owned by the caller. The event may be missing if it could not be
     // made; the caller treats that as an activation that never completes.
-    static ComPtr<ActivationHandler> create();
+    static ComRef<ActivationHandler> create();
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override;
     ULONG STDMETHODCALLTYPE AddRef() override;
@@ -32,5 +33,5 @@ private:
     std::atomic<ULONG> refs_{1};
     EventHandle completionEvent_;
     HRESULT activationResult_ = E_PENDING;
-    ComPtr<IAudioClient> audioClient_;
+    ComRef<IAudioClient> audioClient_;
 };

@@ -2,7 +2,6 @@
 
 #include <cstdio>
 
-#include "app/stop_signal.h"
 #include "output/output_stream.h"
 #include "output/packet_writer.h"
 
@@ -48,15 +47,15 @@ Drain drain(IAudioCaptureClient* captureClient, UINT32 pending, const WAVEFORMAT
 }  // namespace
 
 void runCaptureLoop(IAudioCaptureClient* captureClient, HANDLE captureEvent, const WAVEFORMATEX& captureFormat,
-                    std::uint32_t channels, std::vector<float>& sampleBuffer) {
+                    std::uint32_t channels, std::vector<float>& sampleBuffer, const std::atomic<bool>& stop) {
     for (;;) {
-        if (stopRequested.load()) return;
+        if (stop.load()) return;
         const DWORD wait = WaitForSingleObject(captureEvent, kWaitMs);
         if (wait == WAIT_FAILED) {
             std::fprintf(stderr, "error: WaitForSingleObject failed\n");
             return;
         }
-        if (stopRequested.load()) return;
+        if (stop.load()) return;
         if (wait == WAIT_TIMEOUT) continue;
 
         UINT32 pending = 0;

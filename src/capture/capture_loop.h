@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <vector>
 
@@ -9,4 +10,4 @@
 // fails or the audio service reports an error. Every way out returns here; the
 // caller's teardown is the same for all of them.
 void runCaptureLoop(IAudioCaptureClient* captureClient, HANDLE captureEvent, const WAVEFORMATEX& captureFormat,
-                    std::uint32_t channels, std::vector<float>& sampleBuffer);
+                    std::uint32_t channels, std::vector<float>& sampleBuffer, const std::atomic<bool>& stop);

@@ -5,14 +5,21 @@
 
 #include "capture/activation_handler.h"
 #include "capture/capture_loop.h"
-#include "capture/com_ptr.h"
+#include "capture/com_ref.h"
+#include "capture/unique_handle.h"
 #include "platform/audio_ids.h"
 #include "platform/platform.h"
 
 namespace {
 
 constexpr DWORD kActivationTimeoutMs = 8000;
-constexpr REFERENCE_TIME kBufferDuration = 2000000;  // 200 ms in 100-ns units
+// 200 ms in 100-ns units: the shared-mode buffer the engine fills between our
+// wake-ups; long enough to ride out a scheduling hiccup without losing audio.
+// https://learn.microsoft.com/windows/win32/api/audioclient/nf-audioclient-iaudioclient-initialize
+constexpr REFERENCE_TIME kBufferDuration = 2000000;
+// The process-loopback client has no mix format of its own (GetMixFormat is
+// not implemented on it), so the engine is asked to convert to ours.
+// https://learn.microsoft.com/windows/win32/coreaudio/audclnt-streamflags-xxx-constants
 constexpr DWORD kStreamFlags =
     AUDCLNT_STREAMFLAGS_LOOPBACK | AUDCLNT_STREAMFLAGS_EVENTCALLBACK | AUDCLNT_STREAMFLAGS_AUTOCONVERTPCM;
 
@@ -20,24 +27,24 @@ constexpr DWORD kStreamFlags =
 // platform's order, not by declaration order.
 struct Session {
     bool comInitialized = false;
-    ComPtr<IActivateAudioInterfaceAsyncOperation> operation;
-    ComPtr<IAudioClient> audioClient;
+    ComRef<IActivateAudioInterfaceAsyncOperation> operation;
+    ComRef<IAudioClient> audioClient;
     EventHandle captureEvent;
-    ComPtr<IAudioCaptureClient> captureClient;
+    ComRef<IAudioCaptureClient> captureClient;
     MmcssHandle mmcss;
     bool started = false;
     std::vector<float> sampleBuffer;
 };
 
-int fail(const char* call, HRESULT hr) {
+bool fail(const char* call, HRESULT hr) {
     std::fprintf(stderr, "error: %s hr=0x%08X\n", call, static_cast<unsigned>(hr));
-    return 1;
+    return false;
 }
 
-// Steps 3 to 6: the handler is ours only for the length of this function, so
-// it is let go on every way out, including a time-out after which the
-// platform may still complete into it.
-int activate(Session& s, const CaptureOptions& options, std::uint32_t pid) {
+// The handler is ours only for the length of this function, so it is let go
+// on every way out, including a time-out after which the platform may still
+// complete into it.
+bool activate(Session& s, const CaptureOptions& options, std::uint32_t pid) {
     AUDIOCLIENT_ACTIVATION_PARAMS params{};
     params.ActivationType = AUDIOCLIENT_ACTIVATION_TYPE_PROCESS_LOOPBACK;
     params.ProcessLoopbackParams.TargetProcessId = pid;
@@ -49,33 +56,34 @@ int activate(Session& s, const CaptureOptions& options, std::uint32_t pid) {
     property.blob.cbSize = sizeof params;
     property.blob.pBlobData = reinterpret_cast<BYTE*>(&params);
 
-    ComPtr<ActivationHandler> handler = ActivationHandler::create();
-    HRESULT hr = ActivateAudioInterfaceAsync(L"VAD\\Process_Loopback", ids::kIAudioClient, &property, handler.get(),
+    ComRef<ActivationHandler> handler = ActivationHandler::create();
+    HRESULT hr = ActivateAudioInterfaceAsync(VIRTUAL_AUDIO_DEVICE_PROCESS_LOOPBACK, ids::kIAudioClient, &property, handler.get(),
                                              s.operation.receive());
     if (FAILED(hr)) return fail("ActivateAudioInterfaceAsync", hr);
 
     if (handler->completionEvent() == nullptr ||
         WaitForSingleObject(handler->completionEvent(), kActivationTimeoutMs) != WAIT_OBJECT_0) {
         std::fprintf(stderr, "error: audio interface activation timed out\n");
-        return 1;
+        return false;
     }
     hr = handler->activationResult();
     if (FAILED(hr)) return fail("audio client activation failed", hr);
 
-    s.audioClient = ComPtr<IAudioClient>::share(handler->audioClient());
+    s.audioClient = ComRef<IAudioClient>::share(handler->audioClient());
     handler.reset();
     if (!s.audioClient) return fail("audio client activation failed", S_OK);
-    return 0;
+    return true;
 }
 
-int setUpAndCapture(Session& s, const CaptureOptions& options, std::uint32_t pid) {
+// Everything up to a started stream; false once a step has failed and said so.
+bool setUp(Session& s, const CaptureOptions& options, std::uint32_t pid, WAVEFORMATEX& format) {
     HRESULT hr = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     if (FAILED(hr)) return fail("CoInitializeEx failed", hr);
     s.comInitialized = true;
 
-    if (activate(s, options, pid) != 0) return 1;
+    if (!activate(s, options, pid)) return false;
 
-    WAVEFORMATEX format{};
+    format = WAVEFORMATEX{};
     format.wFormatTag = WAVE_FORMAT_IEEE_FLOAT;
     format.nChannels = static_cast<WORD>(options.channels);
     format.nSamplesPerSec = static_cast<DWORD>(options.sampleRate);
@@ -89,7 +97,7 @@ int setUpAndCapture(Session& s, const CaptureOptions& options, std::uint32_t pid
     s.captureEvent = EventHandle(CreateEventW(nullptr, FALSE, FALSE, nullptr));
     if (!s.captureEvent) {
         std::fprintf(stderr, "error: CreateEvent failed\n");
-        return 1;
+        return false;
     }
     hr = s.audioClient->Initialize(AUDCLNT_SHAREMODE_SHARED, kStreamFlags, kBufferDuration, 0, &format, nullptr);
     if (FAILED(hr)) return fail("IAudioClient::Initialize", hr);
@@ -108,13 +116,7 @@ int setUpAndCapture(Session& s, const CaptureOptions& options, std::uint32_t pid
     s.started = true;
     std::fprintf(stderr, "info: capture started sampleRate=%u channels=%u\n",
                  static_cast<unsigned>(format.nSamplesPerSec), static_cast<unsigned>(format.nChannels));
-
-    // 200 ms of audio: the largest packet the 200 ms buffer can hand over, so a
-    // steady stream never allocates.
-    s.sampleBuffer.reserve(static_cast<std::size_t>(options.channels) * static_cast<std::size_t>(options.sampleRate / 5));
-    runCaptureLoop(s.captureClient.get(), s.captureEvent.get(), format, static_cast<std::uint32_t>(options.channels),
-                   s.sampleBuffer);
-    return 0;
+    return true;
 }
 
 // One teardown for every path: it releases only what was acquired, always in
@@ -132,10 +134,20 @@ void tearDown(Session& s) {
 
 }  // namespace
 
-int runCapture(const CaptureOptions& options, std::uint32_t pid) {
-    Session session;
-    const int exitCode = setUpAndCapture(session, options, pid);
-    tearDown(session);
-    if (exitCode == 0) std::fprintf(stderr, "info: capture stopped\n");
-    return exitCode;
+int runCapture(const CaptureOptions& options, std::uint32_t pid, const std::atomic<bool>& stop) {
+    Session s;
+    WAVEFORMATEX format{};
+    const bool started = setUp(s, options, pid, format);
+    if (started) {
+        // 200 ms of audio: the largest packet the 200 ms buffer can hand over,
+        // so a steady stream never allocates.
+        s.sampleBuffer.reserve(static_cast<std::size_t>(options.channels) *
+                               static_cast<std::size_t>(options.sampleRate / 5));
+        runCaptureLoop(s.captureClient.get(), s.captureEvent.get(), format,
+                       static_cast<std::uint32_t>(options.channels), s.sampleBuffer, stop);
+    }
+    tearDown(s);
+    if (!started) return 1;
+    std::fprintf(stderr, "info: capture stopped\n");
+    return 0;
 }

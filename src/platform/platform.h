@@ -6,10 +6,15 @@
 #ifdef _WIN32
 #include "platform/windows_sdk.h"
 #else
-#include "platform/standin/win32.h"
+#include "platform/posix/win32.h"
 #endif
 
 #include <cstdint>
+
+// The process-loopback virtual device; older SDKs lack the name.
+#ifndef VIRTUAL_AUDIO_DEVICE_PROCESS_LOOPBACK
+#define VIRTUAL_AUDIO_DEVICE_PROCESS_LOOPBACK L"VAD\\Process_Loopback"
+#endif
 
 // Records whose layout the platform reads byte by byte.
 static_assert(sizeof(DWORD) == 4, "DWORD is 32 bits on every host");

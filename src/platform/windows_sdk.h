@@ -47,5 +47,4 @@ struct AUDIOCLIENT_ACTIVATION_PARAMS {
     };
 };
 
-#define VIRTUAL_AUDIO_DEVICE_PROCESS_LOOPBACK L"VAD\\Process_Loopback"
 #endif

@@ -6,8 +6,8 @@
 #include <gtest/gtest.h>
 
 #include "app/stop_signal.h"
-#include "platform/engine/journal.h"
-#include "platform/standin/control.h"
+#include "fakes/audio/journal.h"
+#include "platform/posix/control.h"
 #include "run_harness.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "app/stop_signal.h"
-#include "platform/standin/control.h"
+#include "platform/posix/control.h"
 #include "run_harness.h"
 
 namespace {

@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/standin/control.h"
+#include "platform/posix/control.h"
 #include "run_harness.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "child_process.h"
-#include "platform/engine/engine.h"
+#include "fakes/audio/engine.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 
 #include "app/run_sequence.h"
 #include "app/stop_signal.h"
-#include "platform/engine/journal.h"
-#include "platform/standin/control.h"
+#include "fakes/audio/journal.h"
+#include "platform/posix/control.h"
 #include "stream_capture.h"
 
 void RunTest::SetUp() {

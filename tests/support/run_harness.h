@@ -10,7 +10,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/engine/engine.h"
+#include "fakes/audio/engine.h"
 
 struct RunResult {
     int exitCode = -1;

@@ -6,8 +6,8 @@
 #include <gtest/gtest.h>
 
 #include "platform/audio_ids.h"
-#include "platform/engine/engine.h"
-#include "platform/standin/control.h"
+#include "fakes/audio/engine.h"
+#include "platform/posix/control.h"
 
 namespace {
 
@@ -24,7 +24,7 @@ protected:
 
     // Starts an activation on the engine with `script`; the completion, if
     // any, arrives on the engine's thread.
-    ComPtr<IActivateAudioInterfaceAsyncOperation> activate(ActivationHandler* handler, const engine::Script& script) {
+    ComRef<IActivateAudioInterfaceAsyncOperation> activate(ActivationHandler* handler, const engine::Script& script) {
         engine::load(script);
         AUDIOCLIENT_ACTIVATION_PARAMS params{};
         params.ActivationType = AUDIOCLIENT_ACTIVATION_TYPE_PROCESS_LOOPBACK;
@@ -33,8 +33,8 @@ protected:
         property.vt = VT_BLOB;
         property.blob.cbSize = sizeof params;
         property.blob.pBlobData = reinterpret_cast<BYTE*>(&params);
-        ComPtr<IActivateAudioInterfaceAsyncOperation> operation;
-        EXPECT_EQ(ActivateAudioInterfaceAsync(L"VAD\\Process_Loopback", ids::kIAudioClient, &property, handler,
+        ComRef<IActivateAudioInterfaceAsyncOperation> operation;
+        EXPECT_EQ(ActivateAudioInterfaceAsync(VIRTUAL_AUDIO_DEVICE_PROCESS_LOOPBACK, ids::kIAudioClient, &property, handler,
                                               operation.receive()),
                   S_OK);
         return operation;
@@ -46,7 +46,7 @@ protected:
 };
 
 TEST_F(Handler, StartsPendingWithItsEventUnsignalled) {
-    ComPtr<ActivationHandler> handler = ActivationHandler::create();
+    ComRef<ActivationHandler> handler = ActivationHandler::create();
     ASSERT_NE(handler->completionEvent(), nullptr);
     EXPECT_EQ(handler->activationResult(), E_PENDING);
     EXPECT_EQ(handler->audioClient(), nullptr);
@@ -54,7 +54,7 @@ TEST_F(Handler, StartsPendingWithItsEventUnsignalled) {
 }
 
 TEST_F(Handler, QueryInterface) {
-    ComPtr<ActivationHandler> handler = ActivationHandler::create();
+    ComRef<ActivationHandler> handler = ActivationHandler::create();
     IActivateAudioInterfaceCompletionHandler* primary = handler.get();
 
     EXPECT_EQ(handler->QueryInterface(ids::kIUnknown, nullptr), E_POINTER);
@@ -102,8 +102,8 @@ TEST_F(Handler, CompletionOutcomes) {
     for (Case& c : cases) {
         SCOPED_TRACE(c.label);
         c.script.end = engine::End::Idle;
-        ComPtr<ActivationHandler> handler = ActivationHandler::create();
-        ComPtr<IActivateAudioInterfaceAsyncOperation> operation = activate(handler.get(), c.script);
+        ComRef<ActivationHandler> handler = ActivationHandler::create();
+        ComRef<IActivateAudioInterfaceAsyncOperation> operation = activate(handler.get(), c.script);
         awaitSignal(handler.get());
         EXPECT_EQ(handler->activationResult(), c.result);
         EXPECT_EQ(handler->audioClient() != nullptr, c.client);
@@ -119,8 +119,8 @@ TEST_F(Handler, CompletionOutcomes) {
 TEST_F(Handler, FreedByWhicheverSideReleasesLast) {
     // The platform lets go first: our release frees the handler.
     {
-        ComPtr<ActivationHandler> handler = ActivationHandler::create();
-        ComPtr<IActivateAudioInterfaceAsyncOperation> operation = activate(handler.get(), engine::Script{});
+        ComRef<ActivationHandler> handler = ActivationHandler::create();
+        ComRef<IActivateAudioInterfaceAsyncOperation> operation = activate(handler.get(), engine::Script{});
         engine::awaitCompletion();
         EXPECT_EQ(engine::stats().lastHandlerRelease, 1);
         EXPECT_EQ(standin::openEvents(), 1u);
@@ -134,8 +134,8 @@ TEST_F(Handler, FreedByWhicheverSideReleasesLast) {
         engine::Script late;
         late.completion = engine::Completion::Late;
         late.completionDelayMs = 50;
-        ComPtr<ActivationHandler> handler = ActivationHandler::create();
-        ComPtr<IActivateAudioInterfaceAsyncOperation> operation = activate(handler.get(), late);
+        ComRef<ActivationHandler> handler = ActivationHandler::create();
+        ComRef<IActivateAudioInterfaceAsyncOperation> operation = activate(handler.get(), late);
         handler.reset();
         EXPECT_EQ(standin::openEvents(), 1u);
         engine::awaitCompletion();
@@ -146,7 +146,7 @@ TEST_F(Handler, FreedByWhicheverSideReleasesLast) {
 
 TEST_F(Handler, ConcurrentReleasesFreeExactlyOnce) {
     for (int round = 0; round < 200; ++round) {
-        ComPtr<ActivationHandler> ours = ActivationHandler::create();
+        ComRef<ActivationHandler> ours = ActivationHandler::create();
         ActivationHandler* shared = ours.get();
         shared->AddRef();
         std::thread other([shared] { shared->Release(); });

@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/standin/control.h"
+#include "platform/posix/control.h"
 #include "stream_capture.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/audio_ids.h"
-#include "platform/standin/control.h"
+#include "platform/posix/control.h"
 #include "stream_capture.h"
 
 namespace {

@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/standin/control.h"
+#include "platform/posix/control.h"
 
 namespace {
 

@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "platform/audio_ids.h"
-#include "platform/engine/engine.h"
-#include "platform/engine/journal.h"
+#include "fakes/audio/engine.h"
+#include "fakes/audio/journal.h"
 
 namespace engine {
 namespace internal {

@@ -7,8 +7,8 @@
 #include <set>
 #include <string>
 
-#include "platform/engine/journal.h"
-#include "platform/standin/state.h"
+#include "fakes/audio/journal.h"
+#include "platform/posix/state.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <mutex>
 #include <thread>
 
-#include "platform/standin/state.h"
+#include "platform/posix/state.h"
 
 namespace {
 

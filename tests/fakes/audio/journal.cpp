@@ -1,4 +1,4 @@
-#include "platform/engine/journal.h"
+#include "fakes/audio/journal.h"
 
 #include <mutex>
 #include <utility>

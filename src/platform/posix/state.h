@@ -6,7 +6,7 @@
 #include <map>
 #include <mutex>
 
-#include "platform/standin/control.h"
+#include "platform/posix/control.h"
 
 namespace standin {
 

@@ -4,9 +4,9 @@
 #include <cwchar>
 #include <string>
 
-#include "platform/engine/engine.h"
-#include "platform/engine/journal.h"
-#include "platform/standin/state.h"
+#include "fakes/audio/engine.h"
+#include "fakes/audio/journal.h"
+#include "platform/posix/state.h"
 
 namespace {
 

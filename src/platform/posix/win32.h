@@ -169,8 +169,6 @@ struct AUDIOCLIENT_ACTIVATION_PARAMS {
     };
 };
 
-#define VIRTUAL_AUDIO_DEVICE_PROCESS_LOOPBACK L"VAD\\Process_Loopback"
-
 // COM interfaces, declared in the SDK's slot order.
 struct IUnknown {
     virtual HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppvObject) = 0;

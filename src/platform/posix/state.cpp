@@ -1,10 +1,10 @@
-#include "platform/standin/state.h"
+#include "platform/posix/state.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/engine/journal.h"
+#include "fakes/audio/journal.h"
 
 namespace standin {
 namespace {

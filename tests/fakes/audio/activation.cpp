@@ -6,7 +6,7 @@
 #include <cstring>
 #include <cwchar>
 
-#include "platform/engine/internal.h"
+#include "fakes/audio/internal.h"
 
 namespace engine {
 namespace internal {
@@ -127,7 +127,7 @@ HRESULT WINAPI ActivateAudioInterfaceAsync(LPCWSTR deviceInterfacePath, REFIID r
 
     if (completionHandler == nullptr || activationOperation == nullptr) return E_POINTER;
     const bool loopback = deviceInterfacePath != nullptr &&
-                          std::wcscmp(deviceInterfacePath, L"VAD\\Process_Loopback") == 0 &&
+                          std::wcscmp(deviceInterfacePath, VIRTUAL_AUDIO_DEVICE_PROCESS_LOOPBACK) == 0 &&
                           ids::same(riid, ids::kIAudioClient) && blob &&
                           params.ActivationType == AUDIOCLIENT_ACTIVATION_TYPE_PROCESS_LOOPBACK &&
                           (params.ProcessLoopbackParams.ProcessLoopbackMode ==

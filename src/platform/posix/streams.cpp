@@ -7,7 +7,7 @@
 #include <csignal>
 #include <mutex>
 
-#include "platform/standin/state.h"
+#include "platform/posix/state.h"
 
 int _setmode(int fd, int mode) {
     standin::State& s = standin::state();

@@ -1,11 +1,11 @@
 // The engine's one state, the call counting every operation goes through,
 // and the controls tests use.
-#include "platform/engine/engine.h"
+#include "fakes/audio/engine.h"
 
 #include <chrono>
 #include <mutex>
 
-#include "platform/engine/internal.h"
+#include "fakes/audio/internal.h"
 
 namespace engine {
 namespace internal {

@@ -2,7 +2,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/engine/engine.h"
+#include "fakes/audio/engine.h"
 
 namespace engine {
 namespace {

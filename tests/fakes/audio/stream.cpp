@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "platform/engine/internal.h"
+#include "fakes/audio/internal.h"
 
 namespace engine {
 namespace internal {
