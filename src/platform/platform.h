@@ -1,6 +1,6 @@
 // The program's one door to the operating system. Program files include this
 // header and nothing platform-specific: on Windows it is the real SDK, on every
-// other host the stand-in layer with the same names, types and sizes.
+// other host a POSIX implementation with the same names, types and sizes.
 #pragma once
 
 #ifdef _WIN32

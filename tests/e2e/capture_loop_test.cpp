@@ -1,172 +1,181 @@
-// The capture loop's ways through and out, run for real against the engine.
+// The capture loop's ways through and out, run for real against the fake service.
 #include <chrono>
+#include <string>
 #include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "app/stop_signal.h"
-#include "fakes/audio/journal.h"
-#include "platform/posix/control.h"
 #include "run_harness.h"
 
 namespace {
 
-constexpr const char* kHead =
-    "info: pid=1234 includeChildren=false\n"
-    "info: capture format 48000 Hz 2 ch 32 bit float\n"
-    "info: capture started sampleRate=48000 channels=2\n";
+using fakeaudio::Call;
+using fakeaudio::Packet;
+using Clock = std::chrono::steady_clock;
+
+std::string head(unsigned channels = 2) {
+    const std::string ch = std::to_string(channels);
+    return "info: pid=1234 includeChildren=false\ninfo: capture format 48000 Hz " + ch +
+           " ch 32 bit float\ninfo: capture started sampleRate=48000 channels=" + ch + "\n";
+}
 constexpr const char* kEndOfScript = "warn: GetNextPacketSize hr=0x88890004\n";
 constexpr const char* kStopped = "info: capture stopped\n";
 
-using engine::Call;
-using engine::Packet;
+class CaptureStream : public RunTest, public ::testing::WithParamInterface<unsigned> {};
 
-Packet patternPacket(std::uint32_t frames) {
-    Packet p;
-    p.frames = frames;
-    p.content = engine::Content::Pattern;
-    return p;
-}
-
-Packet silentPacket(std::uint32_t frames, bool nullData, DWORD flags) {
-    Packet p;
-    p.frames = frames;
-    p.flags = flags;
-    p.nullData = nullData;
-    p.bytes.assign(static_cast<std::size_t>(frames) * 8, 0x5A);  // whatever the engine left there
-    return p;
-}
-
-std::vector<unsigned char> pattern(std::uint64_t offset, std::size_t count) {
-    const std::vector<BYTE> bytes = engine::patternBytes(offset, count);
-    return {bytes.begin(), bytes.end()};
-}
-
-void append(std::vector<unsigned char>& to, const std::vector<unsigned char>& more) {
-    to.insert(to.end(), more.begin(), more.end());
-}
-
-class CaptureLoop : public RunTest {};
-
-TEST_F(CaptureLoop, EveryPacketReachesTheOutputInOrderByteForByte) {
-    // Bursts of several packets, silent and null ones among them; pattern
-    // bytes include 0x0A, 0x0D and 0x1A, which a text-mode stream would alter.
-    engine::load(scriptOf({
-        {patternPacket(480), patternPacket(7), patternPacket(1)},
-        {silentPacket(480, false, AUDCLNT_BUFFERFLAGS_SILENT)},
-        {patternPacket(100), silentPacket(3, true, 0), patternPacket(5)},
-        {silentPacket(2, true, AUDCLNT_BUFFERFLAGS_SILENT | AUDCLNT_BUFFERFLAGS_DATA_DISCONTINUITY)},
-        {patternPacket(33)},
-    }));
-    const RunResult r = run({"--pid", "1234"});
-    EXPECT_EQ(r.exitCode, 0);
-    EXPECT_EQ(r.err, std::string(kHead) + kEndOfScript + kStopped);
-
-    std::vector<unsigned char> expected = pattern(0, 488 * 8);
-    append(expected, std::vector<unsigned char>(480 * 8, 0));  // 960 zero samples: 3840 bytes
-    append(expected, pattern(488 * 8, 100 * 8));
-    append(expected, std::vector<unsigned char>(3 * 8, 0));
-    append(expected, pattern(588 * 8, 5 * 8));
-    append(expected, std::vector<unsigned char>(2 * 8, 0));
-    append(expected, pattern(593 * 8, 33 * 8));
-    EXPECT_EQ(r.out, expected);
-    EXPECT_EQ(r.stats.calls[static_cast<int>(Call::ReleaseBuffer)], 9u);
-    EXPECT_EQ(r.stats.framesReleased, 488u + 480 + 108 + 2 + 33);
-}
-
-TEST_F(CaptureLoop, WaysOut) {
-    struct Case {
-        const char* label;
-        engine::Script script;
-        std::string tail;               // standard error after the head
-        std::size_t outBytes;           // what reached the output
-        unsigned getBuffers;            // GetBuffer calls made
-        unsigned releases;              // ReleaseBuffer calls made
+// Bursts of several packets; silent and null ones among them become zeros,
+// every other flag leaves the data as it is. The pattern's bytes include 0x0A,
+// 0x0D and 0x1A, which a text-mode stream would alter.
+TEST_P(CaptureStream, EveryPacketReachesTheOutputInOrderByteForByte) {
+    const unsigned channels = GetParam();
+    const std::vector<std::vector<Packet>> bursts = {
+        {{480, 0, false}, {7, 0, false}, {1, 0, false}},
+        {{480, AUDCLNT_BUFFERFLAGS_SILENT, false}},
+        {{100, 0, false}, {3, 0, true}, {5, 0, false}},
+        {{2, AUDCLNT_BUFFERFLAGS_SILENT | AUDCLNT_BUFFERFLAGS_DATA_DISCONTINUITY, true}},
+        {{33, AUDCLNT_BUFFERFLAGS_DATA_DISCONTINUITY, false}},
+        {{9, AUDCLNT_BUFFERFLAGS_TIMESTAMP_ERROR, false}, {6, 0, false}},
     };
-    const auto twoPackets = [] { return scriptOf({{patternPacket(10), patternPacket(20)}, {patternPacket(30)}}); };
-    std::vector<Case> cases;
+    fakeaudio::load(scriptOf(bursts));
+    const std::string ch = std::to_string(channels);
+    const RunResult r = run({"--pid", "1234", "--channels", ch.c_str()});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.err, head(channels) + kEndOfScript + kStopped);
 
-    cases.push_back({"GetNextPacketSize fails after a wake-up", twoPackets(),
-                     "warn: GetNextPacketSize hr=0x88890004\n", 0, 0, 0});
-    cases.back().script.fault(Call::GetNextPacketSize) = {1, AUDCLNT_E_DEVICE_INVALIDATED};
-
-    cases.push_back({"GetNextPacketSize fails while draining", twoPackets(), "", 80, 1, 1});
-    cases.back().script.fault(Call::GetNextPacketSize) = {2, AUDCLNT_E_SERVICE_NOT_RUNNING};
-
-    cases.push_back({"GetBuffer fails", twoPackets(), "warn: GetBuffer hr=0x88890018\n", 80, 2, 1});
-    cases.back().script.fault(Call::GetBuffer) = {2, AUDCLNT_E_BUFFER_ERROR};
-
-    cases.push_back({"a failing ReleaseBuffer is not looked at", twoPackets(), kEndOfScript, 480, 3, 3});
-    cases.back().script.fault(Call::ReleaseBuffer) = {1, AUDCLNT_E_INVALID_SIZE};
-
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.label);
-        SetUp();
-        engine::load(c.script);
-        const RunResult r = run({"--pid", "1234"});
-        EXPECT_EQ(r.exitCode, 0);
-        EXPECT_EQ(r.err, std::string(kHead) + c.tail + kStopped);
-        EXPECT_EQ(r.out, pattern(0, c.outBytes));
-        EXPECT_EQ(r.stats.calls[static_cast<int>(Call::GetBuffer)], c.getBuffers);
-        EXPECT_EQ(r.stats.calls[static_cast<int>(Call::ReleaseBuffer)], c.releases);
-        EXPECT_EQ(r.liveObjects, 0u);
-        EXPECT_EQ(r.openEvents, 0u);
+    std::vector<unsigned char> expected;
+    std::uint64_t offset = 0;
+    for (const auto& burst : bursts) {
+        for (const Packet& p : burst) {
+            const std::size_t size = std::size_t{p.frames} * channels * 4;
+            const bool silent = p.nullData || (p.flags & AUDCLNT_BUFFERFLAGS_SILENT) != 0;
+            const std::vector<unsigned char> bytes = silent ? std::vector<unsigned char>(size, 0) : pattern(offset, size);
+            expected.insert(expected.end(), bytes.begin(), bytes.end());
+            offset += size;
+        }
     }
+    EXPECT_EQ(r.out, expected);
+    EXPECT_EQ(r.stats[Call::ReleaseBuffer], 11u);
+    EXPECT_EQ(r.stats.framesReleased, 488u + 480 + 108 + 2 + 33 + 15);
 }
 
-TEST_F(CaptureLoop, AFailedWriteStillReleasesThePacketAndLeavesQuietly) {
-    engine::load(scriptOf({{patternPacket(10), patternPacket(20)}, {patternPacket(30)}}));
-    standin::setWrites({0, 80 + 12});  // the second packet breaks off mid-frame
+INSTANTIATE_TEST_SUITE_P(Channels, CaptureStream, ::testing::Values(1u, 2u, 8u));
+
+struct WayOut {
+    const char* name;
+    void (*setUp)(fakeaudio::Script&, fakeplatform::Controls&);
+    const char* tail;        // standard error between the head and the last line
+    std::size_t outBytes;    // what reached the output
+    unsigned getBuffers;
+    unsigned releases;
+};
+
+class CaptureEnd : public RunTest, public ::testing::WithParamInterface<WayOut> {};
+
+TEST_P(CaptureEnd, LeavesWithItsLineAndReleasesEveryPacketTaken) {
+    const WayOut& c = GetParam();
+    fakeaudio::Script script = scriptOf({{{10, 0, false}, {20, 0, false}}, {{30, 0, false}}});
+    c.setUp(script, fakeplatform::controls());
+    fakeaudio::load(script);
     const RunResult r = run({"--pid", "1234"});
     EXPECT_EQ(r.exitCode, 0);
-    EXPECT_EQ(r.err, std::string(kHead) + kStopped);
-    EXPECT_EQ(r.out, pattern(0, 92));
-    EXPECT_EQ(r.stats.calls[static_cast<int>(Call::GetBuffer)], 2u);
-    EXPECT_EQ(r.stats.calls[static_cast<int>(Call::ReleaseBuffer)], 2u);
-    EXPECT_EQ(r.stats.framesReleased, 30u);
+    EXPECT_EQ(r.err, head() + c.tail + kStopped);
+    EXPECT_EQ(r.out, pattern(0, c.outBytes));
+    EXPECT_EQ(r.stats[Call::GetBuffer], c.getBuffers);
+    EXPECT_EQ(r.stats[Call::ReleaseBuffer], c.releases);
+    EXPECT_EQ(r.liveObjects, 0u);
+    EXPECT_EQ(r.openEvents, 0);
 }
 
-TEST_F(CaptureLoop, AReaderThatClosesThePipeEndsTheRunWithSuccess) {
-    engine::Script script = scriptOf({});
-    script.end = engine::End::Tone;
-    script.periodMs = 1;
-    engine::load(script);
-    const RunResult r = run({"--pid", "1234"}, 10000);
-    EXPECT_EQ(r.exitCode, 0);
-    EXPECT_EQ(r.err, std::string(kHead) + kStopped);
-    EXPECT_EQ(r.out.size(), 10000u);
-    EXPECT_EQ(r.stats.calls[static_cast<int>(Call::GetBuffer)], r.stats.calls[static_cast<int>(Call::ReleaseBuffer)]);
-}
+INSTANTIATE_TEST_SUITE_P(
+    All, CaptureEnd,
+    ::testing::Values(
+        WayOut{"NextPacketSizeFailsAfterAWakeUp",
+               [](fakeaudio::Script& s, fakeplatform::Controls&) { s.fail(Call::GetNextPacketSize, AUDCLNT_E_DEVICE_INVALIDATED); },
+               kEndOfScript, 0, 0, 0},
+        WayOut{"NextPacketSizeFailsWhileDraining",
+               [](fakeaudio::Script& s, fakeplatform::Controls&) { s.fail(Call::GetNextPacketSize, AUDCLNT_E_SERVICE_NOT_RUNNING, 2); },
+               "", 80, 1, 1},
+        WayOut{"GetBufferFails",
+               [](fakeaudio::Script& s, fakeplatform::Controls&) { s.fail(Call::GetBuffer, AUDCLNT_E_BUFFER_ERROR, 2); },
+               "warn: GetBuffer hr=0x88890018\n", 80, 2, 1},
+        WayOut{"AFailingReleaseIsNotLookedAt",
+               [](fakeaudio::Script& s, fakeplatform::Controls&) { s.fail(Call::ReleaseBuffer, AUDCLNT_E_INVALID_SIZE); },
+               kEndOfScript, 480, 3, 3},
+        // The second packet breaks off mid-frame; it is still released.
+        WayOut{"TheOutputFails", [](fakeaudio::Script&, fakeplatform::Controls& c) { c.failAfterBytes = 80 + 12; }, "", 92, 2, 2},
+        WayOut{"TheWaitFails",  // the first wait is the activation's
+               [](fakeaudio::Script&, fakeplatform::Controls& c) {
+                   c.onWait = [](unsigned nth, DWORD) { return nth == 2 ? std::optional<DWORD>(WAIT_FAILED) : std::nullopt; };
+               },
+               "error: WaitForSingleObject failed\n", 0, 0, 0}),
+    [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(CaptureLoop, AFailedWaitIsReportedAndEndsTheCapture) {
-    standin::failWait(2, WAIT_FAILED);  // the first wait is the activation's
-    engine::load(scriptOf({{patternPacket(10)}}));
+// Each console event that stops the program, landing while the loop waits
+// with no audio coming, ends the capture within one wait.
+class CaptureStop : public RunTest, public ::testing::WithParamInterface<DWORD> {};
+
+TEST_P(CaptureStop, ARequestDuringAQuietWaitEndsTheCaptureWithinTheWaitBound) {
+    fakeaudio::Script script = scriptOf({{{4, 0, false}}});
+    script.end = fakeaudio::End::Idle;
+    fakeaudio::load(script);
+    Clock::time_point stoppedAt{};
+    bool taken = false;
+    fakeplatform::controls().onWait = [&](unsigned, DWORD) -> std::optional<DWORD> {
+        if (!taken && fakeaudio::stats().framesReleased == 4) {
+            taken = fakeplatform::raiseConsoleControl(GetParam());
+            stoppedAt = Clock::now();
+        }
+        return std::nullopt;
+    };
     const RunResult r = run({"--pid", "1234"});
+    const auto latency = Clock::now() - stoppedAt;
+    EXPECT_TRUE(taken);
     EXPECT_EQ(r.exitCode, 0);
-    EXPECT_EQ(r.err, std::string(kHead) + "error: WaitForSingleObject failed\n" + kStopped);
-    EXPECT_TRUE(r.out.empty());
-}
-
-TEST_F(CaptureLoop, AStopRequestIsNoticedWithinOneWait) {
-    engine::Script script = scriptOf({{patternPacket(4)}});
-    script.end = engine::End::Idle;
-    engine::load(script);
-    RunResult r;
-    unsigned waitsAtStop = 0;
-    std::thread console([&] {
-        // Once the packet is out the loop sits in its waits; then Ctrl+C.
-        while (engine::stats().framesReleased < 4) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        waitsAtStop = standin::waitCalls();
-        EXPECT_TRUE(standin::raiseConsoleControl(CTRL_C_EVENT));
-    });
-    r = run({"--pid", "1234"});
-    console.join();
-    EXPECT_EQ(r.exitCode, 0);
-    EXPECT_EQ(r.err, std::string(kHead) + kStopped);
+    EXPECT_EQ(r.err, head() + kStopped);
     EXPECT_EQ(r.out, pattern(0, 32));
-    // The wait under way when the flag was set, at most; no further one.
-    EXPECT_LE(standin::waitCalls(), waitsAtStop + 1);
+    // The loop waits at most 150 ms at a time; generous for a loaded machine.
+    EXPECT_LT(latency, std::chrono::milliseconds(1000));
+}
+
+INSTANTIATE_TEST_SUITE_P(Events, CaptureStop,
+                         ::testing::Values(CTRL_C_EVENT, CTRL_BREAK_EVENT, CTRL_CLOSE_EVENT, CTRL_LOGOFF_EVENT,
+                                           CTRL_SHUTDOWN_EVENT));
+
+class Capture : public RunTest {};
+
+TEST_F(Capture, AStopDuringAWaitThatEndsSignalledWritesNothingMore) {
+    // Bursts 200 ms apart, so the first drain cannot run into the second burst.
+    fakeaudio::Script script = scriptOf({{{4, 0, false}}, {{8, 0, false}}});
+    script.end = fakeaudio::End::Idle;
+    script.periodMs = 200;
+    fakeaudio::load(script);
+    fakeplatform::controls().onWait = [](unsigned, DWORD) -> std::optional<DWORD> {
+        if (!stopRequested.load() && fakeaudio::stats().framesReleased == 4) {
+            fakeplatform::raiseConsoleControl(CTRL_C_EVENT);
+            // The next burst is queued and signalled meanwhile, so this wait ends at once, signalled.
+            std::this_thread::sleep_for(std::chrono::milliseconds(400));
+        }
+        return std::nullopt;
+    };
+    const RunResult r = run({"--pid", "1234"});
+    EXPECT_EQ(fakeplatform::controls().lastWaitResult, WAIT_OBJECT_0);
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.err, head() + kStopped);
+    EXPECT_EQ(r.out, pattern(0, 32));
+    EXPECT_EQ(r.stats[Call::GetBuffer], 1u);
+}
+
+// A silent target sends nothing for as long as it is silent.
+TEST_F(Capture, APauseLongerThanAWaitDoesNotEndTheCapture) {
+    fakeaudio::Script script = scriptOf({{{4, 0, false}}, {{8, 0, false}}});
+    script.periodMs = 400;
+    fakeaudio::load(script);
+    const RunResult r = run({"--pid", "1234"});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.err, head() + kEndOfScript + kStopped);
+    EXPECT_EQ(r.out, pattern(0, 96));
 }
 
 }  // namespace

@@ -1,210 +1,207 @@
 // The capture set-up and teardown, run for real through the run sequence
-// against the scripted engine.
+// against the fake audio service.
 #include <algorithm>
-#include <functional>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "app/stop_signal.h"
-#include "platform/posix/control.h"
 #include "run_harness.h"
 
 namespace {
 
+using fakeaudio::Call;
+using Controls = fakeplatform::Controls;
+
 constexpr const char* kTarget = "info: pid=1234 includeChildren=false\n";
 constexpr const char* kFormat = "info: capture format 48000 Hz 2 ch 32 bit float\n";
-constexpr const char* kStarted = "info: capture started sampleRate=48000 channels=2\n";
+const std::string kActivated = std::string(kTarget) + kFormat;
+const std::string kRunTail = "info: capture started sampleRate=48000 channels=2\nwarn: GetNextPacketSize hr=0x88890004\n"
+                             "info: capture stopped\n";
+constexpr const char* kOperation = "IActivateAudioInterfaceAsyncOperation released";
+constexpr const char* kComGone = "CoUninitialize held=0";
 
-// The teardown as the journal saw it: each object appears when the program
-// let go of its last reference. The audio client is left out: the handler
-// holds one reference to it until the platform's completion thread lets go of
-// the handler, so when its last reference goes is the platform's timing.
-// Whether it went before COM did is checked on its own.
-std::vector<std::string> teardownOf(const std::vector<std::string>& journal) {
-    return entriesStartingWith(journal, {"IAudioClient::Stop", "AvRevert", "CloseHandle #2", "IAudioCaptureClient released",
-                                         "IActivateAudioInterfaceAsyncOperation released", "CoUninitialize"});
+// The teardown as the journal saw it: each object appears when the program let
+// go of its last reference. The audio client is left out: the handler holds a
+// reference to it until the platform's completion thread lets go of the
+// handler, so when its last reference goes is the platform's timing. Whether it
+// went before COM did is checked on its own.
+std::vector<std::string> teardownOf(const RunResult& r) {
+    return entriesStartingWith(r.journal, {"IAudioClient::Stop", "AvRevert", "CloseHandle #2", "IAudioCaptureClient released",
+                                           kOperation, "CoUninitialize"});
 }
 
-bool clientReleasedBeforeCom(const std::vector<std::string>& journal) {
-    const auto released = std::find(journal.begin(), journal.end(), "IAudioClient released");
-    const auto uninitialized = std::find(journal.begin(), journal.end(), "CoUninitialize held=0");
-    return released < uninitialized && uninitialized != journal.end();
+std::ptrdiff_t at(const RunResult& r, const std::string& entry) {
+    return std::find(r.journal.begin(), r.journal.end(), entry) - r.journal.begin();
 }
 
-bool contains(const std::vector<std::string>& journal, const std::string& entry) {
-    return std::find(journal.begin(), journal.end(), entry) != journal.end();
+void expectBalanced(const RunResult& r) {
+    EXPECT_EQ(r.liveObjects, 0u) << "service objects leaked";
+    EXPECT_EQ(r.openEvents, 0) << "events left open; the handler's among them means it was never freed";
+    EXPECT_EQ(r.comDepth, 0) << "COM left initialised";
 }
 
-class RunCapture : public RunTest {
-protected:
-    void expectBalanced(const RunResult& r) {
-        EXPECT_EQ(r.liveObjects, 0u) << "engine objects leaked";
-        EXPECT_EQ(r.openEvents, 0u) << "events left open; the handler's among them means it was never freed";
-    }
+struct Failure {
+    const char* name;
+    void (*setUp)(fakeaudio::Script&, Controls&);
+    std::string err;
+    std::vector<std::string> teardown;
 };
 
-TEST_F(RunCapture, EachFailingSetupStepPrintsOneLineAndTearsDownWhatExists) {
-    using Setup = std::function<void(engine::Script&)>;
-    struct Case {
-        const char* label;
-        Setup setup;
-        std::string err;
-        std::vector<std::string> teardown;
-    };
-    const auto fault = [](engine::Call call, HRESULT status) {
-        return [=](engine::Script& s) { s.fault(call) = {1, status}; };
-    };
-    const std::vector<std::string> afterActivation = {"CloseHandle #2", "IActivateAudioInterfaceAsyncOperation released",
-                                                      "CoUninitialize held=0"};
-    const std::vector<std::string> beforeClient = {"IActivateAudioInterfaceAsyncOperation released",
-                                                   "CoUninitialize held=0"};
-    const std::string activated = std::string(kTarget) + kFormat;
-    const Case cases[] = {
-        {"COM", [](engine::Script&) { standin::failCoInitialize(RPC_E_CHANGED_MODE); },
-         std::string(kTarget) + "error: CoInitializeEx failed hr=0x80010106\n", {}},
-        {"activation call", fault(engine::Call::ActivateAudioInterfaceAsync, static_cast<HRESULT>(0x80070005)),
-         std::string(kTarget) + "error: ActivateAudioInterfaceAsync hr=0x80070005\n", {"CoUninitialize held=0"}},
-        // These three never see a completion, so that no late client muddles
-        // the order; the engine lets go of the handler after the run.
-        {"handler event", [](engine::Script& s) { s.completion = engine::Completion::Never; standin::failCreateEvent(1); },
-         std::string(kTarget) + "error: audio interface activation timed out\n", beforeClient},
-        {"wait fails", [](engine::Script& s) { s.completion = engine::Completion::Never; standin::failWait(1, WAIT_FAILED); },
-         std::string(kTarget) + "error: audio interface activation timed out\n", beforeClient},
-        {"wait abandoned",
-         [](engine::Script& s) {
-             s.completion = engine::Completion::Never;
-             standin::failWait(1, WAIT_ABANDONED);
-         },
-         std::string(kTarget) + "error: audio interface activation timed out\n", beforeClient},
-        {"activation status", [](engine::Script& s) { s.activationStatus = AUDCLNT_E_DEVICE_INVALIDATED; },
-         std::string(kTarget) + "error: audio client activation failed hr=0x88890004\n", beforeClient},
-        {"not an audio client", [](engine::Script& s) { s.activatesNonAudio = true; },
-         std::string(kTarget) + "error: audio client activation failed hr=0x00000000\n", beforeClient},
-        {"result unreadable", fault(engine::Call::GetActivateResult, E_FAIL),
-         std::string(kTarget) + "error: audio client activation failed hr=0x00000000\n", beforeClient},
-        {"capture event", [](engine::Script&) { standin::failCreateEvent(2); }, activated + "error: CreateEvent failed\n",
-         beforeClient},
-        {"initialize", fault(engine::Call::Initialize, AUDCLNT_E_UNSUPPORTED_FORMAT),
-         activated + "error: IAudioClient::Initialize hr=0x88890008\n", afterActivation},
-        {"event handle", fault(engine::Call::SetEventHandle, E_INVALIDARG),
-         activated + "error: SetEventHandle hr=0x80070057\n", afterActivation},
-        {"capture client", fault(engine::Call::GetService, AUDCLNT_E_DEVICE_INVALIDATED),
-         activated + "error: GetService(IAudioCaptureClient) hr=0x88890004\n", afterActivation},
-        {"start", fault(engine::Call::Start, AUDCLNT_E_SERVICE_NOT_RUNNING),
-         activated + "error: IAudioClient::Start hr=0x88890010\n",
-         {"AvRevertMmThreadCharacteristics", "CloseHandle #2", "IAudioCaptureClient released",
-          "IActivateAudioInterfaceAsyncOperation released", "CoUninitialize held=0"}},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.label);
-        SetUp();
-        engine::Script script = scriptOf({});
-        c.setup(script);
-        engine::load(script);
-        const RunResult r = run({"--pid", "1234"});
-        EXPECT_EQ(r.exitCode, 1);
-        EXPECT_EQ(r.err, c.err);
-        EXPECT_TRUE(r.out.empty());
-        EXPECT_EQ(teardownOf(r.journal), c.teardown);
-        const bool clientMade = c.err.find("capture format") != std::string::npos;
-        if (clientMade) {
-            EXPECT_TRUE(clientReleasedBeforeCom(r.journal));
-        }
-        EXPECT_EQ(r.liveObjects, 0u);
-        EXPECT_EQ(r.openEvents, 0u);
-        EXPECT_FALSE(standin::comInitialized());
-    }
-}
+class SetupFailure : public RunTest, public ::testing::WithParamInterface<Failure> {};
 
-TEST_F(RunCapture, ASuccessfulRunRequestsTheStreamAndTearsDownInOrder) {
-    engine::load(scriptOf({{floatPacket({0.5f, -0.5f}, 2)}}));
+TEST_P(SetupFailure, PrintsOneLineExitsWithOneAndTearsDownWhatExists) {
+    const Failure& c = GetParam();
+    fakeaudio::Script script = scriptOf({});
+    c.setUp(script, fakeplatform::controls());
+    fakeaudio::load(script);
     const RunResult r = run({"--pid", "1234"});
-    EXPECT_EQ(r.exitCode, 0);
-    EXPECT_EQ(r.err, std::string(kTarget) + kFormat + kStarted + "warn: GetNextPacketSize hr=0x88890004\n" +
-                         "info: capture stopped\n");
-    EXPECT_EQ(r.out, bytesOf({0.5f, -0.5f}));
-
-    EXPECT_EQ(entriesStartingWith(r.journal, {"CoInitializeEx", "ActivateAudioInterfaceAsync", "IAudioClient::Initialize",
-                                              "IAudioClient::SetEventHandle", "IAudioClient::GetService",
-                                              "AvSetMmThreadCharacteristicsW", "IAudioClient::Start"}),
-              (std::vector<std::string>{
-                  "CoInitializeEx null multithreaded",
-                  "ActivateAudioInterfaceAsync path=VAD\\Process_Loopback iid=IAudioClient blob=12 type=1 pid=1234 mode=1",
-                  "IAudioClient::Initialize share=0 flags=0x80060000 duration=2000000 period=0 "
-                  "format=3/2/48000/384000/8/32/0 session=null",
-                  "IAudioClient::SetEventHandle event",
-                  "IAudioClient::GetService IAudioCaptureClient",
-                  "AvSetMmThreadCharacteristicsW Audio index=0",
-                  "IAudioClient::Start",
-              }));
-    EXPECT_TRUE(contains(r.journal, "CreateEventW auto -> #2"));
-    EXPECT_EQ(teardownOf(r.journal),
-              (std::vector<std::string>{"IAudioClient::Stop", "AvRevertMmThreadCharacteristics", "CloseHandle #2",
-                                        "IAudioCaptureClient released", "IActivateAudioInterfaceAsyncOperation released",
-                                        "CoUninitialize held=0"}));
-    EXPECT_TRUE(clientReleasedBeforeCom(r.journal));
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err, c.err);
+    EXPECT_TRUE(r.out.empty());
+    EXPECT_EQ(teardownOf(r), c.teardown);
+    if (c.err.find("capture format") != std::string::npos) {
+        EXPECT_LT(at(r, "IAudioClient released"), at(r, kComGone));
+    }
     expectBalanced(r);
 }
 
-TEST_F(RunCapture, RequestsTheFormatAndModeItWasGiven) {
-    engine::load(scriptOf({}));
-    const RunResult r = run({"--pid", "77", "--channels", "8", "--sample-rate", "192000", "--include-child-processes"});
+std::optional<DWORD> firstWaitEnds(unsigned nth, DWORD result) { return nth == 1 ? std::optional<DWORD>(result) : std::nullopt; }
+
+const std::string kTimedOut = std::string(kTarget) + "error: audio interface activation timed out\n";
+const std::vector<std::string> kBeforeClient = {kOperation, kComGone};
+const std::vector<std::string> kAfterActivation = {"CloseHandle #2", kOperation, kComGone};
+const Failure kFailures[] = {
+    {"Com", [](fakeaudio::Script&, Controls& c) { c.coInitializeStatus = RPC_E_CHANGED_MODE; },
+     std::string(kTarget) + "error: CoInitializeEx failed hr=0x80010106\n", {}},
+    {"ActivationCall", [](fakeaudio::Script& s, Controls&) { s.fail(Call::ActivateAudioInterfaceAsync, static_cast<HRESULT>(0x80070005)); },
+     std::string(kTarget) + "error: ActivateAudioInterfaceAsync hr=0x80070005\n", {kComGone}},
+    {"HandlerEvent", [](fakeaudio::Script&, Controls& c) { c.failCreateEventAt = 1; }, kTimedOut, kBeforeClient},
+    {"WaitFails", [](fakeaudio::Script&, Controls& c) { c.onWait = [](unsigned n, DWORD) { return firstWaitEnds(n, WAIT_FAILED); }; },
+     kTimedOut, kBeforeClient},
+    {"WaitAbandoned",
+     [](fakeaudio::Script&, Controls& c) { c.onWait = [](unsigned n, DWORD) { return firstWaitEnds(n, WAIT_ABANDONED); }; },
+     kTimedOut, kBeforeClient},
+    {"ActivationStatus", [](fakeaudio::Script& s, Controls&) { s.activationStatus = AUDCLNT_E_DEVICE_INVALIDATED; },
+     std::string(kTarget) + "error: audio client activation failed hr=0x88890004\n", kBeforeClient},
+    {"NotAnAudioClient", [](fakeaudio::Script& s, Controls&) { s.activatesNonAudio = true; },
+     std::string(kTarget) + "error: audio client activation failed hr=0x00000000\n", kBeforeClient},
+    {"ResultUnreadable", [](fakeaudio::Script& s, Controls&) { s.fail(Call::GetActivateResult, E_FAIL); },
+     std::string(kTarget) + "error: audio client activation failed hr=0x00000000\n", kBeforeClient},
+    {"CaptureEvent", [](fakeaudio::Script&, Controls& c) { c.failCreateEventAt = 2; }, kActivated + "error: CreateEvent failed\n",
+     kBeforeClient},
+    {"Initialize", [](fakeaudio::Script& s, Controls&) { s.fail(Call::Initialize, AUDCLNT_E_UNSUPPORTED_FORMAT); },
+     kActivated + "error: IAudioClient::Initialize hr=0x88890008\n", kAfterActivation},
+    {"EventHandle", [](fakeaudio::Script& s, Controls&) { s.fail(Call::SetEventHandle, E_INVALIDARG); },
+     kActivated + "error: SetEventHandle hr=0x80070057\n", kAfterActivation},
+    {"CaptureClient", [](fakeaudio::Script& s, Controls&) { s.fail(Call::GetService, AUDCLNT_E_DEVICE_INVALIDATED); },
+     kActivated + "error: GetService(IAudioCaptureClient) hr=0x88890004\n", kAfterActivation},
+    {"Start", [](fakeaudio::Script& s, Controls&) { s.fail(Call::Start, AUDCLNT_E_SERVICE_NOT_RUNNING); },
+     kActivated + "error: IAudioClient::Start hr=0x88890010\n",
+     {"AvRevertMmThreadCharacteristics", "CloseHandle #2", "IAudioCaptureClient released", kOperation, kComGone}},
+};
+INSTANTIATE_TEST_SUITE_P(All, SetupFailure, ::testing::ValuesIn(kFailures),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+struct Request {
+    const char* name;
+    std::vector<const char*> args;
+    std::string err;
+    std::string activation;
+    std::string initialize;
+};
+
+class CaptureRequest : public RunTest, public ::testing::WithParamInterface<Request> {};
+
+TEST_P(CaptureRequest, AsksForTheStreamItWasGivenAndTearsDownInOrder) {
+    fakeaudio::load(scriptOf({}));
+    const RunResult r = run(GetParam().args);
     EXPECT_EQ(r.exitCode, 0);
-    EXPECT_EQ(r.err, std::string("info: pid=77 includeChildren=true\n") +
-                         "info: capture format 192000 Hz 8 ch 32 bit float\n" +
-                         "info: capture started sampleRate=192000 channels=8\n" +
-                         "warn: GetNextPacketSize hr=0x88890004\n" + "info: capture stopped\n");
-    EXPECT_TRUE(contains(r.journal,
-                         "ActivateAudioInterfaceAsync path=VAD\\Process_Loopback iid=IAudioClient blob=12 type=1 "
-                         "pid=77 mode=0"));
-    EXPECT_TRUE(contains(r.journal, "IAudioClient::Initialize share=0 flags=0x80060000 duration=2000000 period=0 "
-                                    "format=3/8/192000/6144000/32/32/0 session=null"));
+    EXPECT_EQ(r.err, GetParam().err);
+    EXPECT_EQ(entriesStartingWith(r.journal, {"CoInitializeEx", "ActivateAudioInterfaceAsync", "IAudioClient::",
+                                              "AvSetMmThreadCharacteristicsW", "CreateEventW"}),
+              (std::vector<std::string>{"CoInitializeEx null multithreaded", "CreateEventW manual #1", GetParam().activation,
+                                        "CreateEventW auto #2", GetParam().initialize, "IAudioClient::SetEventHandle",
+                                        "IAudioClient::GetService", "AvSetMmThreadCharacteristicsW Audio index=0",
+                                        "IAudioClient::Start", "IAudioClient::Stop"}));
+    EXPECT_EQ(teardownOf(r), (std::vector<std::string>{"IAudioClient::Stop", "AvRevertMmThreadCharacteristics",
+                                                       "CloseHandle #2", "IAudioCaptureClient released", kOperation,
+                                                       kComGone}));
+    EXPECT_LT(at(r, "IAudioClient released"), at(r, kComGone));
+    expectBalanced(r);
 }
 
+INSTANTIATE_TEST_SUITE_P(
+    All, CaptureRequest,
+    ::testing::Values(
+        Request{"Defaults", {"--pid", "1234"}, kActivated + kRunTail, "ActivateAudioInterfaceAsync pid=1234 mode=1",
+                "IAudioClient::Initialize share=0 flags=0x80060000 duration=2000000 period=0 format=3/2/48000/384000/8/32/0 "
+                "session=null"},
+        Request{"TreeAtEightChannels",
+                {"--pid", "77", "--channels", "8", "--sample-rate", "192000", "--include-child-processes"},
+                "info: pid=77 includeChildren=true\ninfo: capture format 192000 Hz 8 ch 32 bit float\n"
+                "info: capture started sampleRate=192000 channels=8\nwarn: GetNextPacketSize hr=0x88890004\n"
+                "info: capture stopped\n",
+                "ActivateAudioInterfaceAsync pid=77 mode=0",
+                "IAudioClient::Initialize share=0 flags=0x80060000 duration=2000000 period=0 "
+                "format=3/8/192000/6144000/32/32/0 session=null"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+class RunCapture : public RunTest {};
+
 TEST_F(RunCapture, ASchedulerRefusalIsAcceptedSilently) {
-    standin::failMmcss();
-    engine::load(scriptOf({}));
+    fakeplatform::controls().failMmcss = true;
+    fakeaudio::load(scriptOf({}));
     const RunResult r = run({"--pid", "1234"});
     EXPECT_EQ(r.exitCode, 0);
-    EXPECT_EQ(r.err, std::string(kTarget) + kFormat + kStarted + "warn: GetNextPacketSize hr=0x88890004\n" +
-                         "info: capture stopped\n");
+    EXPECT_EQ(r.err, kActivated + kRunTail);
     EXPECT_TRUE(entriesStartingWith(r.journal, {"AvRevert"}).empty());
     expectBalanced(r);
 }
 
 TEST_F(RunCapture, AStopRequestedDuringSetupEndsCleanlyWithNoSamples) {
-    engine::Script script = scriptOf({{floatPacket({1.0f, 1.0f}, 2)}});
-    engine::load(script);
+    fakeaudio::load(scriptOf({{{1, 0, false}}}));
     stopRequested.store(true);
     const RunResult r = run({"--pid", "1234"});
     EXPECT_EQ(r.exitCode, 0);
-    EXPECT_EQ(r.err, std::string(kTarget) + kFormat + kStarted + "info: capture stopped\n");
+    EXPECT_EQ(r.err, kActivated + "info: capture started sampleRate=48000 channels=2\ninfo: capture stopped\n");
     EXPECT_TRUE(r.out.empty());
     expectBalanced(r);
 }
 
-// The one test that waits out the whole activation time-out.
-TEST_F(RunCapture, ALateCompletionTimesOutAndStillFreesTheHandler) {
-    engine::Script script = scriptOf({});
-    script.completion = engine::Completion::Late;
-    script.completionDelayMs = 8600;
-    engine::load(script);
+TEST_F(RunCapture, ALateCompletionWithinTheTimeOutStartsTheCapture) {
+    fakeaudio::Script script = scriptOf({});
+    script.completionDelayMs = 300;
+    fakeaudio::load(script);
+    DWORD activationWaitMs = 0;
+    fakeplatform::controls().onWait = [&](unsigned nth, DWORD ms) {
+        if (nth == 1) activationWaitMs = ms;
+        return std::optional<DWORD>();
+    };
+    const RunResult r = run({"--pid", "1234"});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.err, kActivated + kRunTail);
+    EXPECT_EQ(activationWaitMs, 8000u);
+    expectBalanced(r);
+}
+
+// The activation's wait reports its time-out at once, as after its 8 s; the
+// completion comes later, into a handler the program no longer holds.
+TEST_F(RunCapture, ACompletionAfterTheTimeOutLandsInALiveHandlerThatThenGoes) {
+    fakeaudio::Script script = scriptOf({});
+    script.completionDelayMs = 300;
+    fakeaudio::load(script);
+    fakeplatform::controls().onWait = [](unsigned nth, DWORD) { return firstWaitEnds(nth, WAIT_TIMEOUT); };
     awaitLateCompletion_ = true;
     const RunResult r = run({"--pid", "1234"});
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.err, std::string(kTarget) + "error: audio interface activation timed out\n");
-    // The program had let go of everything before COM went away; the completion
-    // then arrived in the still-live handler, and the platform's release freed it.
-    EXPECT_EQ(teardownOf(r.journal),
-              (std::vector<std::string>{"IActivateAudioInterfaceAsyncOperation released", "CoUninitialize held=0"}));
+    EXPECT_EQ(r.err, kTimedOut);
+    EXPECT_EQ(teardownOf(r), kBeforeClient);
     // The client the late completion handed the handler went with the handler.
-    EXPECT_FALSE(clientReleasedBeforeCom(r.journal));
-    EXPECT_TRUE(contains(r.journal, "IAudioClient released"));
-    const auto completed = std::find(r.journal.begin(), r.journal.end(), "ActivateCompleted");
-    const auto uninitialized = std::find(r.journal.begin(), r.journal.end(), "CoUninitialize held=0");
-    EXPECT_TRUE(completed != r.journal.end() && completed > uninitialized);
+    EXPECT_LT(at(r, kComGone), at(r, "ActivateCompleted"));
+    EXPECT_LT(at(r, "ActivateCompleted"), at(r, "IAudioClient released"));
+    EXPECT_LT(at(r, "IAudioClient released"), static_cast<std::ptrdiff_t>(r.journal.size()));
     EXPECT_EQ(r.stats.lastHandlerRelease, 0);
     expectBalanced(r);
 }

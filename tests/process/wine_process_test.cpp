@@ -8,7 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "child_process.h"
-#include "fakes/audio/engine.h"
+#include "fakes/audio/fake_audio.h"
 
 namespace {
 
@@ -121,7 +121,7 @@ TEST_F(Wine, TheStreamArrivesByteForByteAndMatchesTheHostBuild) {
     const ChildResult windows = runChild(wine(Audio::StandIn, {"--pid", "4321", "--include-child-processes"}, script));
     ASSERT_FALSE(windows.timedOut);
     EXPECT_EQ(windows.exitCode, 0);
-    const std::vector<BYTE> expected = engine::patternBytes(0, 40 * 97 * 8);
+    const std::vector<BYTE> expected = fakeaudio::patternBytes(0, 40 * 97 * 8);
     EXPECT_EQ(windows.out, std::vector<unsigned char>(expected.begin(), expected.end()));
 
     const ChildResult linux =

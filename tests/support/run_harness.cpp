@@ -1,65 +1,44 @@
 #include "run_harness.h"
 
-#include <cstring>
-
 #include "app/run_sequence.h"
 #include "app/stop_signal.h"
-#include "fakes/audio/journal.h"
-#include "platform/posix/control.h"
-#include "stream_capture.h"
 
 void RunTest::SetUp() {
-    engine::reset();
-    standin::reset();
+    fakeaudio::reset();
+    fakeaudio::clearJournal();
+    fakeplatform::reset();
     stopRequested.store(false);
 }
 
-void RunTest::TearDown() {
-    engine::reset();
-    standin::reset();
-    stopRequested.store(false);
+RunResult RunTest::run(std::vector<const char*> args) {
+    args.insert(args.begin(), "procloop");
+    RunResult r;
+    fakeplatform::controls().captureOutput = true;
+    ::testing::internal::CaptureStderr();
+    r.exitCode = runSequence(static_cast<int>(args.size()), args.data());
+    r.err = ::testing::internal::GetCapturedStderr();
+    if (awaitLateCompletion_) fakeaudio::awaitCompletion();
+    r.stats = fakeaudio::stats();
+    fakeaudio::reset();  // the platform lets go of whatever it still held
+    r.out = fakeplatform::controls().output;
+    r.journal = fakeaudio::journal();
+    r.liveObjects = fakeaudio::stats().liveObjects;
+    r.openEvents = fakeplatform::controls().openEvents;
+    r.comDepth = fakeplatform::controls().comDepth;
+    return r;
 }
 
-RunResult RunTest::run(std::initializer_list<const char*> args, std::size_t readLimit) {
-    std::vector<const char*> argv{"procloop"};
-    argv.insert(argv.end(), args.begin(), args.end());
-    RunResult result;
-    {
-        StreamCapture capture(readLimit);
-        result.exitCode = runSequence(static_cast<int>(argv.size()), argv.data());
-        capture.finish();
-        result.out = capture.out();
-        result.err = capture.err();
-    }
-    if (awaitLateCompletion_) engine::awaitCompletion();
-    result.stats = engine::stats();
-    engine::reset();  // the platform lets go of whatever it still held
-    result.journal = journal::entries();
-    result.liveObjects = engine::stats().liveObjects;
-    result.openEvents = standin::openEvents();
-    return result;
-}
-
-engine::Script scriptOf(std::vector<std::vector<engine::Packet>> bursts) {
-    engine::Script script;
+fakeaudio::Script scriptOf(std::vector<std::vector<fakeaudio::Packet>> bursts) {
+    fakeaudio::Script script;
     script.bursts = std::move(bursts);
-    script.end = engine::End::ServiceError;
-    script.endStatus = AUDCLNT_E_DEVICE_INVALIDATED;
+    script.end = fakeaudio::End::ServiceError;
     script.periodMs = 1;
     return script;
 }
 
-std::vector<unsigned char> bytesOf(const std::vector<float>& samples) {
-    std::vector<unsigned char> bytes(samples.size() * sizeof(float));
-    if (!samples.empty()) std::memcpy(bytes.data(), samples.data(), bytes.size());
-    return bytes;
-}
-
-engine::Packet floatPacket(const std::vector<float>& samples, std::uint32_t channels) {
-    engine::Packet packet;
-    packet.frames = static_cast<std::uint32_t>(samples.size() / channels);
-    packet.bytes = bytesOf(samples);
-    return packet;
+std::vector<unsigned char> pattern(std::uint64_t offset, std::size_t count) {
+    const std::vector<BYTE> bytes = fakeaudio::patternBytes(offset, count);
+    return {bytes.begin(), bytes.end()};
 }
 
 std::vector<std::string> entriesStartingWith(const std::vector<std::string>& journal,

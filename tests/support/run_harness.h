@@ -1,46 +1,52 @@
-// Runs the program's real run sequence in-process against the stand-in
-// platform and engine, and collects everything a test asserts on.
+// Runs the program's real run sequence in-process against the fake audio
+// service and the platform controls, and collects what a test asserts on.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <initializer_list>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
-#include "fakes/audio/engine.h"
+#include "fakes/audio/fake_audio.h"
+#include "fakes/platform/controls.h"
 
 struct RunResult {
     int exitCode = -1;
     std::vector<unsigned char> out;
     std::string err;
     std::vector<std::string> journal;
-    engine::Stats stats;       // as the run left the engine
-    unsigned liveObjects = 0;  // engine objects alive once the engine let go of everything
-    unsigned openEvents = 0;   // events still open then
+    fakeaudio::Stats stats;    // as the run left the service
+    unsigned liveObjects = 0;  // service objects alive once the service let go of everything
+    int openEvents = 0;        // events still open then
+    int comDepth = 0;          // COM initialisations left unbalanced
 };
 
-// Every test starts from a host with no faults, no windows, no ntdll, a clean
-// engine and no stop request.
+// Every test starts from a host with nothing set, a fresh service and no stop request.
 class RunTest : public ::testing::Test {
 protected:
     void SetUp() override;
-    void TearDown() override;
+    void TearDown() override { SetUp(); }
 
-    RunResult run(std::initializer_list<const char*> args, std::size_t readLimit = SIZE_MAX);
+    RunResult run(std::vector<const char*> args);
 
-    // Let a pending completion arrive after the run instead of cancelling it.
-    bool awaitLateCompletion_ = false;
+    bool awaitLateCompletion_ = false;  // let a pending completion arrive after the run instead of cancelling it
 };
 
-// A script that plays `bursts` then ends with a service error, quickly.
-engine::Script scriptOf(std::vector<std::vector<engine::Packet>> bursts);
-engine::Packet floatPacket(const std::vector<float>& samples, std::uint32_t channels);
-
-std::vector<unsigned char> bytesOf(const std::vector<float>& samples);
-
-// The entries of the journal that start with one of the prefixes, in order.
+// A script that plays `bursts` of pattern packets, then ends with a device error, quickly.
+fakeaudio::Script scriptOf(std::vector<std::vector<fakeaudio::Packet>> bursts);
+std::vector<unsigned char> pattern(std::uint64_t offset, std::size_t count);
 std::vector<std::string> entriesStartingWith(const std::vector<std::string>& journal,
                                              std::initializer_list<const char*> prefixes);
+
+// Standard output kept in-process from construction on, on a fresh platform.
+class StreamCapture {
+public:
+    StreamCapture() {
+        fakeplatform::reset();
+        fakeplatform::controls().captureOutput = true;
+    }
+    void finish() { fakeplatform::controls().captureOutput = false; }
+    const std::vector<unsigned char>& out() const { return fakeplatform::controls().output; }
+};

@@ -5,66 +5,40 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/posix/control.h"
-#include "stream_capture.h"
+#include "run_harness.h"
 
 namespace {
 
-std::vector<unsigned char> sequence(std::size_t n) {
-    std::vector<unsigned char> bytes(n);
-    std::iota(bytes.begin(), bytes.end(), static_cast<unsigned char>(0));
-    return bytes;
-}
-
-class WriteAll : public ::testing::Test {
-protected:
-    void SetUp() override { standin::reset(); }
-    void TearDown() override { standin::reset(); }
+struct Case {
+    const char* name;
+    std::size_t length;
+    unsigned maxBytesPerCall;  // what the descriptor takes per call (0: everything)
+    std::uint64_t failAfter;   // bytes before the reader goes away
+    bool ok;
+    std::size_t written;
+    std::uint64_t calls;
 };
 
-TEST_F(WriteAll, OneWriteWhenTheDescriptorTakesEverything) {
-    const auto bytes = sequence(3840);
+class WriteAll : public ::testing::TestWithParam<Case> {};
+
+TEST_P(WriteAll, WritesInOrderUntilDoneOrFailed) {
+    const Case& c = GetParam();
+    std::vector<unsigned char> bytes(c.length);
+    std::iota(bytes.begin(), bytes.end(), static_cast<unsigned char>(0));
     StreamCapture capture;
-    EXPECT_TRUE(writeAll(bytes.data(), bytes.size()));
+    fakeplatform::controls().maxBytesPerCall = c.maxBytesPerCall;
+    fakeplatform::controls().failAfterBytes = c.failAfter;
+    EXPECT_EQ(writeAll(c.length == 0 ? nullptr : bytes.data(), c.length), c.ok);
     capture.finish();
-    EXPECT_EQ(capture.out(), bytes);
-    EXPECT_EQ(standin::writeStats().calls, 1u);
+    EXPECT_EQ(capture.out(), std::vector<unsigned char>(bytes.begin(), bytes.begin() + c.written));
+    EXPECT_EQ(fakeplatform::controls().writeCalls, c.calls);
 }
 
-TEST_F(WriteAll, PartialWritesAreContinuedInOrder) {
-    const auto bytes = sequence(1000);
-    standin::setWrites({7, UINT64_MAX});
-    StreamCapture capture;
-    EXPECT_TRUE(writeAll(bytes.data(), bytes.size()));
-    capture.finish();
-    EXPECT_EQ(capture.out(), bytes);
-    EXPECT_EQ(standin::writeStats().calls, (1000u + 6u) / 7u);
-}
-
-TEST_F(WriteAll, AFailingWriteEndsWithFalseAndKeepsWhatWasWritten) {
-    const auto bytes = sequence(100);
-    standin::setWrites({0, 30});
-    StreamCapture capture;
-    EXPECT_FALSE(writeAll(bytes.data(), bytes.size()));
-    capture.finish();
-    EXPECT_EQ(capture.out(), std::vector<unsigned char>(bytes.begin(), bytes.begin() + 30));
-}
-
-TEST_F(WriteAll, NothingToWriteIsSuccessWithoutAWrite) {
-    standin::setWrites({0, 0});
-    EXPECT_TRUE(writeAll(nullptr, 0));
-    EXPECT_EQ(standin::writeStats().calls, 0u);
-}
-
-TEST_F(WriteAll, AReaderThatWentAwayIsAFailedWriteNotADeadProcess) {
-    const auto bytes = sequence(4096);
-    StreamCapture capture(0);  // the reader closes its end at once
-    // More than a pipe holds: if the reader has not closed yet, a write blocks
-    // until it has, and fails then.
-    bool ok = true;
-    for (int i = 0; i < 100 && ok; ++i) ok = writeAll(bytes.data(), bytes.size());
-    capture.finish();
-    EXPECT_FALSE(ok);
-}
+INSTANTIATE_TEST_SUITE_P(All, WriteAll,
+                         ::testing::Values(Case{"OneWriteWhenAllIsTaken", 3840, 0, UINT64_MAX, true, 3840, 1},
+                                           Case{"PartialWritesContinue", 1000, 7, UINT64_MAX, true, 1000, 143},
+                                           Case{"FailureKeepsWhatWasWritten", 100, 0, 30, false, 30, 2},
+                                           Case{"NothingToWriteWritesNothing", 0, 0, 0, true, 0, 0}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

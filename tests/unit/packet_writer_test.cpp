@@ -6,8 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/audio_ids.h"
-#include "platform/posix/control.h"
-#include "stream_capture.h"
+#include "run_harness.h"
 
 namespace {
 
@@ -29,7 +28,7 @@ struct Written {
 
 Written write(const std::vector<BYTE>& data, std::uint32_t frames, const WAVEFORMATEXTENSIBLE& format,
               std::uint32_t outChannels) {
-    standin::reset();
+    fakeplatform::reset();
     Written w;
     StreamCapture capture;
     w.ok = writePacket(data.data(), frames, format.Format, outChannels, w.buffer);
@@ -118,7 +117,7 @@ TEST(WritePacket, ZeroFramesWritesNothingAndSucceeds) {
     EXPECT_TRUE(w.ok);
     EXPECT_TRUE(w.samples.empty());
     EXPECT_TRUE(w.buffer.empty());
-    EXPECT_EQ(standin::writeStats().calls, 0u);
+    EXPECT_EQ(fakeplatform::controls().writeCalls, 0u);
 }
 
 TEST(WritePacket, EightBitStillWritesTheRightNumberOfSamples) {
@@ -151,7 +150,7 @@ TEST(WritePacket, FormatsThatWouldReadPastThePacketAreRefused) {
 }
 
 TEST(WritePacket, BufferGrowsByHalfOrToTheNeedAndNeverShrinks) {
-    standin::reset();
+    fakeplatform::reset();
     StreamCapture capture;
     const auto format = formatOf(WAVE_FORMAT_IEEE_FLOAT, 1, 32);
     const std::vector<BYTE> data(4 * 1000, 0);

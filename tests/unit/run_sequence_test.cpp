@@ -1,113 +1,85 @@
 // The run sequence up to the capture set-up: its lines and exit codes. Runs
-// that reach the capture use a COM failure to stop right there.
+// that reach the capture stop right there on a COM failure.
 #include <string>
 
 #include <gtest/gtest.h>
 
-#include "platform/posix/control.h"
+#include "app/stop_signal.h"
 #include "run_harness.h"
 
 namespace {
 
+constexpr const char* kNoTarget = "error: --pid <pid> or --hwnd <hwnd> is required\n";
+constexpr const char* kBuild22621 = "info: windows version 10.0 build 22621\n";
 constexpr const char* kStopAtCapture = "error: CoInitializeEx failed hr=0x80010106\n";
+constexpr fakeplatform::Ntdll kWindows11{true, true, 0, 10, 0, 22621};
 
-class RunSequence : public RunTest {
+struct Case {
+    const char* name;
+    std::vector<const char*> args;
+    std::string err;
+    fakeplatform::Ntdll ntdll = kWindows11;
+};
+
+class RunSequence : public RunTest, public ::testing::WithParamInterface<Case> {
 protected:
     void SetUp() override {
         RunTest::SetUp();
-        standin::failCoInitialize(RPC_E_CHANGED_MODE);
+        fakeplatform::controls().coInitializeStatus = RPC_E_CHANGED_MODE;
+        fakeplatform::controls().windows = {{6699, 4242}, {7000, 0}};
     }
 };
 
-TEST_F(RunSequence, RefusesToRunWithoutATarget) {
-    for (const auto& args : {std::initializer_list<const char*>{}, {"--pid"}, {"--hwnd", "0x1A2B"}, {"--pid", "0"}}) {
-        const RunResult r = run(args);
-        EXPECT_EQ(r.exitCode, 1);
-        EXPECT_EQ(r.err, "error: --pid <pid> or --hwnd <hwnd> is required\n");
-        EXPECT_EQ(standin::rtlGetVersionCalls(), 0u);
-    }
-}
-
-TEST_F(RunSequence, AConversionErrorStopsBeforeAnythingElse) {
-    struct Case {
-        std::initializer_list<const char*> args;
-        const char* err;
-    };
-    const Case cases[] = {
-        {{"--pid", "abc"}, "error: invalid value for --pid: abc\n"},
-        {{"--pid", "1", "--sample-rate", "2147483648"}, "error: invalid value for --sample-rate: 2147483648\n"},
-        {{"--hwnd", "99999999999999999999"}, "error: invalid value for --hwnd: 99999999999999999999\n"},
-        {{"--pid", "--include-child-processes"}, "error: invalid value for --pid: --include-child-processes\n"},
-    };
-    for (const Case& c : cases) {
-        standin::setNtdll({true, true, 0, 10, 0, 22621});
-        const RunResult r = run(c.args);
-        EXPECT_EQ(r.exitCode, 1);
-        EXPECT_EQ(r.err, c.err);
-        EXPECT_EQ(standin::rtlGetVersionCalls(), 0u);
-        EXPECT_TRUE(r.journal.empty());  // nothing of the capture ran
-    }
-}
-
-TEST_F(RunSequence, ResolvesTheTarget) {
-    standin::addWindow(6699, 4242);
-    standin::addWindow(7000, 0);
-
-    RunResult r = run({"--hwnd", "6699", "--pid", "0"});
-    EXPECT_EQ(r.err, std::string("info: pid=4242 includeChildren=false\n") + kStopAtCapture);
+TEST_P(RunSequence, WritesTheseLinesAndExitsWithOne) {
+    fakeplatform::controls().ntdll = GetParam().ntdll;
+    const RunResult r = run(GetParam().args);
+    EXPECT_EQ(r.err, GetParam().err);
     EXPECT_EQ(r.exitCode, 1);
-
-    // A given pid wins; the window is not even looked up.
-    const unsigned lookups = standin::windowLookups();
-    r = run({"--hwnd", "6699", "--pid", "17", "--include-child-processes"});
-    EXPECT_EQ(r.err, std::string("info: pid=17 includeChildren=true\n") + kStopAtCapture);
-    EXPECT_EQ(standin::windowLookups(), lookups);
-
-    r = run({"--hwnd", "77"});
-    EXPECT_EQ(r.err, "error: could not resolve HWND 000000000000004D to a process id\n");
-    EXPECT_EQ(r.exitCode, 1);
-
-    r = run({"--hwnd", "18446744073709551615"});
-    EXPECT_EQ(r.err, "error: could not resolve HWND FFFFFFFFFFFFFFFF to a process id\n");
-
-    // A window whose owner reads as 0 resolves to nothing.
-    r = run({"--hwnd", "7000"});
-    EXPECT_EQ(r.err, "error: could not resolve HWND 0000000000001B58 to a process id\n");
-    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.out.empty());
 }
 
-TEST_F(RunSequence, VersionProbe) {
-    struct Case {
-        const char* label;
-        standin::NtdllConfig ntdll;
-        const char* lines;
-    };
-    const Case cases[] = {
-        {"no ntdll", {false, false, 0, 10, 0, 20348}, ""},
-        {"no entry", {true, false, 0, 10, 0, 20348}, ""},
-        {"call fails", {true, true, static_cast<LONG>(0xC0000001), 10, 0, 20348}, ""},
-        {"first build with loopback", {true, true, 0, 10, 0, 20348}, "info: windows version 10.0 build 20348\n"},
-        {"older build",
-         {true, true, 0, 10, 0, 19045},
-         "info: windows version 10.0 build 19045\n"
-         "warn: process loopback capture requires Windows build 20348 or later\n"},
-        {"newer build", {true, true, 0, 10, 0, 26100}, "info: windows version 10.0 build 26100\n"},
-    };
-    for (const Case& c : cases) {
-        standin::setNtdll(c.ntdll);
-        const RunResult r = run({"--pid", "5"});
-        EXPECT_EQ(r.err, std::string("info: pid=5 includeChildren=false\n") + c.lines + kStopAtCapture) << c.label;
-        EXPECT_EQ(r.exitCode, 1) << c.label;
-    }
-}
+const std::string kPid5 = "info: pid=5 includeChildren=false\n";
+const Case kCases[] = {
+    {"NoArguments", {}, kNoTarget},
+    {"PidWithoutValue", {"--pid"}, kNoTarget},
+    {"HexWindowReadsAsNone", {"--hwnd", "0x1A2B"}, kNoTarget},
+    {"PidZero", {"--pid", "0"}, kNoTarget},
+    {"BadPid", {"--pid", "abc"}, "error: invalid value for --pid: abc\n"},
+    {"BadRate", {"--pid", "1", "--sample-rate", "2147483648"}, "error: invalid value for --sample-rate: 2147483648\n"},
+    {"BadHwnd", {"--hwnd", "99999999999999999999"}, "error: invalid value for --hwnd: 99999999999999999999\n"},
+    {"OptionAsValue", {"--pid", "--include-child-processes"}, "error: invalid value for --pid: --include-child-processes\n"},
+    {"WindowResolves", {"--hwnd", "6699", "--pid", "0"},
+     std::string("info: pid=4242 includeChildren=false\n") + kBuild22621 + kStopAtCapture},
+    {"PidWinsOverAnUnknownWindow", {"--hwnd", "77", "--pid", "17", "--include-child-processes"},
+     std::string("info: pid=17 includeChildren=true\n") + kBuild22621 + kStopAtCapture},
+    {"UnknownWindow", {"--hwnd", "77"}, "error: could not resolve HWND 000000000000004D to a process id\n"},
+    {"LargestWindow", {"--hwnd", "18446744073709551615"}, "error: could not resolve HWND FFFFFFFFFFFFFFFF to a process id\n"},
+    {"WindowWithoutOwner", {"--hwnd", "7000"}, "error: could not resolve HWND 0000000000001B58 to a process id\n"},
+    {"NoNtdll", {"--pid", "5"}, kPid5 + kStopAtCapture, {false, false, 0, 10, 0, 22621}},
+    {"NoVersionEntry", {"--pid", "5"}, kPid5 + kStopAtCapture, {true, false, 0, 10, 0, 22621}},
+    {"VersionCallFails", {"--pid", "5"}, kPid5 + kStopAtCapture, {true, true, static_cast<LONG>(0xC0000001), 10, 0, 22621}},
+    {"FirstLoopbackBuild", {"--pid", "5"}, kPid5 + "info: windows version 10.0 build 20348\n" + kStopAtCapture,
+     {true, true, 0, 10, 0, 20348}},
+    {"OlderBuildWarns", {"--pid", "5"},
+     kPid5 + "info: windows version 10.0 build 19045\n" +
+         "warn: process loopback capture requires Windows build 20348 or later\n" + kStopAtCapture,
+     {true, true, 0, 10, 0, 19045}},
+    {"NewerBuild", {"--pid", "5"}, kPid5 + "info: windows version 10.0 build 26100\n" + kStopAtCapture,
+     {true, true, 0, 10, 0, 26100}},
+};
+INSTANTIATE_TEST_SUITE_P(All, RunSequence, ::testing::ValuesIn(kCases),
+                         [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(RunSequence, PreparesTheStreamsAndTheStopSignal) {
+class RunStart : public RunTest {};
+
+TEST_F(RunStart, PreparesTheStreamsAndItsStopHandlerFirst) {
     const RunResult r = run({});
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(standin::streamMode(1), _O_BINARY);
-    EXPECT_EQ(standin::streamMode(2), _O_TEXT);
-    // The handler is in place even though the run stopped early.
-    EXPECT_TRUE(standin::raiseConsoleControl(CTRL_BREAK_EVENT));
+    EXPECT_EQ(fakeplatform::controls().modes[1], _O_BINARY);
+    EXPECT_EQ(fakeplatform::controls().modes[2], _O_TEXT);
+    // Registered by this run, even though it stopped early, and it is the stop handler.
+    EXPECT_TRUE(fakeplatform::raiseConsoleControl(CTRL_BREAK_EVENT));
+    EXPECT_TRUE(stopRequested.load());
 }
 
 }  // namespace

@@ -1,39 +1,32 @@
 #include "app/stop_signal.h"
 
-#include <chrono>
-#include <csignal>
-#include <thread>
-
 #include <gtest/gtest.h>
-
-#include "platform/posix/control.h"
 
 namespace {
 
-TEST(OnConsoleControl, StopsForTheConsoleEventsAndPassesOnOthers) {
-    struct Case {
-        DWORD type;
-        BOOL handled;
-    };
-    const Case cases[] = {
-        {CTRL_C_EVENT, TRUE},       {CTRL_BREAK_EVENT, TRUE},    {CTRL_CLOSE_EVENT, TRUE}, {3, FALSE}, {4, FALSE},
-        {CTRL_LOGOFF_EVENT, TRUE},  {CTRL_SHUTDOWN_EVENT, TRUE}, {7, FALSE},               {0xFFFFFFFF, FALSE},
-    };
-    for (const Case& c : cases) {
-        stopRequested.store(false);
-        EXPECT_EQ(onConsoleControl(c.type), c.handled) << c.type;
-        EXPECT_EQ(stopRequested.load(), c.handled == TRUE) << c.type;
-    }
-    stopRequested.store(false);
+struct Event {
+    const char* name;
+    DWORD type;
+    bool stops;  // taken, and the capture told to stop
+};
+
+class OnConsoleControl : public ::testing::TestWithParam<Event> {
+protected:
+    void SetUp() override { stopRequested.store(false); }
+    void TearDown() override { stopRequested.store(false); }
+};
+
+TEST_P(OnConsoleControl, StopsForTheConsoleEventsAndPassesOnOthers) {
+    EXPECT_EQ(onConsoleControl(GetParam().type), GetParam().stops ? TRUE : FALSE);
+    EXPECT_EQ(stopRequested.load(), GetParam().stops);
 }
 
-TEST(OnConsoleControl, AnInterruptSignalReachesItOnTheConsoleThread) {
-    stopRequested.store(false);
-    ASSERT_TRUE(SetConsoleCtrlHandler(onConsoleControl, TRUE));
-    ASSERT_EQ(std::raise(SIGINT), 0);
-    for (int i = 0; i < 500 && !stopRequested.load(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    EXPECT_TRUE(stopRequested.load());
-    stopRequested.store(false);
-}
+INSTANTIATE_TEST_SUITE_P(All, OnConsoleControl,
+                         ::testing::Values(Event{"CtrlC", CTRL_C_EVENT, true}, Event{"CtrlBreak", CTRL_BREAK_EVENT, true},
+                                           Event{"Close", CTRL_CLOSE_EVENT, true}, Event{"Three", 3, false},
+                                           Event{"Four", 4, false}, Event{"Logoff", CTRL_LOGOFF_EVENT, true},
+                                           Event{"Shutdown", CTRL_SHUTDOWN_EVENT, true}, Event{"Seven", 7, false},
+                                           Event{"AllOnes", 0xFFFFFFFF, false}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -5,10 +5,8 @@
 #include <condition_variable>
 #include <mutex>
 #include <set>
-#include <string>
 
-#include "fakes/audio/journal.h"
-#include "platform/posix/state.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -17,7 +15,6 @@ struct Event {
     std::condition_variable changed;
     bool signalled = false;
     bool manualReset = false;
-    unsigned id = 0;
 };
 
 // Handles are checked against this set so that a stale or foreign handle is a
@@ -40,27 +37,11 @@ Event* lookUp(HANDLE handle) {
 }  // namespace
 
 HANDLE CreateEventW(void* /*eventAttributes*/, BOOL manualReset, BOOL initialState, LPCWSTR /*name*/) {
-    standin::State& s = standin::state();
-    unsigned id = 0;
-    {
-        const std::lock_guard<std::mutex> lock(s.mutex);
-        ++s.createEventCalls;
-        if (s.createEventCalls == s.failCreateEventAt) {
-            journal::record("CreateEventW failed");
-            return nullptr;
-        }
-        id = s.nextEventId++;
-    }
     auto* event = new Event;
     event->signalled = initialState != FALSE;
     event->manualReset = manualReset != FALSE;
-    event->id = id;
-    {
-        const std::lock_guard<std::mutex> lock(openMutex());
-        openSet().insert(event);
-    }
-    ++s.openEvents;
-    journal::record("CreateEventW " + std::string(manualReset ? "manual" : "auto") + " -> #" + std::to_string(id));
+    const std::lock_guard<std::mutex> lock(openMutex());
+    openSet().insert(event);
     return event;
 }
 
@@ -79,12 +60,6 @@ BOOL SetEvent(HANDLE handle) {
 }
 
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
-    standin::State& s = standin::state();
-    {
-        const std::lock_guard<std::mutex> lock(s.mutex);
-        ++s.waitCalls;
-        if (s.waitCalls == s.failWaitAt) return s.failWaitResult;
-    }
     Event* event = lookUp(handle);
     if (event == nullptr) return WAIT_FAILED;
     std::unique_lock<std::mutex> lock(event->mutex);
@@ -99,15 +74,11 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
 }
 
 BOOL CloseHandle(HANDLE handle) {
-    Event* event = nullptr;
+    auto* event = static_cast<Event*>(handle);
     {
         const std::lock_guard<std::mutex> lock(openMutex());
-        auto* candidate = static_cast<Event*>(handle);
-        if (openSet().erase(candidate) == 0) return FALSE;
-        event = candidate;
+        if (openSet().erase(event) == 0) return FALSE;
     }
-    journal::record("CloseHandle #" + std::to_string(event->id));
-    --standin::state().openEvents;
     delete event;
     return TRUE;
 }

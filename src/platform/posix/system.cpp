@@ -1,93 +1,42 @@
-// Module lookup and the version query, the window-to-process lookup, COM
-// initialisation and the multimedia class scheduler.
-#include <cstring>
+// Module lookup, the window-to-process lookup, COM initialisation and the
+// multimedia class scheduler, as far as a host that is not Windows has them.
 #include <cwchar>
-#include <string>
 
-#include "fakes/audio/engine.h"
-#include "fakes/audio/journal.h"
-#include "platform/posix/state.h"
+#include "platform/platform.h"
 
 namespace {
 
-// Any address will do as a module handle; it is never dereferenced.
-char ntdllImage;
-char mmcssTask;
-
-LONG WINAPI standinRtlGetVersion(OSVERSIONINFOW* info) {
-    standin::State& s = standin::state();
-    const std::lock_guard<std::mutex> lock(s.mutex);
-    ++s.rtlCalls;
-    constexpr LONG kStatusInvalidParameter = static_cast<LONG>(0xC000000D);
-    if (info == nullptr || info->dwOSVersionInfoSize != sizeof(OSVERSIONINFOW)) return kStatusInvalidParameter;
-    if (s.ntdll.status != 0) return s.ntdll.status;
-    info->dwMajorVersion = s.ntdll.major;
-    info->dwMinorVersion = s.ntdll.minor;
-    info->dwBuildNumber = s.ntdll.build;
-    info->dwPlatformId = 2;
-    return 0;
-}
+// How often COM was initialised on this thread, and in which model.
+thread_local unsigned comInitCount = 0;
+thread_local DWORD comModel = 0;
+char mmcssTask;  // any address will do as the scheduler's handle
 
 }  // namespace
 
-HMODULE GetModuleHandleW(LPCWSTR moduleName) {
-    standin::State& s = standin::state();
-    const std::lock_guard<std::mutex> lock(s.mutex);
-    if (moduleName == nullptr || std::wcscmp(moduleName, L"ntdll.dll") != 0 || !s.ntdll.moduleFound) return nullptr;
-    return reinterpret_cast<HMODULE>(&ntdllImage);
-}
+// No Windows module is loaded here, ntdll included; the version probe then says nothing.
+HMODULE GetModuleHandleW(LPCWSTR /*moduleName*/) { return nullptr; }
 
-FARPROC GetProcAddress(HMODULE module, const char* procName) {
-    standin::State& s = standin::state();
-    const std::lock_guard<std::mutex> lock(s.mutex);
-    if (module != reinterpret_cast<HMODULE>(&ntdllImage) || procName == nullptr ||
-        std::strcmp(procName, "RtlGetVersion") != 0 || !s.ntdll.entryFound) {
-        return nullptr;
-    }
-    return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&standinRtlGetVersion));
-}
+FARPROC GetProcAddress(HMODULE /*module*/, const char* /*procName*/) { return nullptr; }
 
-DWORD GetWindowThreadProcessId(HWND hWnd, DWORD* lpdwProcessId) {
-    standin::State& s = standin::state();
-    const std::lock_guard<std::mutex> lock(s.mutex);
-    ++s.windowLookups;
-    const auto found = s.windows.find(reinterpret_cast<std::uintptr_t>(hWnd));
-    if (found == s.windows.end()) return 0;
-    if (lpdwProcessId != nullptr) *lpdwProcessId = found->second;
-    return 1;  // the thread id; nothing reads it
-}
+// No window system is consulted yet: every window resolves to no process.
+DWORD GetWindowThreadProcessId(HWND /*hWnd*/, DWORD* /*lpdwProcessId*/) { return 0; }
 
-HRESULT CoInitializeEx(void* reserved, DWORD coInit) {
-    standin::State& s = standin::state();
-    const std::lock_guard<std::mutex> lock(s.mutex);
-    journal::record(std::string("CoInitializeEx ") + (reserved == nullptr ? "null" : "ptr") +
-                    (coInit == COINIT_MULTITHREADED ? " multithreaded" : " other"));
-    if (FAILED(s.coInitializeStatus)) return s.coInitializeStatus;
-    s.comInitialized = true;
-    return S_OK;
+// Per thread, as COM's own: the first call initialises, a repeat in the same
+// model reports S_FALSE and must be balanced too, another model is refused.
+HRESULT CoInitializeEx(void* /*reserved*/, DWORD coInit) {
+    if (comInitCount > 0 && comModel != coInit) return RPC_E_CHANGED_MODE;
+    comModel = coInit;
+    return comInitCount++ == 0 ? S_OK : S_FALSE;
 }
 
 void CoUninitialize() {
-    // What the program still holds of the audio engine's objects at this point
-    // is what it failed to release before shutting COM down.
-    journal::record("CoUninitialize held=" + std::to_string(engine::programReferences()));
-    standin::State& s = standin::state();
-    const std::lock_guard<std::mutex> lock(s.mutex);
-    s.comInitialized = false;
+    if (comInitCount > 0) --comInitCount;
 }
 
 HANDLE AvSetMmThreadCharacteristicsW(LPCWSTR taskName, DWORD* taskIndex) {
-    standin::State& s = standin::state();
-    const std::lock_guard<std::mutex> lock(s.mutex);
-    const bool audio = taskName != nullptr && std::wcscmp(taskName, L"Audio") == 0;
-    journal::record(std::string("AvSetMmThreadCharacteristicsW ") + (audio ? "Audio" : "other") +
-                    " index=" + (taskIndex != nullptr ? std::to_string(*taskIndex) : "null"));
-    if (s.failMmcss || !audio || taskIndex == nullptr) return nullptr;
+    if (taskName == nullptr || taskIndex == nullptr || std::wcscmp(taskName, L"Audio") != 0) return nullptr;
     *taskIndex = 1;
     return &mmcssTask;
 }
 
-BOOL AvRevertMmThreadCharacteristics(HANDLE avrtHandle) {
-    journal::record("AvRevertMmThreadCharacteristics");
-    return avrtHandle == &mmcssTask ? TRUE : FALSE;
-}
+BOOL AvRevertMmThreadCharacteristics(HANDLE avrtHandle) { return avrtHandle == &mmcssTask ? TRUE : FALSE; }

@@ -1,5 +1,5 @@
-// Stand-in for the subset of Win32, COM and the Windows audio stack that the
-// program calls, for hosts that are not Windows. Names, field types, sizes and
+// The subset of Win32, COM and the Windows audio stack that the program calls,
+// for hosts that are not Windows. Names, field types, sizes and
 // status values follow the Windows SDK so program code reads the same on both.
 // One knowing difference: WCHAR is the host's wchar_t, so that L"" literals work;
 // records the platform reads by size use 16-bit characters explicitly.
@@ -232,6 +232,9 @@ protected:
 
 using PHANDLER_ROUTINE = BOOL(WINAPI*)(DWORD CtrlType);
 
+// C linkage, as on Windows; it also lets a test binary interpose on them by name.
+extern "C" {
+
 // Standard streams (the C runtime's low-level I/O).
 int _setmode(int fd, int mode);
 int _write(int fd, const void* buffer, unsigned int count);
@@ -258,7 +261,9 @@ void CoUninitialize();
 HANDLE AvSetMmThreadCharacteristicsW(LPCWSTR taskName, DWORD* taskIndex);
 BOOL AvRevertMmThreadCharacteristics(HANDLE avrtHandle);
 
-// Audio device library; supplied by the stand-in audio engine.
+// Audio device library; supplied by the audio service the build links.
 HRESULT WINAPI ActivateAudioInterfaceAsync(LPCWSTR deviceInterfacePath, REFIID riid, PROPVARIANT* activationParams,
                                            IActivateAudioInterfaceCompletionHandler* completionHandler,
                                            IActivateAudioInterfaceAsyncOperation** activationOperation);
+
+}  // extern "C"

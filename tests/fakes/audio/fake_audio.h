@@ -1,0 +1,99 @@
+// A scripted fake of the Windows audio service: process-loopback activation,
+// an audio client and a capture client. It serves the host test builds and,
+// built as a DLL named like the system's audio-device library, the Windows
+// build under Wine. Tests script it in-process with load(); a whole process
+// takes its script from STANDIN_ENGINE_SCRIPT (see parseScript).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace fakeaudio {
+
+enum class Call {
+    ActivateAudioInterfaceAsync,
+    GetActivateResult,
+    Initialize,
+    SetEventHandle,
+    GetService,
+    Start,
+    Stop,
+    GetNextPacketSize,
+    GetBuffer,
+    ReleaseBuffer,
+    Count
+};
+
+// Each packet carries the next bytes of patternBytes(), whatever its flags.
+struct Packet {
+    std::uint32_t frames = 0;
+    DWORD flags = 0;
+    bool nullData = false;  // GetBuffer hands out a null data pointer
+};
+
+enum class End {
+    Tone,          // after the bursts, a 440 Hz tone, one packet per period
+    Idle,          // after the bursts, nothing
+    ServiceError,  // after the bursts, GetNextPacketSize fails with endStatus
+};
+
+struct Script {
+    unsigned completionDelayMs = 0;   // the activation completes this late
+    HRESULT activationStatus = S_OK;  // the status GetActivateResult reports
+    bool activatesNonAudio = false;   // the activated interface is not an IAudioClient
+    struct Fault {
+        unsigned onCall = 0;  // fails from this call (1-based) on; 0: never
+        HRESULT status = S_OK;
+    } faults[static_cast<int>(Call::Count)];
+    // Each burst is queued at once and signalled with one event, once every
+    // earlier packet has been released.
+    std::vector<std::vector<Packet>> bursts;
+    End end = End::Tone;
+    HRESULT endStatus = AUDCLNT_E_DEVICE_INVALIDATED;
+    unsigned limitSeconds = 0;  // End::Tone: after this much tone, end as ServiceError (0: never)
+    unsigned periodMs = 10;     // 0: the next packet as soon as the last is released
+
+    void fail(Call call, HRESULT status, unsigned onCall = 1) { faults[static_cast<int>(call)] = {onCall, status}; }
+};
+
+// The script for the next activation; without one, STANDIN_ENGINE_SCRIPT or the tone.
+void load(const Script& script);
+
+// Lets go of a handler whose completion is still pending, stops the service's
+// threads and forgets the script, the counters and the stream.
+void reset();
+
+// Waits until a pending completion has been delivered and the handler let go.
+void awaitCompletion();
+
+struct Stats {
+    unsigned calls[static_cast<int>(Call::Count)] = {};
+    std::uint64_t framesReleased = 0;
+    unsigned liveObjects = 0;
+    long lastHandlerRelease = -1;  // the count the handler reported when the service let go
+    unsigned operator[](Call call) const { return calls[static_cast<int>(call)]; }
+};
+Stats stats();
+
+// References to the service's objects that the program holds right now.
+unsigned programReferences();
+
+// What the program asked of the service and the platform, in order.
+void record(std::string entry);
+std::vector<std::string> journal();
+void clearJournal();
+
+// Text form of a script, ';'-separated:
+//   fail=<Call>:<hex>[@<n>]  pattern=<packets>x<frames>  end=tone|idle|error:<hex>
+//   limit=<seconds>  period=<ms>
+bool parseScript(const std::string& text, Script& script);
+
+// A byte stream of finite floats whose bytes include 0x0A, 0x0D, 0x1A, 0x00
+// and 0xFF, so that any text-mode translation on the way shows.
+std::vector<BYTE> patternBytes(std::uint64_t offset, std::size_t count);
+
+}  // namespace fakeaudio

@@ -1,0 +1,554 @@
+// The fake service's state, its COM objects, the activation's completion
+// thread and the thread that hands out packets.
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <cwchar>
+#include <deque>
+#include <mutex>
+#include <set>
+#include <thread>
+
+#include "fakes/audio/fake_audio.h"
+#include "platform/audio_ids.h"
+
+namespace fakeaudio {
+namespace {
+
+constexpr HRESULT kBufferEmpty = 0x08890001;  // AUDCLNT_S_BUFFER_EMPTY
+constexpr GUID kIActivateAudioInterfaceAsyncOperation = {
+    0x72A22D78, 0xCDE4, 0x431D, {0xB8, 0xCC, 0x84, 0x3A, 0x71, 0x19, 0x9B, 0x6D}};
+
+class Object;
+
+struct Queued {
+    Packet packet;
+    std::vector<BYTE> bytes;
+};
+
+struct Stream {
+    bool initialized = false;
+    bool producing = false;
+    WAVEFORMATEX format{};
+    HANDLE event = nullptr;
+    std::deque<Queued> queue;
+    bool inHand = false;
+    std::size_t nextBurst = 0;
+    bool kicked = false;  // the end of the bursts has been signalled
+    bool armed = false;   // the next GetNextPacketSize reports the service error
+    std::uint64_t patternOffset = 0;
+    std::vector<BYTE> toneCycle;  // one second, a whole number of periods
+    std::size_t toneFrame = 0;
+    std::uint64_t toneFrames = 0;
+};
+
+struct Service {
+    std::mutex mutex;
+    std::condition_variable wake;
+    Script script;
+    bool loaded = false;
+    Stats stats;
+    Stream stream;
+    std::thread completer, producer;
+    bool cancelled = false;
+    bool delivering = false;  // between ActivateCompleted and the release of the handler
+
+    std::mutex books;  // guards the two below
+    std::vector<std::string> journal;
+    std::set<Object*> objects;
+};
+
+// Never destroyed: in the DLL a completion thread may still be parked when the
+// process exits, and destroying a joinable std::thread would abort.
+Service& svc() {
+    static auto* s = new Service;
+    return *s;
+}
+
+// Counts a call and returns the status the script gives it (S_OK: none).
+HRESULT injected(Call call) {
+    Service& s = svc();
+    const std::lock_guard<std::mutex> lock(s.mutex);
+    const int i = static_cast<int>(call);
+    const unsigned n = ++s.stats.calls[i];
+    const Script::Fault& f = s.script.faults[i];
+    return (f.onCall != 0 && n >= f.onCall) ? f.status : S_OK;
+}
+
+// The references the program holds are counted apart from the service's own,
+// so that tests can tell at any moment what the program has not let go of.
+class Object {
+public:
+    Object() {
+        const std::lock_guard<std::mutex> lock(svc().books);
+        svc().objects.insert(this);
+    }
+    Object(const Object&) = delete;
+    Object& operator=(const Object&) = delete;
+    virtual ~Object() {
+        const std::lock_guard<std::mutex> lock(svc().books);
+        svc().objects.erase(this);
+    }
+    unsigned programHeld() const { return program_.load(); }
+    void adoptAsInternal() { --program_; }  // the creating reference becomes the service's
+    void holdInternal() { ++refs_; }
+    void dropInternal() {
+        if (--refs_ == 0) delete this;
+    }
+
+protected:
+    // Every AddRef through the interface hands a reference to the program,
+    // including those made for an out-parameter.
+    ULONG addRef() {
+        ++program_;
+        return ++refs_;
+    }
+    ULONG release(const char* name) {
+        if (--program_ == 0) record(std::string(name) + " released");
+        const ULONG n = --refs_;
+        if (n == 0) delete this;
+        return n;
+    }
+    HRESULT query(void* self, const GUID& iid, REFIID riid, void** out) {
+        if (out == nullptr) return E_POINTER;
+        *out = ids::same(riid, ids::kIUnknown) || ids::same(riid, iid) ? self : nullptr;
+        if (*out == nullptr) return E_NOINTERFACE;
+        addRef();
+        return S_OK;
+    }
+
+private:
+    std::atomic<ULONG> refs_{1};
+    std::atomic<ULONG> program_{1};
+};
+
+#define FAKE_IUNKNOWN(Interface, iid)                                                                   \
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {                        \
+        return query(static_cast<Interface*>(this), iid, riid, out);                                    \
+    }                                                                                                   \
+    ULONG STDMETHODCALLTYPE AddRef() override { return addRef(); }                                     \
+    ULONG STDMETHODCALLTYPE Release() override { return release(#Interface); }
+
+void stopProducer() {
+    Service& s = svc();
+    {
+        const std::lock_guard<std::mutex> lock(s.mutex);
+        s.stream.producing = false;
+    }
+    s.wake.notify_all();
+    if (s.producer.joinable() && s.producer.get_id() != std::this_thread::get_id()) s.producer.join();
+}
+
+void queuePacket(Stream& st, const Packet& packet, bool tone) {
+    const std::size_t block = st.format.nBlockAlign;
+    const std::uint32_t rate = st.format.nSamplesPerSec;
+    Queued q{packet, {}};
+    if (!tone) {
+        q.bytes = patternBytes(st.patternOffset, packet.frames * block);
+        st.patternOffset += q.bytes.size();
+    } else {
+        if (st.toneCycle.empty()) {
+            st.toneCycle.resize(rate * block);
+            for (std::uint32_t i = 0; i < rate; ++i) {
+                const auto value = static_cast<float>(0.25 * std::sin(2.0 * 3.14159265358979323846 * 440.0 * i / rate));
+                for (std::size_t c = 0; c < st.format.nChannels; ++c) std::memcpy(&st.toneCycle[i * block + c * 4], &value, 4);
+            }
+        }
+        q.bytes.resize(packet.frames * block);
+        for (std::size_t done = 0; done < packet.frames;) {
+            const std::size_t run = std::min<std::size_t>(packet.frames - done, rate - st.toneFrame);
+            std::memcpy(&q.bytes[done * block], &st.toneCycle[st.toneFrame * block], run * block);
+            done += run;
+            st.toneFrame = (st.toneFrame + run) % rate;
+        }
+        st.toneFrames += packet.frames;
+    }
+    st.queue.push_back(std::move(q));
+}
+
+// With the lock held, once per period: the next burst, or what the end brings.
+void deliver(Service& s) {
+    Stream& st = s.stream;
+    if (!st.queue.empty() || st.inHand) return;
+    if (st.nextBurst < s.script.bursts.size()) {
+        for (const Packet& packet : s.script.bursts[st.nextBurst]) queuePacket(st, packet, false);
+        ++st.nextBurst;
+        SetEvent(st.event);
+        return;
+    }
+    if (s.script.end == End::Tone && s.script.limitSeconds != 0 &&
+        st.toneFrames >= std::uint64_t{s.script.limitSeconds} * st.format.nSamplesPerSec) {
+        s.script.end = End::ServiceError;
+    }
+    if (s.script.end == End::Tone) {
+        queuePacket(st, Packet{st.format.nSamplesPerSec / 100, 0, false}, true);
+        SetEvent(st.event);
+    } else if (s.script.end == End::ServiceError && !st.kicked) {
+        st.kicked = true;
+        SetEvent(st.event);
+    }
+}
+
+bool moreToDeliver(const Service& s) {
+    return s.stream.nextBurst < s.script.bursts.size() || s.script.end == End::Tone ||
+           (s.script.end == End::ServiceError && !s.stream.kicked);
+}
+
+void produce() {
+    Service& s = svc();
+    std::unique_lock<std::mutex> lock(s.mutex);
+    // Deadlines are absolute, as a sound card's clock is, so the stream keeps real time.
+    auto deadline = std::chrono::steady_clock::now();
+    while (s.stream.producing) {
+        if (s.script.periodMs == 0) {
+            s.wake.wait(lock, [&s] {
+                return !s.stream.producing || (s.stream.queue.empty() && !s.stream.inHand && moreToDeliver(s));
+            });
+        } else {
+            deadline += std::chrono::milliseconds(s.script.periodMs);
+            s.wake.wait_until(lock, deadline, [&s] { return !s.stream.producing; });
+        }
+        if (s.stream.producing) deliver(s);
+    }
+}
+
+class CaptureClient final : public IAudioCaptureClient, public Object {
+public:
+    FAKE_IUNKNOWN(IAudioCaptureClient, ids::kIAudioCaptureClient)
+
+    HRESULT STDMETHODCALLTYPE GetBuffer(BYTE** data, UINT32* frames, DWORD* flags, UINT64* devicePosition,
+                                        UINT64* qpcPosition) override {
+        const HRESULT hr = injected(Call::GetBuffer);
+        if (FAILED(hr)) return hr;
+        if (data == nullptr || frames == nullptr || flags == nullptr) return E_POINTER;
+        Stream& st = svc().stream;
+        const std::lock_guard<std::mutex> lock(svc().mutex);
+        if (st.inHand) return AUDCLNT_E_OUT_OF_ORDER;
+        *frames = 0;
+        if (st.queue.empty()) return kBufferEmpty;
+        Queued& q = st.queue.front();
+        *data = q.packet.nullData ? nullptr : q.bytes.data();
+        *frames = q.packet.frames;
+        *flags = q.packet.flags;
+        if (devicePosition != nullptr) *devicePosition = svc().stats.framesReleased;
+        if (qpcPosition != nullptr) *qpcPosition = 0;
+        st.inHand = true;
+        return S_OK;
+    }
+
+    // A scripted failure is reported after the release has happened.
+    HRESULT STDMETHODCALLTYPE ReleaseBuffer(UINT32 frames) override {
+        const HRESULT hr = injected(Call::ReleaseBuffer);
+        Stream& st = svc().stream;
+        {
+            const std::lock_guard<std::mutex> lock(svc().mutex);
+            if (!st.inHand) return AUDCLNT_E_OUT_OF_ORDER;
+            if (frames != 0 && frames != st.queue.front().packet.frames) return AUDCLNT_E_INVALID_SIZE;
+            st.queue.pop_front();
+            st.inHand = false;
+            svc().stats.framesReleased += frames;
+        }
+        svc().wake.notify_all();
+        return hr;
+    }
+
+    HRESULT STDMETHODCALLTYPE GetNextPacketSize(UINT32* frames) override {
+        const HRESULT hr = injected(Call::GetNextPacketSize);
+        if (FAILED(hr)) return hr;
+        if (frames == nullptr) return E_POINTER;
+        Service& s = svc();
+        const std::lock_guard<std::mutex> lock(s.mutex);
+        *frames = s.stream.queue.empty() ? 0 : s.stream.queue.front().packet.frames;
+        if (s.script.end == End::ServiceError && s.stream.nextBurst >= s.script.bursts.size() && s.stream.queue.empty() &&
+            !s.stream.inHand) {
+            // The drain that released the last packet asks first and is told
+            // "nothing"; the error comes on the next wake-up, as a device that
+            // goes away between packets reports it.
+            if (s.stream.armed) return s.script.endStatus;
+            s.stream.armed = true;
+            SetEvent(s.stream.event);
+        }
+        return S_OK;
+    }
+};
+
+class AudioClient final : public IAudioClient, public Object {
+public:
+    FAKE_IUNKNOWN(IAudioClient, ids::kIAudioClient)
+
+    ~AudioClient() override { stopProducer(); }
+
+    HRESULT STDMETHODCALLTYPE Initialize(AUDCLNT_SHAREMODE shareMode, DWORD streamFlags, REFERENCE_TIME bufferDuration,
+                                         REFERENCE_TIME periodicity, const WAVEFORMATEX* f, LPCGUID session) override {
+        const HRESULT hr = injected(Call::Initialize);
+        if (f == nullptr) return E_POINTER;
+        char text[200];
+        std::snprintf(text, sizeof text,
+                      "IAudioClient::Initialize share=%d flags=0x%08X duration=%lld period=%lld format=%u/%u/%u/%u/%u/%u/%u "
+                      "session=%s",
+                      static_cast<int>(shareMode), static_cast<unsigned>(streamFlags), static_cast<long long>(bufferDuration),
+                      static_cast<long long>(periodicity), f->wFormatTag, f->nChannels,
+                      static_cast<unsigned>(f->nSamplesPerSec), static_cast<unsigned>(f->nAvgBytesPerSec), f->nBlockAlign,
+                      f->wBitsPerSample, f->cbSize, session == nullptr ? "null" : "given");
+        record(text);
+        if (FAILED(hr)) return hr;
+        Stream& st = svc().stream;
+        const std::lock_guard<std::mutex> lock(svc().mutex);
+        if (st.initialized) return AUDCLNT_E_ALREADY_INITIALIZED;
+        if (f->wFormatTag != WAVE_FORMAT_IEEE_FLOAT || f->wBitsPerSample != 32 || f->nChannels == 0 ||
+            f->nBlockAlign != f->nChannels * 4 || f->nSamplesPerSec == 0) {
+            return AUDCLNT_E_UNSUPPORTED_FORMAT;
+        }
+        st.format = *f;
+        st.initialized = true;
+        return S_OK;
+    }
+
+    HRESULT STDMETHODCALLTYPE GetBufferSize(UINT32*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetStreamLatency(REFERENCE_TIME*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetCurrentPadding(UINT32*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE IsFormatSupported(AUDCLNT_SHAREMODE, const WAVEFORMATEX*, WAVEFORMATEX**) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE GetMixFormat(WAVEFORMATEX**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetDevicePeriod(REFERENCE_TIME*, REFERENCE_TIME*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Reset() override { return E_NOTIMPL; }
+
+    HRESULT STDMETHODCALLTYPE Start() override {
+        const HRESULT hr = injected(Call::Start);
+        record("IAudioClient::Start");
+        if (FAILED(hr)) return hr;
+        Service& s = svc();
+        const std::lock_guard<std::mutex> lock(s.mutex);
+        if (!s.stream.initialized) return AUDCLNT_E_NOT_INITIALIZED;
+        if (s.stream.event == nullptr) return AUDCLNT_E_EVENTHANDLE_NOT_SET;
+        if (s.stream.producing || s.producer.joinable()) return AUDCLNT_E_NOT_STOPPED;
+        s.stream.producing = true;
+        s.producer = std::thread(produce);
+        return S_OK;
+    }
+
+    HRESULT STDMETHODCALLTYPE Stop() override {
+        const HRESULT hr = injected(Call::Stop);
+        record("IAudioClient::Stop");
+        if (FAILED(hr)) return hr;
+        stopProducer();
+        return S_OK;
+    }
+
+    HRESULT STDMETHODCALLTYPE SetEventHandle(HANDLE event) override {
+        const HRESULT hr = injected(Call::SetEventHandle);
+        record("IAudioClient::SetEventHandle");
+        if (FAILED(hr)) return hr;
+        const std::lock_guard<std::mutex> lock(svc().mutex);
+        if (!svc().stream.initialized) return AUDCLNT_E_NOT_INITIALIZED;
+        if (event == nullptr) return E_INVALIDARG;
+        svc().stream.event = event;
+        return S_OK;
+    }
+
+    HRESULT STDMETHODCALLTYPE GetService(REFIID riid, void** out) override {
+        const HRESULT hr = injected(Call::GetService);
+        record("IAudioClient::GetService");
+        if (FAILED(hr)) return hr;
+        if (out == nullptr) return E_POINTER;
+        *out = nullptr;
+        if (!ids::same(riid, ids::kIAudioCaptureClient)) return E_NOINTERFACE;
+        const std::lock_guard<std::mutex> lock(svc().mutex);
+        if (!svc().stream.initialized) return AUDCLNT_E_NOT_INITIALIZED;
+        *out = static_cast<IAudioCaptureClient*>(new CaptureClient);
+        return S_OK;
+    }
+};
+
+// What an activation yields when the script says it is not an audio client.
+class Plain final : public IUnknown, public Object {
+public:
+    FAKE_IUNKNOWN(IUnknown, ids::kIUnknown)
+};
+
+class Operation final : public IActivateAudioInterfaceAsyncOperation, public Object {
+public:
+    // Takes over the service's reference to the result, which may be null.
+    Operation(IUnknown* result, Object* resultObject) : result_(result), resultObject_(resultObject) {}
+    ~Operation() override {
+        if (resultObject_ != nullptr) resultObject_->dropInternal();
+    }
+
+    FAKE_IUNKNOWN(IActivateAudioInterfaceAsyncOperation, kIActivateAudioInterfaceAsyncOperation)
+
+    HRESULT STDMETHODCALLTYPE GetActivateResult(HRESULT* status, IUnknown** activated) override {
+        const HRESULT hr = injected(Call::GetActivateResult);
+        if (FAILED(hr)) return hr;
+        if (status == nullptr || activated == nullptr) return E_POINTER;
+        *status = svc().script.activationStatus;
+        *activated = result_;
+        if (result_ != nullptr) result_->AddRef();
+        return S_OK;
+    }
+
+private:
+    IUnknown* result_;
+    Object* resultObject_;
+};
+
+// The platform's side of a pending activation: deliver the completion when the
+// script says, then let go of the handler and the operation.
+void complete(IActivateAudioInterfaceCompletionHandler* handler, Operation* operation) {
+    Service& s = svc();
+    bool deliverIt = false;
+    {
+        std::unique_lock<std::mutex> lock(s.mutex);
+        s.wake.wait_for(lock, std::chrono::milliseconds(s.script.completionDelayMs), [&s] { return s.cancelled; });
+        deliverIt = !s.cancelled;
+        s.delivering = deliverIt;
+    }
+    if (deliverIt) {
+        record("ActivateCompleted");
+        handler->ActivateCompleted(operation);
+    }
+    const ULONG left = handler->Release();
+    operation->dropInternal();
+    {
+        const std::lock_guard<std::mutex> lock(s.mutex);
+        s.stats.lastHandlerRelease = static_cast<long>(left);
+        s.delivering = false;
+    }
+    s.wake.notify_all();
+}
+
+void loadFromEnvironment(Service& s) {
+    const std::lock_guard<std::mutex> lock(s.mutex);
+    if (s.loaded) return;
+    s.loaded = true;
+    const char* text = std::getenv("STANDIN_ENGINE_SCRIPT");
+    if (text != nullptr && !parseScript(text, s.script)) {
+        s.script = Script{};
+        s.script.fail(Call::ActivateAudioInterfaceAsync, E_INVALIDARG);
+    }
+}
+
+}  // namespace
+
+void record(std::string entry) {
+    const std::lock_guard<std::mutex> lock(svc().books);
+    svc().journal.push_back(std::move(entry));
+}
+
+std::vector<std::string> journal() {
+    const std::lock_guard<std::mutex> lock(svc().books);
+    return svc().journal;
+}
+
+void clearJournal() {
+    const std::lock_guard<std::mutex> lock(svc().books);
+    svc().journal.clear();
+}
+
+void load(const Script& script) {
+    const std::lock_guard<std::mutex> lock(svc().mutex);
+    svc().script = script;
+    svc().loaded = true;
+}
+
+void awaitCompletion() {
+    if (svc().completer.joinable()) svc().completer.join();
+}
+
+void reset() {
+    Service& s = svc();
+    {
+        const std::lock_guard<std::mutex> lock(s.mutex);
+        s.cancelled = true;
+    }
+    s.wake.notify_all();
+    awaitCompletion();
+    stopProducer();
+    if (s.producer.joinable()) s.producer.join();
+    {
+        const std::lock_guard<std::mutex> lock(s.mutex);
+        s.cancelled = false;
+        s.script = Script{};
+        s.loaded = false;
+        s.stats = Stats{};
+        s.stream = Stream{};
+    }
+}
+
+Stats stats() {
+    Stats copy;
+    {
+        const std::lock_guard<std::mutex> lock(svc().mutex);
+        copy = svc().stats;
+    }
+    const std::lock_guard<std::mutex> lock(svc().books);
+    copy.liveObjects = static_cast<unsigned>(svc().objects.size());
+    return copy;
+}
+
+unsigned programReferences() {
+    Service& s = svc();
+    {
+        // A completion in flight still holds the handler, and through it the
+        // client; that reference is the platform's to end, not the program's.
+        std::unique_lock<std::mutex> lock(s.mutex);
+        s.wake.wait_for(lock, std::chrono::seconds(5), [&s] { return !s.delivering; });
+    }
+    const std::lock_guard<std::mutex> lock(s.books);
+    unsigned held = 0;
+    for (const Object* object : s.objects) held += object->programHeld();
+    return held;
+}
+
+}  // namespace fakeaudio
+
+HRESULT WINAPI ActivateAudioInterfaceAsync(LPCWSTR path, REFIID riid, PROPVARIANT* activationParams,
+                                           IActivateAudioInterfaceCompletionHandler* handler,
+                                           IActivateAudioInterfaceAsyncOperation** operationOut) {
+    using namespace fakeaudio;
+    Service& s = svc();
+    loadFromEnvironment(s);
+    const HRESULT hr = injected(Call::ActivateAudioInterfaceAsync);
+
+    // Anything but a process-loopback request for an audio client is refused.
+    AUDIOCLIENT_ACTIVATION_PARAMS params{};
+    const bool blob = activationParams != nullptr && activationParams->vt == VT_BLOB &&
+                      activationParams->blob.cbSize == sizeof params && activationParams->blob.pBlobData != nullptr;
+    if (blob) std::memcpy(&params, activationParams->blob.pBlobData, sizeof params);
+    const unsigned mode = static_cast<unsigned>(params.ProcessLoopbackParams.ProcessLoopbackMode);
+    const bool loopback = blob && path != nullptr && std::wcscmp(path, VIRTUAL_AUDIO_DEVICE_PROCESS_LOOPBACK) == 0 &&
+                          ids::same(riid, ids::kIAudioClient) &&
+                          params.ActivationType == AUDIOCLIENT_ACTIVATION_TYPE_PROCESS_LOOPBACK && mode <= 1;
+    char text[120];
+    std::snprintf(text, sizeof text, "ActivateAudioInterfaceAsync pid=%u mode=%u",
+                  static_cast<unsigned>(params.ProcessLoopbackParams.TargetProcessId), mode);
+    record(text);
+    if (FAILED(hr)) return hr;
+    if (handler == nullptr || operationOut == nullptr) return E_POINTER;
+    if (!loopback) return E_INVALIDARG;
+
+    IUnknown* result = nullptr;
+    Object* resultObject = nullptr;
+    if (s.script.activatesNonAudio) {
+        auto* plain = new Plain;
+        result = plain;
+        resultObject = plain;
+    } else if (SUCCEEDED(s.script.activationStatus)) {
+        auto* client = new AudioClient;
+        result = static_cast<IAudioClient*>(client);
+        resultObject = client;
+    }
+    if (resultObject != nullptr) resultObject->adoptAsInternal();
+    auto* operation = new Operation(result, resultObject);
+    operation->holdInternal();
+    handler->AddRef();
+    *operationOut = operation;
+    if (s.completer.joinable()) s.completer.join();
+    s.completer = std::thread(complete, handler, operation);
+    return S_OK;
+}

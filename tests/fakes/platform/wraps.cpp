@@ -1,0 +1,195 @@
+// The wrapped calls: each consults the controls, records what the program
+// asked for, and otherwise calls the POSIX layer's own (__real_) function.
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <cwchar>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "fakes/audio/fake_audio.h"
+#include "fakes/platform/controls.h"
+
+using fakeaudio::record;
+using fakeplatform::controls;
+
+namespace {
+
+std::mutex& eventsMutex() {  // events are closed on the service's threads too
+    static auto* mutex = new std::mutex;
+    return *mutex;
+}
+
+char ntdllImage;  // any address will do as a module handle; it is never dereferenced
+
+LONG WINAPI fakeRtlGetVersion(OSVERSIONINFOW* info) {
+    const fakeplatform::Ntdll& n = controls().ntdll;
+    if (info == nullptr || info->dwOSVersionInfoSize != sizeof(OSVERSIONINFOW)) return static_cast<LONG>(0xC000000D);
+    if (n.status != 0) return n.status;
+    info->dwMajorVersion = n.major;
+    info->dwMinorVersion = n.minor;
+    info->dwBuildNumber = n.build;
+    return 0;
+}
+
+}  // namespace
+
+namespace fakeplatform {
+
+Controls& controls() {
+    static Controls* c = [] {
+        auto* created = new Controls;  // never destroyed: console threads may outlive main
+        unsigned long major = 0, minor = 0, build = 0;
+        const char* version = std::getenv("STANDIN_WINDOWS_VERSION");
+        if (version != nullptr && std::sscanf(version, "%lu.%lu.%lu", &major, &minor, &build) == 3) {
+            created->ntdll = Ntdll{true, true, 0, static_cast<DWORD>(major), static_cast<DWORD>(minor),
+                                   static_cast<DWORD>(build)};
+        }
+        return created;
+    }();
+    return *c;
+}
+
+void reset() {
+    const std::lock_guard<std::mutex> lock(eventsMutex());
+    const int open = controls().openEvents;
+    const std::map<HANDLE, unsigned> ids = controls().eventIds;
+    controls() = Controls{};
+    controls().openEvents = open;  // events still open stay counted
+    controls().eventIds = ids;
+}
+
+bool raiseConsoleControl(DWORD ctrlType) {
+    const PHANDLER_ROUTINE handler = controls().handler;
+    BOOL handled = FALSE;
+    if (handler != nullptr) std::thread([&] { handled = handler(ctrlType); }).join();
+    return handled != FALSE;
+}
+
+}  // namespace fakeplatform
+
+extern "C" {
+
+int __real__setmode(int fd, int mode);
+int __real__write(int fd, const void* buffer, unsigned int count);
+BOOL __real_SetConsoleCtrlHandler(PHANDLER_ROUTINE handlerRoutine, BOOL add);
+HMODULE __real_GetModuleHandleW(LPCWSTR moduleName);
+FARPROC __real_GetProcAddress(HMODULE module, const char* procName);
+DWORD __real_GetWindowThreadProcessId(HWND hWnd, DWORD* lpdwProcessId);
+HANDLE __real_CreateEventW(void* eventAttributes, BOOL manualReset, BOOL initialState, LPCWSTR name);
+BOOL __real_CloseHandle(HANDLE object);
+DWORD __real_WaitForSingleObject(HANDLE handle, DWORD milliseconds);
+HRESULT __real_CoInitializeEx(void* reserved, DWORD coInit);
+void __real_CoUninitialize();
+HANDLE __real_AvSetMmThreadCharacteristicsW(LPCWSTR taskName, DWORD* taskIndex);
+BOOL __real_AvRevertMmThreadCharacteristics(HANDLE avrtHandle);
+
+int __wrap__setmode(int fd, int mode) {
+    if (fd >= 0 && fd < 3) controls().modes[fd] = mode;
+    return __real__setmode(fd, mode);
+}
+
+int __wrap__write(int fd, const void* buffer, unsigned int count) {
+    fakeplatform::Controls& c = controls();
+    if (fd != 1 || !c.captureOutput) return __real__write(fd, buffer, count);
+    ++c.writeCalls;
+    if (c.output.size() >= c.failAfterBytes) return -1;
+    std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(count, c.failAfterBytes - c.output.size()));
+    if (c.maxBytesPerCall != 0) n = std::min<std::size_t>(n, c.maxBytesPerCall);
+    const auto* bytes = static_cast<const unsigned char*>(buffer);
+    c.output.insert(c.output.end(), bytes, bytes + n);
+    return static_cast<int>(n);
+}
+
+BOOL __wrap_SetConsoleCtrlHandler(PHANDLER_ROUTINE handlerRoutine, BOOL add) {
+    if (add != FALSE) controls().handler = handlerRoutine;
+    return __real_SetConsoleCtrlHandler(handlerRoutine, add);
+}
+
+HMODULE __wrap_GetModuleHandleW(LPCWSTR moduleName) {
+    if (!controls().ntdll.moduleFound || moduleName == nullptr || std::wcscmp(moduleName, L"ntdll.dll") != 0) {
+        return __real_GetModuleHandleW(moduleName);
+    }
+    return reinterpret_cast<HMODULE>(&ntdllImage);
+}
+
+FARPROC __wrap_GetProcAddress(HMODULE module, const char* procName) {
+    if (module != reinterpret_cast<HMODULE>(&ntdllImage)) return __real_GetProcAddress(module, procName);
+    if (!controls().ntdll.entryFound || procName == nullptr || std::strcmp(procName, "RtlGetVersion") != 0) return nullptr;
+    return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&fakeRtlGetVersion));
+}
+
+DWORD __wrap_GetWindowThreadProcessId(HWND hWnd, DWORD* lpdwProcessId) {
+    const auto found = controls().windows.find(reinterpret_cast<std::uintptr_t>(hWnd));
+    if (found == controls().windows.end()) return __real_GetWindowThreadProcessId(hWnd, lpdwProcessId);
+    if (lpdwProcessId != nullptr) *lpdwProcessId = found->second;
+    return 1;  // the thread id; nothing reads it
+}
+
+HANDLE __wrap_CreateEventW(void* eventAttributes, BOOL manualReset, BOOL initialState, LPCWSTR name) {
+    const std::lock_guard<std::mutex> lock(eventsMutex());
+    fakeplatform::Controls& c = controls();
+    if (++c.createEventCalls == c.failCreateEventAt) {
+        record("CreateEventW failed");
+        return nullptr;
+    }
+    HANDLE event = __real_CreateEventW(eventAttributes, manualReset, initialState, name);
+    c.eventIds[event] = c.nextEventId;
+    ++c.openEvents;
+    record(std::string("CreateEventW ") + (manualReset != FALSE ? "manual #" : "auto #") + std::to_string(c.nextEventId++));
+    return event;
+}
+
+BOOL __wrap_CloseHandle(HANDLE object) {
+    const std::lock_guard<std::mutex> lock(eventsMutex());
+    fakeplatform::Controls& c = controls();
+    const auto found = c.eventIds.find(object);
+    if (found != c.eventIds.end()) {
+        record("CloseHandle #" + std::to_string(found->second));
+        --c.openEvents;
+        c.eventIds.erase(found);
+    }
+    return __real_CloseHandle(object);
+}
+
+DWORD __wrap_WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
+    fakeplatform::Controls& c = controls();
+    const unsigned nth = ++c.waitCalls;
+    if (c.onWait) {
+        if (const std::optional<DWORD> result = c.onWait(nth, milliseconds)) return *result;
+    }
+    return c.lastWaitResult = __real_WaitForSingleObject(handle, milliseconds);
+}
+
+HRESULT __wrap_CoInitializeEx(void* reserved, DWORD coInit) {
+    record(std::string("CoInitializeEx ") + (reserved == nullptr ? "null" : "ptr") +
+           (coInit == COINIT_MULTITHREADED ? " multithreaded" : " other"));
+    if (FAILED(controls().coInitializeStatus)) return controls().coInitializeStatus;
+    const HRESULT hr = __real_CoInitializeEx(reserved, coInit);
+    if (SUCCEEDED(hr)) ++controls().comDepth;
+    return hr;
+}
+
+void __wrap_CoUninitialize() {
+    // What the program still holds of the audio service's objects at this point
+    // is what it failed to release before shutting COM down.
+    record("CoUninitialize held=" + std::to_string(fakeaudio::programReferences()));
+    --controls().comDepth;
+    __real_CoUninitialize();
+}
+
+HANDLE __wrap_AvSetMmThreadCharacteristicsW(LPCWSTR taskName, DWORD* taskIndex) {
+    const bool audio = taskName != nullptr && std::wcscmp(taskName, L"Audio") == 0;
+    record(std::string("AvSetMmThreadCharacteristicsW ") + (audio ? "Audio" : "other") +
+           " index=" + (taskIndex != nullptr ? std::to_string(*taskIndex) : "null"));
+    return controls().failMmcss ? nullptr : __real_AvSetMmThreadCharacteristicsW(taskName, taskIndex);
+}
+
+BOOL __wrap_AvRevertMmThreadCharacteristics(HANDLE avrtHandle) {
+    record("AvRevertMmThreadCharacteristics");
+    return __real_AvRevertMmThreadCharacteristics(avrtHandle);
+}
+
+}  // extern "C"
