@@ -48,6 +48,7 @@ struct Failure {
     std::string err;
     std::vector<std::string> teardown;
 };
+void PrintTo(const Failure& c, std::ostream* os) { *os << c.name; }
 
 class SetupFailure : public RunTest, public ::testing::WithParamInterface<Failure> {};
 
@@ -111,6 +112,7 @@ struct Request {
     std::string activation;
     std::string initialize;
 };
+void PrintTo(const Request& c, std::ostream* os) { *os << c.name; }
 
 class CaptureRequest : public RunTest, public ::testing::WithParamInterface<Request> {};
 

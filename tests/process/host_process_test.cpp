@@ -49,6 +49,7 @@ struct Failure {
     const char* script;
     const char* line;
 };
+void PrintTo(const Failure& c, std::ostream* os) { *os << c.name; }
 
 class HostSetupFailure : public ::testing::TestWithParam<Failure> {};
 

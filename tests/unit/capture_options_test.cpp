@@ -35,6 +35,7 @@ struct Fields {
     std::int32_t channels;
     bool includeChildren;
 };
+void PrintTo(const Fields& c, std::ostream* os) { *os << c.name; }
 
 class ParseFields : public ::testing::TestWithParam<Fields> {};
 
@@ -89,6 +90,7 @@ struct Refusal {
     const char* option;
     const char* value;
 };
+void PrintTo(const Refusal& c, std::ostream* os) { *os << c.name; }
 
 class ParseRefusal : public ::testing::TestWithParam<Refusal> {};
 

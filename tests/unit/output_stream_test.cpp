@@ -18,6 +18,7 @@ struct Case {
     std::size_t written;
     std::uint64_t calls;
 };
+void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
 
 class WriteAll : public ::testing::TestWithParam<Case> {};
 

@@ -20,6 +20,7 @@ struct Case {
     std::string err;
     fakeplatform::Ntdll ntdll = kWindows11;
 };
+void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
 
 class RunSequence : public RunTest, public ::testing::WithParamInterface<Case> {
 protected:

@@ -9,6 +9,7 @@ struct Event {
     DWORD type;
     bool stops;  // taken, and the capture told to stop
 };
+void PrintTo(const Event& c, std::ostream* os) { *os << c.name; }
 
 class OnConsoleControl : public ::testing::TestWithParam<Event> {
 protected:

@@ -32,7 +32,6 @@ struct Queued {
 };
 
 struct Stream {
-    bool initialized = false;
     bool producing = false;
     WAVEFORMATEX format{};
     HANDLE event = nullptr;
@@ -221,22 +220,17 @@ class CaptureClient final : public IAudioCaptureClient, public Object {
 public:
     FAKE_IUNKNOWN(IAudioCaptureClient, ids::kIAudioCaptureClient)
 
-    HRESULT STDMETHODCALLTYPE GetBuffer(BYTE** data, UINT32* frames, DWORD* flags, UINT64* devicePosition,
-                                        UINT64* qpcPosition) override {
+    HRESULT STDMETHODCALLTYPE GetBuffer(BYTE** data, UINT32* frames, DWORD* flags, UINT64*, UINT64*) override {
         const HRESULT hr = injected(Call::GetBuffer);
         if (FAILED(hr)) return hr;
-        if (data == nullptr || frames == nullptr || flags == nullptr) return E_POINTER;
         Stream& st = svc().stream;
         const std::lock_guard<std::mutex> lock(svc().mutex);
-        if (st.inHand) return AUDCLNT_E_OUT_OF_ORDER;
         *frames = 0;
         if (st.queue.empty()) return kBufferEmpty;
         Queued& q = st.queue.front();
         *data = q.packet.nullData ? nullptr : q.bytes.data();
         *frames = q.packet.frames;
         *flags = q.packet.flags;
-        if (devicePosition != nullptr) *devicePosition = svc().stats.framesReleased;
-        if (qpcPosition != nullptr) *qpcPosition = 0;
         st.inHand = true;
         return S_OK;
     }
@@ -247,8 +241,7 @@ public:
         Stream& st = svc().stream;
         {
             const std::lock_guard<std::mutex> lock(svc().mutex);
-            if (!st.inHand) return AUDCLNT_E_OUT_OF_ORDER;
-            if (frames != 0 && frames != st.queue.front().packet.frames) return AUDCLNT_E_INVALID_SIZE;
+            if (!st.inHand || frames != st.queue.front().packet.frames) return AUDCLNT_E_INVALID_SIZE;
             st.queue.pop_front();
             st.inHand = false;
             svc().stats.framesReleased += frames;
@@ -260,7 +253,6 @@ public:
     HRESULT STDMETHODCALLTYPE GetNextPacketSize(UINT32* frames) override {
         const HRESULT hr = injected(Call::GetNextPacketSize);
         if (FAILED(hr)) return hr;
-        if (frames == nullptr) return E_POINTER;
         Service& s = svc();
         const std::lock_guard<std::mutex> lock(s.mutex);
         *frames = s.stream.queue.empty() ? 0 : s.stream.queue.front().packet.frames;
@@ -286,7 +278,6 @@ public:
     HRESULT STDMETHODCALLTYPE Initialize(AUDCLNT_SHAREMODE shareMode, DWORD streamFlags, REFERENCE_TIME bufferDuration,
                                          REFERENCE_TIME periodicity, const WAVEFORMATEX* f, LPCGUID session) override {
         const HRESULT hr = injected(Call::Initialize);
-        if (f == nullptr) return E_POINTER;
         char text[200];
         std::snprintf(text, sizeof text,
                       "IAudioClient::Initialize share=%d flags=0x%08X duration=%lld period=%lld format=%u/%u/%u/%u/%u/%u/%u "
@@ -297,15 +288,8 @@ public:
                       f->wBitsPerSample, f->cbSize, session == nullptr ? "null" : "given");
         record(text);
         if (FAILED(hr)) return hr;
-        Stream& st = svc().stream;
         const std::lock_guard<std::mutex> lock(svc().mutex);
-        if (st.initialized) return AUDCLNT_E_ALREADY_INITIALIZED;
-        if (f->wFormatTag != WAVE_FORMAT_IEEE_FLOAT || f->wBitsPerSample != 32 || f->nChannels == 0 ||
-            f->nBlockAlign != f->nChannels * 4 || f->nSamplesPerSec == 0) {
-            return AUDCLNT_E_UNSUPPORTED_FORMAT;
-        }
-        st.format = *f;
-        st.initialized = true;
+        svc().stream.format = *f;  // what was asked for is in the journal
         return S_OK;
     }
 
@@ -325,9 +309,7 @@ public:
         if (FAILED(hr)) return hr;
         Service& s = svc();
         const std::lock_guard<std::mutex> lock(s.mutex);
-        if (!s.stream.initialized) return AUDCLNT_E_NOT_INITIALIZED;
         if (s.stream.event == nullptr) return AUDCLNT_E_EVENTHANDLE_NOT_SET;
-        if (s.stream.producing || s.producer.joinable()) return AUDCLNT_E_NOT_STOPPED;
         s.stream.producing = true;
         s.producer = std::thread(produce);
         return S_OK;
@@ -346,8 +328,6 @@ public:
         record("IAudioClient::SetEventHandle");
         if (FAILED(hr)) return hr;
         const std::lock_guard<std::mutex> lock(svc().mutex);
-        if (!svc().stream.initialized) return AUDCLNT_E_NOT_INITIALIZED;
-        if (event == nullptr) return E_INVALIDARG;
         svc().stream.event = event;
         return S_OK;
     }
@@ -356,28 +336,19 @@ public:
         const HRESULT hr = injected(Call::GetService);
         record("IAudioClient::GetService");
         if (FAILED(hr)) return hr;
-        if (out == nullptr) return E_POINTER;
-        *out = nullptr;
-        if (!ids::same(riid, ids::kIAudioCaptureClient)) return E_NOINTERFACE;
-        const std::lock_guard<std::mutex> lock(svc().mutex);
-        if (!svc().stream.initialized) return AUDCLNT_E_NOT_INITIALIZED;
-        *out = static_cast<IAudioCaptureClient*>(new CaptureClient);
+        *out = ids::same(riid, ids::kIAudioCaptureClient) ? static_cast<IAudioCaptureClient*>(new CaptureClient) : nullptr;
         return S_OK;
     }
 };
 
-// What an activation yields when the script says it is not an audio client.
-class Plain final : public IUnknown, public Object {
-public:
-    FAKE_IUNKNOWN(IUnknown, ids::kIUnknown)
-};
-
 class Operation final : public IActivateAudioInterfaceAsyncOperation, public Object {
 public:
-    // Takes over the service's reference to the result, which may be null.
-    Operation(IUnknown* result, Object* resultObject) : result_(result), resultObject_(resultObject) {}
+    // Takes over the service's reference to the client, which may be null; an
+    // activation that yields no audio client yields the operation itself.
+    Operation(AudioClient* client, bool yieldsSelf)
+        : client_(client), result_(yieldsSelf ? static_cast<IUnknown*>(this) : client) {}
     ~Operation() override {
-        if (resultObject_ != nullptr) resultObject_->dropInternal();
+        if (client_ != nullptr) client_->dropInternal();
     }
 
     FAKE_IUNKNOWN(IActivateAudioInterfaceAsyncOperation, kIActivateAudioInterfaceAsyncOperation)
@@ -393,8 +364,8 @@ public:
     }
 
 private:
+    AudioClient* client_;
     IUnknown* result_;
-    Object* resultObject_;
 };
 
 // The platform's side of a pending activation: deliver the completion when the
@@ -532,19 +503,12 @@ HRESULT WINAPI ActivateAudioInterfaceAsync(LPCWSTR path, REFIID riid, PROPVARIAN
     if (handler == nullptr || operationOut == nullptr) return E_POINTER;
     if (!loopback) return E_INVALIDARG;
 
-    IUnknown* result = nullptr;
-    Object* resultObject = nullptr;
-    if (s.script.activatesNonAudio) {
-        auto* plain = new Plain;
-        result = plain;
-        resultObject = plain;
-    } else if (SUCCEEDED(s.script.activationStatus)) {
-        auto* client = new AudioClient;
-        result = static_cast<IAudioClient*>(client);
-        resultObject = client;
+    AudioClient* client = nullptr;
+    if (!s.script.activatesNonAudio && SUCCEEDED(s.script.activationStatus)) {
+        client = new AudioClient;
+        client->adoptAsInternal();
     }
-    if (resultObject != nullptr) resultObject->adoptAsInternal();
-    auto* operation = new Operation(result, resultObject);
+    auto* operation = new Operation(client, s.script.activatesNonAudio);
     operation->holdInternal();
     handler->AddRef();
     *operationOut = operation;
