@@ -74,10 +74,12 @@ INSTANTIATE_TEST_SUITE_P(All, RunSequence, ::testing::ValuesIn(kCases),
 class RunStart : public RunTest {};
 
 TEST_F(RunStart, PreparesTheStreamsAndItsStopHandlerFirst) {
+    _setmode(1, _O_TEXT);
+    _setmode(2, _O_BINARY);
     const RunResult r = run({});
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(fakeplatform::controls().modes[1], _O_BINARY);
-    EXPECT_EQ(fakeplatform::controls().modes[2], _O_TEXT);
+    EXPECT_EQ(_setmode(1, _O_TEXT), _O_BINARY);  // each call answers with the mode it replaces
+    EXPECT_EQ(_setmode(2, _O_TEXT), _O_TEXT);
     // Registered by this run, even though it stopped early, and it is the stop handler.
     EXPECT_TRUE(fakeplatform::raiseConsoleControl(CTRL_BREAK_EVENT));
     EXPECT_TRUE(stopRequested.load());

@@ -42,7 +42,6 @@ struct Controls {
     std::function<std::optional<DWORD>(unsigned nth, DWORD ms)> onWait;
 
     // Seen by the controls.
-    int modes[3] = {};
     PHANDLER_ROUTINE handler = nullptr;  // registered since reset
     std::uint64_t writeCalls = 0;
     unsigned createEventCalls = 0;

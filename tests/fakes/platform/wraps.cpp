@@ -72,7 +72,6 @@ bool raiseConsoleControl(DWORD ctrlType) {
 
 extern "C" {
 
-int __real__setmode(int fd, int mode);
 int __real__write(int fd, const void* buffer, unsigned int count);
 BOOL __real_SetConsoleCtrlHandler(PHANDLER_ROUTINE handlerRoutine, BOOL add);
 HMODULE __real_GetModuleHandleW(LPCWSTR moduleName);
@@ -85,11 +84,6 @@ HRESULT __real_CoInitializeEx(void* reserved, DWORD coInit);
 void __real_CoUninitialize();
 HANDLE __real_AvSetMmThreadCharacteristicsW(LPCWSTR taskName, DWORD* taskIndex);
 BOOL __real_AvRevertMmThreadCharacteristics(HANDLE avrtHandle);
-
-int __wrap__setmode(int fd, int mode) {
-    if (fd >= 0 && fd < 3) controls().modes[fd] = mode;
-    return __real__setmode(fd, mode);
-}
 
 int __wrap__write(int fd, const void* buffer, unsigned int count) {
     fakeplatform::Controls& c = controls();
