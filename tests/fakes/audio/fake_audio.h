@@ -14,19 +14,8 @@
 
 namespace fakeaudio {
 
-enum class Call {
-    ActivateAudioInterfaceAsync,
-    GetActivateResult,
-    Initialize,
-    SetEventHandle,
-    GetService,
-    Start,
-    Stop,
-    GetNextPacketSize,
-    GetBuffer,
-    ReleaseBuffer,
-    Count
-};
+enum class Call { ActivateAudioInterfaceAsync, GetActivateResult, Initialize, SetEventHandle, GetService, Start, Stop,
+                  GetNextPacketSize, GetBuffer, ReleaseBuffer, Count };
 
 // Each packet carries the next bytes of patternBytes(), whatever its flags.
 struct Packet {
@@ -74,7 +63,6 @@ struct Stats {
     unsigned calls[static_cast<int>(Call::Count)] = {};
     std::uint64_t framesReleased = 0;
     unsigned liveObjects = 0;
-    long lastHandlerRelease = -1;  // the count the handler reported when the service let go
     unsigned operator[](Call call) const { return calls[static_cast<int>(call)]; }
 };
 Stats stats();

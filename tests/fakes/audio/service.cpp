@@ -1,6 +1,5 @@
 // The fake service's state, its COM objects, the activation's completion
 // thread and the thread that hands out packets.
-#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -42,7 +41,6 @@ struct Stream {
     bool armed = false;   // the next GetNextPacketSize reports the service error
     std::uint64_t patternOffset = 0;
     std::vector<BYTE> toneCycle;  // one second, a whole number of periods
-    std::size_t toneFrame = 0;
     std::uint64_t toneFrames = 0;
 };
 
@@ -69,8 +67,9 @@ Service& svc() {
     return *s;
 }
 
-// Counts a call and returns the status the script gives it (S_OK: none).
-HRESULT injected(Call call) {
+// Counts a call, records `entry` if given, and returns the status the script gives the call (S_OK: none).
+HRESULT injected(Call call, const char* entry = nullptr) {
+    if (entry != nullptr) record(entry);
     Service& s = svc();
     const std::lock_guard<std::mutex> lock(s.mutex);
     const int i = static_cast<int>(call);
@@ -153,19 +152,16 @@ void queuePacket(Stream& st, const Packet& packet, bool tone) {
     } else {
         if (st.toneCycle.empty()) {
             st.toneCycle.resize(rate * block);
-            for (std::uint32_t i = 0; i < rate; ++i) {
-                const auto value = static_cast<float>(0.25 * std::sin(2.0 * 3.14159265358979323846 * 440.0 * i / rate));
-                for (std::size_t c = 0; c < st.format.nChannels; ++c) std::memcpy(&st.toneCycle[i * block + c * 4], &value, 4);
+            for (std::size_t i = 0; i < rate * st.format.nChannels; ++i) {
+                const double t = static_cast<double>(i / st.format.nChannels) / rate;
+                const auto value = static_cast<float>(0.25 * std::sin(2.0 * 3.14159265358979323846 * 440.0 * t));
+                std::memcpy(&st.toneCycle[i * 4], &value, 4);
             }
         }
         q.bytes.resize(packet.frames * block);
-        for (std::size_t done = 0; done < packet.frames;) {
-            const std::size_t run = std::min<std::size_t>(packet.frames - done, rate - st.toneFrame);
-            std::memcpy(&q.bytes[done * block], &st.toneCycle[st.toneFrame * block], run * block);
-            done += run;
-            st.toneFrame = (st.toneFrame + run) % rate;
+        for (std::size_t f = 0; f < packet.frames; ++f, ++st.toneFrames) {
+            std::memcpy(&q.bytes[f * block], &st.toneCycle[(st.toneFrames % rate) * block], block);
         }
-        st.toneFrames += packet.frames;
     }
     st.queue.push_back(std::move(q));
 }
@@ -304,8 +300,7 @@ public:
     HRESULT STDMETHODCALLTYPE Reset() override { return E_NOTIMPL; }
 
     HRESULT STDMETHODCALLTYPE Start() override {
-        const HRESULT hr = injected(Call::Start);
-        record("IAudioClient::Start");
+        const HRESULT hr = injected(Call::Start, "IAudioClient::Start");
         if (FAILED(hr)) return hr;
         Service& s = svc();
         const std::lock_guard<std::mutex> lock(s.mutex);
@@ -316,16 +311,14 @@ public:
     }
 
     HRESULT STDMETHODCALLTYPE Stop() override {
-        const HRESULT hr = injected(Call::Stop);
-        record("IAudioClient::Stop");
+        const HRESULT hr = injected(Call::Stop, "IAudioClient::Stop");
         if (FAILED(hr)) return hr;
         stopProducer();
         return S_OK;
     }
 
     HRESULT STDMETHODCALLTYPE SetEventHandle(HANDLE event) override {
-        const HRESULT hr = injected(Call::SetEventHandle);
-        record("IAudioClient::SetEventHandle");
+        const HRESULT hr = injected(Call::SetEventHandle, "IAudioClient::SetEventHandle");
         if (FAILED(hr)) return hr;
         const std::lock_guard<std::mutex> lock(svc().mutex);
         svc().stream.event = event;
@@ -333,8 +326,7 @@ public:
     }
 
     HRESULT STDMETHODCALLTYPE GetService(REFIID riid, void** out) override {
-        const HRESULT hr = injected(Call::GetService);
-        record("IAudioClient::GetService");
+        const HRESULT hr = injected(Call::GetService, "IAudioClient::GetService");
         if (FAILED(hr)) return hr;
         *out = ids::same(riid, ids::kIAudioCaptureClient) ? static_cast<IAudioCaptureClient*>(new CaptureClient) : nullptr;
         return S_OK;
@@ -383,11 +375,10 @@ void complete(IActivateAudioInterfaceCompletionHandler* handler, Operation* oper
         record("ActivateCompleted");
         handler->ActivateCompleted(operation);
     }
-    const ULONG left = handler->Release();
+    handler->Release();
     operation->dropInternal();
     {
         const std::lock_guard<std::mutex> lock(s.mutex);
-        s.stats.lastHandlerRelease = static_cast<long>(left);
         s.delivering = false;
     }
     s.wake.notify_all();
