@@ -329,7 +329,7 @@ public:
         const HRESULT hr = injected(Call::GetService, "IAudioClient::GetService");
         if (FAILED(hr)) return hr;
         *out = ids::same(riid, ids::kIAudioCaptureClient) ? static_cast<IAudioCaptureClient*>(new CaptureClient) : nullptr;
-        return S_OK;
+        return *out != nullptr ? S_OK : E_NOINTERFACE;
     }
 };
 
