@@ -95,7 +95,8 @@ void convertSamples(const BYTE* data, std::uint32_t frames, const SourceLayout& 
                     float* out) {
     switch (layout.kind) {
         case SampleKind::Float32:
-            if (layout.channels == outChannels && layout.stride == outChannels * sizeof(float)) {
+            // An empty packet may come with null pointers, which memcpy must never see.
+            if (layout.channels == outChannels && layout.stride == outChannels * sizeof(float) && frames != 0) {
                 std::memcpy(out, data, static_cast<std::size_t>(frames) * layout.stride);
                 return;
             }
