@@ -165,7 +165,7 @@ TEST_P(SignalStorm, NeitherDeadlocksNorLosesTheLastSignal) {
     options.env = {{"STANDIN_ENGINE_SCRIPT", GetParam().script}};
     options.signalWhenErrContains = "info: pid=";  // the handler is in, the capture is being set up
     options.signal = SIGINT;
-    options.signalRepeat = 100000;
+    options.signalRepeat = 1000000;  // enough to fill any pipe a handler might write to
     options.thenSignal = GetParam().thenSignal;
     options.timeoutMs = 30000;
     const ChildResult r = runChild(options);
