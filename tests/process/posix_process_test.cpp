@@ -231,6 +231,28 @@ INSTANTIATE_TEST_SUITE_P(Events, NoDescriptorsLeft,
                                            ConsoleCase{"Shutdown", SIGTERM, true}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// --- No thread to spare for the console ------------------------------------------
+
+TEST(NoThreadForTheConsole, IsSaidInOneLine) {
+    ChildOptions options = procloop({"--hwnd", "77"});  // ends before anything else needs a thread
+    options.unsetEnv = {"DISPLAY"};
+    // A sanitizer build's leak check needs a thread of its own, which this limit forbids.
+    options.env = {{"ASAN_OPTIONS", "detect_leaks=0"}};
+    options.beforeExec = [] {
+        // The limit binds only an unprivileged user, and counts all of that
+        // user's threads: as nobody, this process is already all it allows.
+        if (::getuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(122);
+        const rlimit one{1, 1};
+        if (::setrlimit(RLIMIT_NPROC, &one) != 0) ::_exit(123);
+    };
+    const ChildResult r = runChild(options);
+    ASSERT_FALSE(r.timedOut);
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err,
+              "warn: console control events unavailable: Resource temporarily unavailable\n"
+              "error: could not resolve HWND 000000000000004D to a process id\n");
+}
+
 // --- Signals ignored by whoever started it ------------------------------------------
 
 struct IgnoredCase {

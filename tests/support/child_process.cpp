@@ -42,6 +42,7 @@ namespace {
     for (const auto& [name, value] : options.env) ::setenv(name.c_str(), value.c_str(), 1);
     for (const std::string& name : options.unsetEnv) ::unsetenv(name.c_str());
     if (!options.workingDirectory.empty() && ::chdir(options.workingDirectory.c_str()) != 0) ::_exit(126);
+    if (options.beforeExec) options.beforeExec();
     std::vector<char*> argv;
     for (const std::string& arg : options.argv) argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);

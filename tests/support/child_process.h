@@ -33,6 +33,7 @@ struct ChildOptions {
     std::string stdoutPath;          // standard output to this file instead of a pipe
     std::vector<std::pair<int, rlim_t>> limits;  // setrlimit(resource, soft and hard)
     std::vector<int> ignoredAtStart;             // signals the child inherits as ignored
+    std::function<void()> beforeExec;            // last, in the child
 };
 
 struct ChildResult {
