@@ -8,7 +8,6 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <cerrno>
 #include <cstdint>
 
 #include "platform/platform.h"

@@ -3,7 +3,7 @@
 // pid when it connected locally (X-Resource extension, QueryClientIds); a
 // window's _NET_WM_PID property, set by the client itself, is the fallback.
 // https://www.x.org/releases/current/doc/resourceproto/resproto.txt
-// https://specifications.freedesktop.org/wm-spec/latest/ar01s05.html
+// (_NET_WM_PID: Extended Window Manager Hints, application window properties)
 #include <xcb/res.h>
 #include <xcb/xcb.h>
 
@@ -29,12 +29,12 @@ bool windowExists(xcb_connection_t* connection, xcb_window_t window) {
 DWORD pidFromServer(xcb_connection_t* connection, xcb_window_t window) {
     const xcb_query_extension_reply_t* extension = xcb_get_extension_data(connection, &xcb_res_id);
     if (extension == nullptr || extension->present == 0) return 0;
-    xcb_res_client_id_spec_t spec{};
-    spec.client = window;
-    spec.mask = XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID;
+    xcb_res_client_id_spec_t asked{};
+    asked.client = window;
+    asked.mask = XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID;
     xcb_generic_error_t* error = nullptr;
     xcb_res_query_client_ids_reply_t* reply =
-        xcb_res_query_client_ids_reply(connection, xcb_res_query_client_ids(connection, 1, &spec), &error);
+        xcb_res_query_client_ids_reply(connection, xcb_res_query_client_ids(connection, 1, &asked), &error);
     std::free(error);
     if (reply == nullptr) return 0;
     DWORD pid = 0;
