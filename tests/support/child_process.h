@@ -47,9 +47,7 @@ struct ChildResult {
 
 ChildResult runChild(const ChildOptions& options);
 
-// In a forked child before exec: the mask and the dispositions a freshly
-// started program expects. The test binaries link the POSIX layer, which
-// blocks the console signals and ignores SIGPIPE and SIGXFSZ, and exec keeps both.
+// Before exec: default signal mask and dispositions, which the POSIX layer linked into the tests changes.
 void resetSignalsForExec();
 
 // "\r\n" -> "\n", to compare a Windows binary's text-mode lines with the host's.
