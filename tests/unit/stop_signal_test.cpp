@@ -1,12 +1,13 @@
 #include "app/stop_signal.h"
 
+#include <signal.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <csignal>
 #include <thread>
 
 #include <gtest/gtest.h>
-
-#include "platform/posix/control.h"
 
 namespace {
 
@@ -30,7 +31,9 @@ TEST(OnConsoleControl, StopsForTheConsoleEventsAndPassesOnOthers) {
 TEST(OnConsoleControl, AnInterruptSignalReachesItOnTheConsoleThread) {
     stopRequested.store(false);
     ASSERT_TRUE(SetConsoleCtrlHandler(onConsoleControl, TRUE));
-    ASSERT_EQ(std::raise(SIGINT), 0);
+    // To the process, as a terminal sends it: a signal raised at one thread
+    // stays with that thread, where the console signals are blocked.
+    ASSERT_EQ(::kill(::getpid(), SIGINT), 0);
     for (int i = 0; i < 500 && !stopRequested.load(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     EXPECT_TRUE(stopRequested.load());
     stopRequested.store(false);

@@ -54,9 +54,4 @@ unsigned openEvents();
 unsigned waitCalls();
 bool comInitialized();
 
-// Delivers a console control event the way the console does: on a new thread,
-// to the registered handlers, latest first. Returns once the handlers have run.
-// Returns whether a handler took it.
-bool raiseConsoleControl(DWORD ctrlType);
-
 }  // namespace standin

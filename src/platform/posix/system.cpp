@@ -1,5 +1,5 @@
-// Module lookup and the version query, the window-to-process lookup, COM
-// initialisation and the multimedia class scheduler.
+// Module lookup and the version query, COM initialisation and the multimedia
+// class scheduler. The window-to-process lookup is in x11_window.cpp.
 #include <cstring>
 #include <cwchar>
 #include <string>
@@ -45,16 +45,6 @@ FARPROC GetProcAddress(HMODULE module, const char* procName) {
         return nullptr;
     }
     return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&standinRtlGetVersion));
-}
-
-DWORD GetWindowThreadProcessId(HWND hWnd, DWORD* lpdwProcessId) {
-    standin::State& s = standin::state();
-    const std::lock_guard<std::mutex> lock(s.mutex);
-    ++s.windowLookups;
-    const auto found = s.windows.find(reinterpret_cast<std::uintptr_t>(hWnd));
-    if (found == s.windows.end()) return 0;
-    if (lpdwProcessId != nullptr) *lpdwProcessId = found->second;
-    return 1;  // the thread id; nothing reads it
 }
 
 HRESULT CoInitializeEx(void* reserved, DWORD coInit) {
