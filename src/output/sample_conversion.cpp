@@ -2,7 +2,6 @@
 
 #include <cstring>
 
-#include "output/simd_kernels.h"
 #include "platform/audio_ids.h"
 
 namespace {
@@ -92,43 +91,20 @@ SourceLayout describeSource(const WAVEFORMATEX& format) {
     return layout;
 }
 
-void convertSamplesGeneral(const BYTE* data, std::uint32_t frames, const SourceLayout& layout,
-                           std::uint32_t outChannels, float* out) {
+void convertSamples(const BYTE* data, std::uint32_t frames, const SourceLayout& layout, std::uint32_t outChannels,
+                    float* out) {
     switch (layout.kind) {
-        case SampleKind::Float32: return convertFrames<SampleKind::Float32>(data, frames, layout, outChannels, out);
+        case SampleKind::Float32:
+            // An empty packet may come with null pointers, which memcpy must never see.
+            if (layout.channels == outChannels && layout.stride == outChannels * sizeof(float) && frames != 0) {
+                std::memcpy(out, data, static_cast<std::size_t>(frames) * layout.stride);
+                return;
+            }
+            return convertFrames<SampleKind::Float32>(data, frames, layout, outChannels, out);
         case SampleKind::Int16: return convertFrames<SampleKind::Int16>(data, frames, layout, outChannels, out);
         case SampleKind::Int24: return convertFrames<SampleKind::Int24>(data, frames, layout, outChannels, out);
         case SampleKind::Int32: return convertFrames<SampleKind::Int32>(data, frames, layout, outChannels, out);
         case SampleKind::Unsupported:
             return convertFrames<SampleKind::Unsupported>(data, frames, layout, outChannels, out);
     }
-}
-
-void convertSamplesWith(ConversionPath path, const BYTE* data, std::uint32_t frames, const SourceLayout& layout,
-                        std::uint32_t outChannels, float* out) {
-    const bool packed = layout.channels == outChannels && layout.bytesPerSample == widthOf(layout.kind) &&
-                        layout.stride == layout.bytesPerSample * layout.channels;
-    const std::size_t n = static_cast<std::size_t>(frames) * outChannels;
-    if (path != ConversionPath::General && packed && n != 0) {
-        const simd::Level level = path == ConversionPath::Best         ? simd::best()
-                                  : path == ConversionPath::Avx512Vbmi ? simd::Level::Avx512Vbmi
-                                  : path == ConversionPath::Avx512     ? simd::Level::Avx512
-                                  : path == ConversionPath::Avx2       ? simd::Level::Avx2
-                                                                       : simd::Level::None;
-        // Contiguous samples, one per output sample: the common case of a
-        // stream the platform already converted.
-        switch (layout.kind) {
-            case SampleKind::Float32: std::memcpy(out, data, n * sizeof(float)); return;
-            case SampleKind::Int16: simd::int16ToFloat(level, data, n, out); return;
-            case SampleKind::Int24: simd::int24ToFloat(level, data, n, out); return;
-            case SampleKind::Int32: simd::int32ToFloat(level, data, n, out); return;
-            case SampleKind::Unsupported: break;
-        }
-    }
-    convertSamplesGeneral(data, frames, layout, outChannels, out);
-}
-
-void convertSamples(const BYTE* data, std::uint32_t frames, const SourceLayout& layout, std::uint32_t outChannels,
-                    float* out) {
-    convertSamplesWith(ConversionPath::Best, data, frames, layout, outChannels, out);
 }

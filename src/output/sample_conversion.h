@@ -23,24 +23,7 @@ SourceLayout describeSource(const WAVEFORMATEX& format);
 
 // Writes frames * outChannels samples to out. The layout must be readable.
 // Source channels beyond outChannels are dropped; output channels beyond the
-// source's repeat its last channel.
+// source's repeat its last channel. Packed float with outChannels channels,
+// the only format the capture asks the platform for, is copied as it is.
 void convertSamples(const BYTE* data, std::uint32_t frames, const SourceLayout& layout, std::uint32_t outChannels,
                     float* out);
-
-// The same, sample by sample, with none of the fast paths; the reference the
-// fast paths are tested against.
-void convertSamplesGeneral(const BYTE* data, std::uint32_t frames, const SourceLayout& layout,
-                           std::uint32_t outChannels, float* out);
-
-// Which implementation converts a packet that qualifies for a fast path, so
-// tests can hold each one against the general rule on any processor.
-enum class ConversionPath {
-    Best,        // the widest vector kernels the processor has, else Portable
-    Avx512Vbmi,  // this and the next two only where the processor has them
-    Avx512,
-    Avx2,
-    Portable,  // plain loops the compiler may vectorise
-    General,
-};
-void convertSamplesWith(ConversionPath path, const BYTE* data, std::uint32_t frames, const SourceLayout& layout,
-                        std::uint32_t outChannels, float* out);

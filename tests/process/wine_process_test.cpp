@@ -1,7 +1,9 @@
 // The cross-built Windows binary run under Wine: the same lines and exit codes
-// as the host build, the stream intact through a Windows C runtime, and the
-// whole capture path against the stand-in engine DLL.
+// as the host build (arguments included as written, whatever their characters),
+// the stream intact through a Windows C runtime, and the whole capture path
+// against the stand-in engine DLL.
 #include <cstdlib>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -21,7 +23,9 @@ ChildOptions wine(Audio audio, std::vector<std::string> args, std::string script
     ChildOptions options;
     options.argv = {"wine", "procloop.exe"};
     options.argv.insert(options.argv.end(), args.begin(), args.end());
-    options.env = {{"WINEPREFIX", kPrefix}, {"WINEDEBUG", "-all"}};
+    // Wine decodes its Unix arguments with the locale's character set into the
+    // wide command line the Windows side sees; UTF-8 makes that exact.
+    options.env = {{"WINEPREFIX", kPrefix}, {"WINEDEBUG", "-all"}, {"LC_ALL", "C.UTF-8"}};
     if (audio == Audio::StandIn) {
         options.workingDirectory = kWindowsBuild + "/engine-run";
         options.env.push_back({"WINEDLLOVERRIDES", "mmdevapi=n,b"});
@@ -74,47 +78,45 @@ protected:
     }
 };
 
-TEST_F(Wine, EarlyExitsMatchTheHostBuildLineForLine) {
-    struct Case {
-        std::vector<std::string> args;
-        std::string err;
-    };
-    const Case cases[] = {
-        {{}, "error: --pid <pid> or --hwnd <hwnd> is required\r\n"},
-        {{"--hwnd", "0x1A2B"}, "error: --pid <pid> or --hwnd <hwnd> is required\r\n"},
-        {{"--hwnd", "77"}, "error: could not resolve HWND 000000000000004D to a process id\r\n"},
-        {{"--pid", "abc"}, "error: invalid value for --pid: abc\r\n"},
-        {{"--pid", "1", "--sample-rate", "2147483648"}, "error: invalid value for --sample-rate: 2147483648\r\n"},
-    };
-    for (const Case& c : cases) {
-        const ChildResult windows = runChild(wine(Audio::Wine, c.args));
-        ASSERT_FALSE(windows.timedOut);
-        EXPECT_EQ(windows.exitCode, 1);
-        EXPECT_EQ(windows.err, c.err);
-        EXPECT_TRUE(windows.out.empty());
+struct EarlyExit {
+    const char* name;
+    std::vector<std::string> args;
+    std::string err;
+};
 
-        const ChildResult linux = runChild(host(c.args));
-        EXPECT_EQ(linux.exitCode, windows.exitCode);
-        EXPECT_EQ(linux.err, unixLines(windows.err));
-    }
+void PrintTo(const EarlyExit& exit, std::ostream* os) { *os << exit.name; }
+
+class WineEarlyExit : public Wine, public ::testing::WithParamInterface<EarlyExit> {};
+
+TEST_P(WineEarlyExit, MatchesTheHostBuildLineForLine) {
+    const ChildResult windows = runChild(wine(Audio::Wine, GetParam().args));
+    ASSERT_FALSE(windows.timedOut);
+    EXPECT_EQ(windows.exitCode, 1);
+    EXPECT_EQ(windows.err, GetParam().err);
+    EXPECT_TRUE(windows.out.empty());
+
+    const ChildResult linux = runChild(host(GetParam().args));
+    EXPECT_EQ(linux.exitCode, windows.exitCode);
+    EXPECT_EQ(linux.err, unixLines(windows.err));
 }
 
-TEST_F(Wine, WithWinesOwnAudioStackTheActivationFailsCleanly) {
-    const ChildResult r = runChild(wine(Audio::Wine, {"--pid", "1234"}));
-    ASSERT_FALSE(r.timedOut);
-    const std::string version = versionOf(r.err);
-    ASSERT_FALSE(version.empty()) << r.err;
-    std::string probe = "info: windows version " + version.substr(0, version.rfind('.')) + " build " +
-                        version.substr(version.rfind('.') + 1) + "\r\n";
-    if (std::stoul(version.substr(version.rfind('.') + 1)) < 20348) {
-        probe += "warn: process loopback capture requires Windows build 20348 or later\r\n";
-    }
-    // Wine's audio library knows no process-loopback device.
-    EXPECT_EQ(r.err, "info: pid=1234 includeChildren=false\r\n" + probe +
-                         "error: audio client activation failed hr=0x80070002\r\n");
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_TRUE(r.out.empty());
-}
+// The last three must reach the program as written: a C runtime that builds
+// argv in an ANSI code page best-fits them to "--pid", "5" and "-5".
+INSTANTIATE_TEST_SUITE_P(
+    Arguments, WineEarlyExit,
+    ::testing::Values(
+        EarlyExit{"NoTarget", {}, "error: --pid <pid> or --hwnd <hwnd> is required\r\n"},
+        EarlyExit{"HexHwndReadsAsZero", {"--hwnd", "0x1A2B"}, "error: --pid <pid> or --hwnd <hwnd> is required\r\n"},
+        EarlyExit{"HwndWithoutWindow", {"--hwnd", "77"},
+                  "error: could not resolve HWND 000000000000004D to a process id\r\n"},
+        EarlyExit{"PidNotANumber", {"--pid", "abc"}, "error: invalid value for --pid: abc\r\n"},
+        EarlyExit{"SampleRateOutOfRange", {"--pid", "1", "--sample-rate", "2147483648"},
+                  "error: invalid value for --sample-rate: 2147483648\r\n"},
+        EarlyExit{"FullwidthHyphensAreNoOption", {"\uFF0D\uFF0Dpid", "5"},
+                  "error: --pid <pid> or --hwnd <hwnd> is required\r\n"},
+        EarlyExit{"FullwidthDigitIsNoDigit", {"--pid", "\uFF15"}, "error: invalid value for --pid: \uFF15\r\n"},
+        EarlyExit{"MinusSignIsNoHyphen", {"--pid", "\u22125"}, "error: invalid value for --pid: \u22125\r\n"}),
+    [](const ::testing::TestParamInfo<EarlyExit>& info) { return std::string(info.param.name); });
 
 TEST_F(Wine, TheStreamArrivesByteForByteAndMatchesTheHostBuild) {
     const std::string script = "pattern=40x97;end=error:88890004;period=1";

@@ -9,48 +9,92 @@
 #include <cstdlib>
 #include <stdexcept>
 
+void resetSignalsForExec() {
+    sigset_t none;
+    sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    for (const int sig : {SIGPIPE, SIGXFSZ, SIGINT, SIGQUIT, SIGHUP, SIGTERM}) ::signal(sig, SIG_DFL);
+}
+
+namespace {
+
+// The forked child: its descriptors, limits and environment, then the program.
+[[noreturn]] void startProgram(const ChildOptions& options, int out, int err) {
+    resetSignalsForExec();
+    for (const int sig : options.ignoredAtStart) ::signal(sig, SIG_IGN);
+    const int devNull = ::open("/dev/null", O_RDONLY);
+    ::dup2(devNull, 0);
+    if (!options.stdoutPath.empty()) {
+        const int file = ::open(options.stdoutPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (file < 0) ::_exit(125);
+        ::dup2(file, 1);
+        ::close(file);
+    } else {
+        ::dup2(out, 1);
+    }
+    ::dup2(err, 2);
+    ::closefrom(3);  // nothing of the test process but what is asked for
+    for (const int fd : options.closedAtStart) ::close(fd);
+    for (const auto& [resource, value] : options.limits) {
+        const rlimit limit{value, value};
+        if (::setrlimit(resource, &limit) != 0) ::_exit(124);
+    }
+    for (const auto& [name, value] : options.env) ::setenv(name.c_str(), value.c_str(), 1);
+    for (const std::string& name : options.unsetEnv) ::unsetenv(name.c_str());
+    if (!options.workingDirectory.empty() && ::chdir(options.workingDirectory.c_str()) != 0) ::_exit(126);
+    if (options.beforeExec) options.beforeExec();
+    std::vector<char*> argv;
+    for (const std::string& arg : options.argv) argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    ::execvp(argv[0], argv.data());
+    ::_exit(127);
+}
+
+void sendSignals(const ChildOptions& options, pid_t pid) {
+    if (options.beforeSignal) options.beforeSignal(pid);
+    for (unsigned i = 0; i < options.signalRepeat; ++i) {
+        if (::kill(pid, options.signal) != 0) break;
+    }
+    if (options.thenSignal != 0) ::kill(pid, options.thenSignal);
+}
+
+}  // namespace
+
 ChildResult runChild(const ChildOptions& options) {
     int outPipe[2], errPipe[2];
-    if (::pipe(outPipe) != 0 || ::pipe(errPipe) != 0) throw std::runtime_error("pipe");
+    if (::pipe2(outPipe, O_CLOEXEC) != 0 || ::pipe2(errPipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+    // Closed before the fork, so no process holds the read end at all.
+    if (options.stderrReaderGone) ::close(errPipe[0]);
     const pid_t pid = ::fork();
     if (pid < 0) throw std::runtime_error("fork");
-    if (pid == 0) {
-        ::dup2(outPipe[1], 1);
-        ::dup2(errPipe[1], 2);
-        ::close(outPipe[0]);
-        ::close(outPipe[1]);
-        ::close(errPipe[0]);
-        ::close(errPipe[1]);
-        const int devNull = ::open("/dev/null", O_RDONLY);
-        ::dup2(devNull, 0);
-        ::signal(SIGPIPE, SIG_DFL);
-        ::signal(SIGINT, SIG_DFL);
-        for (const auto& [name, value] : options.env) ::setenv(name.c_str(), value.c_str(), 1);
-        if (!options.workingDirectory.empty() && ::chdir(options.workingDirectory.c_str()) != 0) ::_exit(126);
-        std::vector<char*> argv;
-        for (const std::string& arg : options.argv) argv.push_back(const_cast<char*>(arg.c_str()));
-        argv.push_back(nullptr);
-        ::execvp(argv[0], argv.data());
-        ::_exit(127);
-    }
+    if (pid == 0) startProgram(options, outPipe[1], errPipe[1]);
     ::close(outPipe[1]);
     ::close(errPipe[1]);
 
     ChildResult result;
     int outFd = outPipe[0];
-    int errFd = errPipe[0];
+    int errFd = options.stderrReaderGone ? -1 : errPipe[0];
+    if (!options.stdoutPath.empty()) {
+        ::close(outFd);
+        outFd = -1;
+    }
+    const bool armed = !options.signalWhenErrContains.empty() || options.signalAfterOutBytes > 0;
+    bool exited = false;
+    int status = 0;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(options.timeoutMs);
-    while (outFd >= 0 || errFd >= 0) {
+    for (;;) {
+        if (!exited && ::waitpid(pid, &status, WNOHANG) == pid) exited = true;
+        if (exited && outFd < 0 && errFd < 0) break;
+        if (std::chrono::steady_clock::now() > deadline) {
+            result.timedOut = true;
+            if (!exited) ::kill(pid, SIGKILL);
+            break;
+        }
         pollfd fds[2];
         nfds_t n = 0;
         if (outFd >= 0) fds[n++] = {outFd, POLLIN, 0};
         if (errFd >= 0) fds[n++] = {errFd, POLLIN, 0};
-        if (std::chrono::steady_clock::now() > deadline) {
-            result.timedOut = true;
-            ::kill(pid, SIGKILL);
-            break;
-        }
-        if (::poll(fds, n, 100) < 0) continue;
+        if (::poll(fds, n, n == 0 ? 10 : 100) < 0) continue;
         for (nfds_t i = 0; i < n; ++i) {
             if ((fds[i].revents & (POLLIN | POLLHUP | POLLERR)) == 0) continue;
             unsigned char chunk[65536];
@@ -71,17 +115,17 @@ ChildResult runChild(const ChildOptions& options) {
                 result.err.append(reinterpret_cast<char*>(chunk), static_cast<std::size_t>(got));
             }
         }
-        if (!result.signalled && !options.signalWhenErrContains.empty() &&
-            result.err.find(options.signalWhenErrContains) != std::string::npos &&
+        if (armed && !result.signalled && !exited &&
+            (options.signalWhenErrContains.empty() ||
+             result.err.find(options.signalWhenErrContains) != std::string::npos) &&
             result.out.size() >= options.signalAfterOutBytes) {
-            ::kill(pid, options.signal);
+            sendSignals(options, pid);
             result.signalled = true;
         }
     }
     if (outFd >= 0) ::close(outFd);
     if (errFd >= 0) ::close(errFd);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
+    if (!exited) ::waitpid(pid, &status, 0);
     if (WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
     if (WIFSIGNALED(status)) result.termSignal = WTERMSIG(status);
     return result;

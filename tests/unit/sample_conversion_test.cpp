@@ -1,97 +1,114 @@
-// The fast paths must produce exactly the bytes of the sample-by-sample rule.
+// Each source format the writer accepts, sample by sample, and the formats it
+// must refuse because a read would leave the packet.
 #include "output/sample_conversion.h"
-#include "output/simd_kernels.h"
 
 #include <cstring>
-#include <random>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "platform/audio_ids.h"
+
 namespace {
 
-WAVEFORMATEX packed(WORD tag, WORD bits, WORD channels) {
-    WAVEFORMATEX f{};
-    f.wFormatTag = tag;
-    f.wBitsPerSample = bits;
-    f.nChannels = channels;
-    f.nBlockAlign = static_cast<WORD>(channels * bits / 8);
+WAVEFORMATEXTENSIBLE formatOf(WORD tag, WORD channels, WORD bits, WORD blockAlign = 0) {
+    WAVEFORMATEXTENSIBLE f{};
+    f.Format.wFormatTag = tag;
+    f.Format.nChannels = channels;
+    f.Format.wBitsPerSample = bits;
+    f.Format.nBlockAlign = blockAlign != 0 ? blockAlign : static_cast<WORD>(channels * bits / 8);
     return f;
 }
 
-// Random bytes, with the integer edge values planted at the front of the packet.
-std::vector<BYTE> randomPacket(std::mt19937& rng, std::size_t bytes, unsigned width) {
-    std::vector<BYTE> data(bytes);
-    for (BYTE& b : data) b = static_cast<BYTE>(rng());
-    static const std::uint32_t kEdges[] = {0x00000000, 0xFFFFFFFF, 0x80000000, 0x7FFFFFFF, 0x00800000,
-                                           0x007FFFFF, 0x00FFFFFF, 0x00008000, 0x00007FFF, 0x00000001};
-    std::size_t at = 0;
-    for (std::uint32_t edge : kEdges) {
-        if (at + width > bytes) break;
-        for (unsigned k = 0; k < width; ++k) data[at + k] = static_cast<BYTE>(edge >> (8 * k));
-        at += width;
-    }
-    return data;
+WAVEFORMATEXTENSIBLE extensible(WORD bits, const GUID& subFormat) {
+    WAVEFORMATEXTENSIBLE f = formatOf(WAVE_FORMAT_EXTENSIBLE, 1, bits);
+    f.SubFormat = subFormat;
+    return f;
 }
 
-// Every path this processor can run; the vector ones where it has them.
-std::vector<ConversionPath> fastPaths() {
-    std::vector<ConversionPath> paths = {ConversionPath::Best, ConversionPath::Portable};
-    if (simd::best() >= simd::Level::Avx2) paths.push_back(ConversionPath::Avx2);
-    if (simd::best() >= simd::Level::Avx512) paths.push_back(ConversionPath::Avx512);
-    if (simd::best() >= simd::Level::Avx512Vbmi) paths.push_back(ConversionPath::Avx512Vbmi);
-    return paths;
+std::vector<BYTE> floatBytes(const std::vector<float>& values) {
+    std::vector<BYTE> bytes(values.size() * sizeof(float));
+    if (!bytes.empty()) std::memcpy(bytes.data(), values.data(), bytes.size());
+    return bytes;
 }
 
-TEST(SampleConversion, FastPathsMatchTheGeneralRuleBitForBit) {
-    std::mt19937 rng(20348);
-    const WAVEFORMATEX formats[] = {
-        packed(WAVE_FORMAT_IEEE_FLOAT, 32, 2), packed(WAVE_FORMAT_PCM, 16, 2), packed(WAVE_FORMAT_PCM, 24, 2),
-        packed(WAVE_FORMAT_PCM, 32, 2),        packed(WAVE_FORMAT_PCM, 24, 1), packed(WAVE_FORMAT_PCM, 24, 3),
-        packed(WAVE_FORMAT_PCM, 16, 8),        packed(WAVE_FORMAT_PCM, 24, 5), packed(WAVE_FORMAT_IEEE_FLOAT, 32, 8),
-    };
-    for (const WAVEFORMATEX& format : formats) {
-        const SourceLayout layout = describeSource(format);
-        ASSERT_TRUE(layout.readable);
-        for (std::uint32_t frames = 0; frames < 90; ++frames) {
-            const std::vector<BYTE> data =
-                randomPacket(rng, static_cast<std::size_t>(frames) * format.nBlockAlign, format.wBitsPerSample / 8);
-            const std::size_t n = static_cast<std::size_t>(frames) * format.nChannels;
-            std::vector<float> general(n + 1, 7.0f);  // one guard sample
-            convertSamplesGeneral(data.data(), frames, layout, format.nChannels, general.data());
-            for (const ConversionPath path : fastPaths()) {
-                // Every output alignment the vector kernels may have to peel for.
-                for (std::size_t shift = 0; shift < 16; ++shift) {
-                    std::vector<float> fast(n + 17, 7.0f);
-                    convertSamplesWith(path, data.data(), frames, layout, format.nChannels, fast.data() + shift);
-                    ASSERT_EQ(std::memcmp(fast.data() + shift, general.data(), (n + 1) * sizeof(float)), 0)
-                        << "path " << static_cast<int>(path) << " bits " << format.wBitsPerSample << " channels "
-                        << format.nChannels << " frames " << frames << " shift " << shift;
-                }
-            }
-        }
+std::vector<BYTE> int16Frames(int frames, int channels) {
+    std::vector<BYTE> bytes;
+    for (int i = 0; i < frames * channels; ++i) {
+        const auto v = static_cast<std::int16_t>((i + 1) * 1024);
+        bytes.push_back(static_cast<BYTE>(v & 0xFF));
+        bytes.push_back(static_cast<BYTE>((v >> 8) & 0xFF));
     }
+    return bytes;
 }
 
-TEST(SampleConversion, EdgeValuesOfTheFastPaths) {
-    struct Case {
-        WORD bits;
-        std::vector<BYTE> bytes;
-        std::vector<float> expected;
-    };
-    const Case cases[] = {
-        {16, {0x00, 0x80, 0xFF, 0x7F, 0x00, 0xC0, 0x00, 0x00}, {-1.0f, 32767.0f / 32768.0f, -0.5f, 0.0f}},
-        {24,
-         {0x00, 0x00, 0x80, 0xFF, 0xFF, 0x7F, 0xFF, 0xFF, 0xFF, 0x01, 0x00, 0x00},
-         {-1.0f, 8388607.0f / 8388608.0f, -1.0f / 8388608.0f, 1.0f / 8388608.0f}},
-        {32, {0x00, 0x00, 0x00, 0x80, 0xFF, 0xFF, 0xFF, 0x7F}, {-1.0f, 1.0f}},
-    };
-    for (const Case& c : cases) {
-        const WAVEFORMATEX format = packed(WAVE_FORMAT_PCM, c.bits, 1);
-        std::vector<float> out(c.expected.size());
-        convertSamples(c.bytes.data(), static_cast<std::uint32_t>(out.size()), describeSource(format), 1, out.data());
-        EXPECT_EQ(out, c.expected) << c.bits;
-    }
+struct Case {
+    const char* name;
+    WAVEFORMATEXTENSIBLE format;
+    std::vector<BYTE> data;
+    std::uint32_t frames;
+    std::uint32_t outChannels;
+    std::vector<float> expected;
+};
+
+class ConvertSamples : public ::testing::TestWithParam<Case> {};
+
+TEST_P(ConvertSamples, GivesExactlyTheExpectedSamples) {
+    const Case& c = GetParam();
+    const SourceLayout layout = describeSource(c.format.Format);
+    ASSERT_TRUE(layout.readable);
+    std::vector<float> out(c.expected.size() + 1, 7.0f);  // one guard sample
+    convertSamples(c.data.data(), c.frames, layout, c.outChannels, out.data());
+    EXPECT_EQ(out.back(), 7.0f) << "wrote past frames x channels";
+    out.pop_back();
+    ASSERT_EQ(out.size(), c.expected.size());
+    // Bit for bit: -0.0 and 0.0 differ in the stream.
+    EXPECT_EQ(std::memcmp(out.data(), c.expected.data(), out.size() * sizeof(float)), 0)
+        << ::testing::PrintToString(out);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Formats, ConvertSamples,
+    ::testing::Values(
+        Case{"FloatUnchangedAndUnclamped", formatOf(WAVE_FORMAT_IEEE_FLOAT, 2, 32),
+             floatBytes({0.5f, -0.0f, 1.5f, -3.0f, 0.0f, 1e-38f}), 3, 2, {0.5f, -0.0f, 1.5f, -3.0f, 0.0f, 1e-38f}},
+        Case{"Int16", formatOf(WAVE_FORMAT_PCM, 1, 16), {0x00, 0xC0, 0x00, 0x80, 0xFF, 0x7F}, 3, 1,
+             {-0.5f, -1.0f, 32767.0f / 32768.0f}},
+        Case{"Int24SignExtended", formatOf(WAVE_FORMAT_PCM, 1, 24),
+             {0x00, 0x00, 0x80, 0xFF, 0xFF, 0x7F, 0xFF, 0xFF, 0xFF}, 3, 1,
+             {-1.0f, 8388607.0f / 8388608.0f, -1.0f / 8388608.0f}},
+        Case{"Int32MaxRoundsToOne", formatOf(WAVE_FORMAT_PCM, 1, 32),
+             {0x00, 0x00, 0x00, 0x80, 0xFF, 0xFF, 0xFF, 0x7F, 0x01, 0x00, 0x00, 0x00}, 3, 1,
+             {-1.0f, 1.0f, 1.0f / 2147483648.0f}},
+        Case{"EightBitIsSilenceOfTheRightLength", formatOf(WAVE_FORMAT_PCM, 2, 8), {1, 2, 3, 4, 5, 6}, 3, 2,
+             std::vector<float>(6, 0.0f)},
+        Case{"ExtensibleFloatSubFormat", extensible(32, ids::kSubtypeIeeeFloat), floatBytes({0.75f}), 1, 1, {0.75f}},
+        Case{"ExtensibleOtherSubFormatTakesTheBitsRule", extensible(16, ids::kIUnknown), {0x00, 0xC0}, 1, 1, {-0.5f}},
+        Case{"SixChannelsToTwoDropsTheRest", formatOf(WAVE_FORMAT_PCM, 6, 16), int16Frames(2, 6), 2, 2,
+             {1 / 32.0f, 2 / 32.0f, 7 / 32.0f, 8 / 32.0f}},
+        Case{"MonoFillsEveryChannel", formatOf(WAVE_FORMAT_IEEE_FLOAT, 1, 32), floatBytes({0.1f, 0.2f}), 2, 3,
+             {0.1f, 0.1f, 0.1f, 0.2f, 0.2f, 0.2f}},
+        Case{"ExtraChannelsRepeatTheLast", formatOf(WAVE_FORMAT_IEEE_FLOAT, 2, 32), floatBytes({0.1f, 0.2f}), 1, 4,
+             {0.1f, 0.2f, 0.2f, 0.2f}},
+        Case{"WideFloatSlotsAreReadBySlot", formatOf(WAVE_FORMAT_IEEE_FLOAT, 2, 32, 16),
+             floatBytes({0.1f, 9.0f, 0.2f, 9.0f, 0.3f, 9.0f, 0.4f, 9.0f}), 2, 2, {0.1f, 0.2f, 0.3f, 0.4f}},
+        Case{"ZeroFrames", formatOf(WAVE_FORMAT_IEEE_FLOAT, 2, 32), {}, 0, 2, {}}),
+    [](const ::testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
+
+struct Refused {
+    const char* name;
+    WAVEFORMATEXTENSIBLE format;
+};
+
+class UnreadableFormat : public ::testing::TestWithParam<Refused> {};
+
+TEST_P(UnreadableFormat, IsNotReadable) { EXPECT_FALSE(describeSource(GetParam().format.Format).readable); }
+
+INSTANTIATE_TEST_SUITE_P(Formats, UnreadableFormat,
+                         ::testing::Values(Refused{"NoChannels", formatOf(WAVE_FORMAT_IEEE_FLOAT, 0, 32, 4)},
+                                           Refused{"FloatInTwoByteSlots", formatOf(WAVE_FORMAT_IEEE_FLOAT, 2, 32, 4)},
+                                           Refused{"Int24InTwoByteSlots", formatOf(WAVE_FORMAT_PCM, 2, 24, 4)},
+                                           Refused{"Int16InEmptySlots", formatOf(WAVE_FORMAT_PCM, 2, 16, 1)}),
+                         [](const ::testing::TestParamInfo<Refused>& info) { return std::string(info.param.name); });
 
 }  // namespace

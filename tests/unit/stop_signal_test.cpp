@@ -1,5 +1,12 @@
 #include "app/stop_signal.h"
 
+#include <signal.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <thread>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -29,5 +36,16 @@ INSTANTIATE_TEST_SUITE_P(All, OnConsoleControl,
                                            Event{"Shutdown", CTRL_SHUTDOWN_EVENT, true}, Event{"Seven", 7, false},
                                            Event{"AllOnes", 0xFFFFFFFF, false}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+TEST(OnConsoleControl, AnInterruptSignalReachesItOnTheConsoleThread) {
+    stopRequested.store(false);
+    ASSERT_TRUE(SetConsoleCtrlHandler(onConsoleControl, TRUE));
+    // To the process, as a terminal sends it: a signal raised at one thread
+    // stays with that thread, where the console signals are blocked.
+    ASSERT_EQ(::kill(::getpid(), SIGINT), 0);
+    for (int i = 0; i < 500 && !stopRequested.load(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_TRUE(stopRequested.load());
+    stopRequested.store(false);
+}
 
 }  // namespace

@@ -1,11 +1,8 @@
 // The C runtime's low-level stream calls. A write to a pipe whose reader has
-// gone fails on Windows; here it must fail the same way instead of raising
-// SIGPIPE, which would end the process before the program could tear down.
+// gone fails as it does on Windows: SIGPIPE is ignored from start-up on.
 #include <unistd.h>
 
 #include <atomic>
-#include <csignal>
-#include <mutex>
 
 #include "platform/platform.h"
 
@@ -21,8 +18,6 @@ int _setmode(int fd, int mode) {
 }
 
 int _write(int fd, const void* buffer, unsigned int count) {
-    static std::once_flag sigpipeIgnored;
-    std::call_once(sigpipeIgnored, [] { std::signal(SIGPIPE, SIG_IGN); });
     const ssize_t n = ::write(fd, buffer, count);
     return n < 0 ? -1 : static_cast<int>(n);
 }

@@ -1,5 +1,6 @@
-// Module lookup, the window-to-process lookup, COM initialisation and the
-// multimedia class scheduler, as far as a host that is not Windows has them.
+// Module lookup, COM initialisation and the multimedia class scheduler, as far
+// as a host that is not Windows has them. The window-to-process lookup is in
+// x11_window.cpp.
 #include <cwchar>
 
 #include "platform/platform.h"
@@ -17,9 +18,6 @@ char mmcssTask;  // any address will do as the scheduler's handle
 HMODULE GetModuleHandleW(LPCWSTR /*moduleName*/) { return nullptr; }
 
 FARPROC GetProcAddress(HMODULE /*module*/, const char* /*procName*/) { return nullptr; }
-
-// No window system is consulted yet: every window resolves to no process.
-DWORD GetWindowThreadProcessId(HWND /*hWnd*/, DWORD* /*lpdwProcessId*/) { return 0; }
 
 // Per thread, as COM's own: the first call initialises, a repeat in the same
 // model reports S_FALSE and must be balanced too, another model is refused.

@@ -25,13 +25,13 @@ struct Packet {
 };
 
 enum class End {
-    Tone,          // after the bursts, a 440 Hz tone, one packet per period
+    Tone,          // after the bursts, a tone (440 Hz for the target's tree, 330 Hz for the rest), one packet per period
     Idle,          // after the bursts, nothing
     ServiceError,  // after the bursts, GetNextPacketSize fails with endStatus
 };
 
 struct Script {
-    unsigned completionDelayMs = 0;   // the activation completes this late
+    unsigned completionDelayMs = 0;   // the activation completes this late; kNever: not before reset()
     HRESULT activationStatus = S_OK;  // the status GetActivateResult reports
     bool activatesNonAudio = false;   // the activated interface is not an IAudioClient
     struct Fault {
@@ -46,6 +46,7 @@ struct Script {
     unsigned limitSeconds = 0;  // End::Tone: after this much tone, end as ServiceError (0: never)
     unsigned periodMs = 10;     // 0: the next packet as soon as the last is released
 
+    static constexpr unsigned kNever = ~0u;
     void fail(Call call, HRESULT status, unsigned onCall = 1) { faults[static_cast<int>(call)] = {onCall, status}; }
 };
 
@@ -77,7 +78,7 @@ void clearJournal();
 
 // Text form of a script, ';'-separated:
 //   fail=<Call>:<hex>[@<n>]  pattern=<packets>x<frames>  end=tone|idle|error:<hex>
-//   limit=<seconds>  period=<ms>
+//   limit=<seconds>  period=<ms>  activation=never
 bool parseScript(const std::string& text, Script& script);
 
 // A byte stream of finite floats whose bytes include 0x0A, 0x0D, 0x1A, 0x00

@@ -45,6 +45,10 @@ bool parseDirective(const std::string& key, const std::string& value, Script& sc
         script.end = value == "tone" ? End::Tone : value == "idle" ? End::Idle : End::ServiceError;
         return script.end != End::ServiceError || (value.rfind("error:", 0) == 0 && number(value.substr(6), script.endStatus, 16));
     }
+    if (key == "activation" && value == "never") {
+        script.completionDelayMs = Script::kNever;
+        return true;
+    }
     if (key == "period") return number(value, script.periodMs);
     if (key == "limit") return number(value, script.limitSeconds);
     return false;

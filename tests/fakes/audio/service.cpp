@@ -32,6 +32,7 @@ struct Queued {
 
 struct Stream {
     bool producing = false;
+    bool includeTree = true;
     WAVEFORMATEX format{};
     HANDLE event = nullptr;
     std::deque<Queued> queue;
@@ -154,7 +155,8 @@ void queuePacket(Stream& st, const Packet& packet, bool tone) {
             st.toneCycle.resize(rate * block);
             for (std::size_t i = 0; i < rate * st.format.nChannels; ++i) {
                 const double t = static_cast<double>(i / st.format.nChannels) / rate;
-                const auto value = static_cast<float>(0.25 * std::sin(2.0 * 3.14159265358979323846 * 440.0 * t));
+                const double hz = st.includeTree ? 440.0 : 330.0;
+                const auto value = static_cast<float>(0.25 * std::sin(2.0 * 3.14159265358979323846 * hz * t));
                 std::memcpy(&st.toneCycle[i * 4], &value, 4);
             }
         }
@@ -367,7 +369,12 @@ void complete(IActivateAudioInterfaceCompletionHandler* handler, Operation* oper
     bool deliverIt = false;
     {
         std::unique_lock<std::mutex> lock(s.mutex);
-        s.wake.wait_for(lock, std::chrono::milliseconds(s.script.completionDelayMs), [&s] { return s.cancelled; });
+        const auto cancelled = [&s] { return s.cancelled; };
+        if (s.script.completionDelayMs == Script::kNever) {
+            s.wake.wait(lock, cancelled);
+        } else {
+            s.wake.wait_for(lock, std::chrono::milliseconds(s.script.completionDelayMs), cancelled);
+        }
         deliverIt = !s.cancelled;
         s.delivering = deliverIt;
     }
@@ -494,6 +501,10 @@ HRESULT WINAPI ActivateAudioInterfaceAsync(LPCWSTR path, REFIID riid, PROPVARIAN
     if (handler == nullptr || operationOut == nullptr) return E_POINTER;
     if (!loopback) return E_INVALIDARG;
 
+    {
+        const std::lock_guard<std::mutex> lock(s.mutex);
+        s.stream.includeTree = mode == PROCESS_LOOPBACK_MODE_INCLUDE_TARGET_PROCESS_TREE;
+    }
     AudioClient* client = nullptr;
     if (!s.script.activatesNonAudio && SUCCEEDED(s.script.activationStatus)) {
         client = new AudioClient;
