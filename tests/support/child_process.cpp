@@ -8,6 +8,48 @@
 #include <chrono>
 #include <cstdlib>
 #include <stdexcept>
+#include <thread>
+
+void resetSignalsForExec() {
+    for (int sig = 1; sig < NSIG; ++sig) ::signal(sig, SIG_DFL);
+    sigset_t none;
+    sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+}
+
+pid_t spawnProcess(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+                   const std::string& logPath) {
+    std::vector<char*> args, vars;
+    for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+    for (const std::string& var : env) vars.push_back(const_cast<char*>(var.c_str()));
+    args.push_back(nullptr);
+    vars.push_back(nullptr);
+    const pid_t pid = ::fork();
+    if (pid < 0) throw std::runtime_error("fork");
+    if (pid == 0) {
+        const int in = ::open("/dev/null", O_RDONLY);
+        const int log = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+        ::dup2(in, 0);
+        ::dup2(log, 1);
+        ::dup2(log, 2);
+        resetSignalsForExec();
+        ::execvpe(args[0], args.data(), vars.data());
+        ::_exit(127);
+    }
+    return pid;
+}
+
+int stopProcess(pid_t pid, int signal, int graceMs) {
+    int status = 0;
+    ::kill(pid, signal);
+    for (int waited = 0; waited < graceMs; waited += 10) {
+        if (::waitpid(pid, &status, WNOHANG) == pid) return status;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, &status, 0);
+    return status;
+}
 
 ChildResult runChild(const ChildOptions& options) {
     int outPipe[2], errPipe[2];
@@ -23,8 +65,7 @@ ChildResult runChild(const ChildOptions& options) {
         ::close(errPipe[1]);
         const int devNull = ::open("/dev/null", O_RDONLY);
         ::dup2(devNull, 0);
-        ::signal(SIGPIPE, SIG_DFL);
-        ::signal(SIGINT, SIG_DFL);
+        resetSignalsForExec();
         for (const auto& [name, value] : options.env) ::setenv(name.c_str(), value.c_str(), 1);
         if (!options.workingDirectory.empty() && ::chdir(options.workingDirectory.c_str()) != 0) ::_exit(126);
         std::vector<char*> argv;
@@ -50,7 +91,7 @@ ChildResult runChild(const ChildOptions& options) {
             ::kill(pid, SIGKILL);
             break;
         }
-        if (::poll(fds, n, 100) < 0) continue;
+        if (::poll(fds, n, options.onProgress ? 20 : 100) < 0) continue;
         for (nfds_t i = 0; i < n; ++i) {
             if ((fds[i].revents & (POLLIN | POLLHUP | POLLERR)) == 0) continue;
             unsigned char chunk[65536];
@@ -77,6 +118,7 @@ ChildResult runChild(const ChildOptions& options) {
             ::kill(pid, options.signal);
             result.signalled = true;
         }
+        if (options.onProgress) options.onProgress(pid, result);
     }
     if (outFd >= 0) ::close(outFd);
     if (errFd >= 0) ::close(errFd);

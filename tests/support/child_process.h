@@ -2,12 +2,17 @@
 // treat procloop as other programs do: start it, read the pipe, signal it.
 #pragma once
 
+#include <sys/types.h>
+
 #include <csignal>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
+
+struct ChildResult;
 
 struct ChildOptions {
     std::vector<std::string> argv;
@@ -18,6 +23,9 @@ struct ChildOptions {
     std::size_t signalAfterOutBytes = 0;      // ... and at least this much output arrived
     int signal = SIGINT;
     int timeoutMs = 60000;
+    // Called from the reading loop at least every 20 ms with what arrived so far;
+    // it may act on the world or the child, and while it runs nothing is read.
+    std::function<void(pid_t pid, const ChildResult& soFar)> onProgress;
 };
 
 struct ChildResult {
@@ -30,6 +38,18 @@ struct ChildResult {
 };
 
 ChildResult runChild(const ChildOptions& options);
+
+// In a forked child before exec: the test binary's platform layer blocks and
+// handles console signals, and a child must start as a shell would start it.
+void resetSignalsForExec();
+
+// Starts a program in the background with exactly `env` as its environment,
+// standard input from /dev/null and both outputs appended to `logPath`.
+pid_t spawnProcess(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+                   const std::string& logPath);
+// Ends a process started here: `signal`, then SIGKILL after `graceMs`; reaps it.
+// Returns its wait status.
+int stopProcess(pid_t pid, int signal = SIGTERM, int graceMs = 3000);
 
 // "\r\n" -> "\n", to compare a Windows binary's text-mode lines with the host's.
 std::string unixLines(const std::string& text);
