@@ -1,0 +1,295 @@
+#include "platform/pulse/tracker.h"
+
+#include <pulse/operation.h>
+#include <pulse/proplist.h>
+#include <pulse/rtclock.h>
+#include <pulse/subscribe.h>
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "platform/pulse/proc_tree.h"
+
+namespace pulse {
+
+namespace {
+
+// The fragment asked of each monitor stream. Without one pipewire-pulse hands
+// out 2 s fragments.
+constexpr pa_usec_t kFragmentUsec = 10000;
+// What each stream may hold before the mix takes it: ample for its start
+// level and jitter (the level trims itself far below this).
+constexpr std::uint32_t kStreamBufferMs = 250;
+
+std::uint32_t processIdOf(const pa_proplist* properties) {
+    const char* text = properties != nullptr ? pa_proplist_gets(properties, PA_PROP_APPLICATION_PROCESS_ID) : nullptr;
+    if (text == nullptr) return 0;
+    char* end = nullptr;
+    const unsigned long pid = std::strtoul(text, &end, 10);
+    return end != text && *end == '\0' && pid <= UINT32_MAX ? static_cast<std::uint32_t>(pid) : 0;
+}
+
+void forget(pa_operation* operation) {
+    if (operation != nullptr) pa_operation_unref(operation);
+}
+
+}  // namespace
+
+Tracker::Tracker(Connection& connection, const Target& target, std::uint32_t rate, std::uint32_t channels,
+                 std::uint32_t period, Output& output)
+    : connection_(connection), target_(target), rate_(rate), channels_(channels), period_(period), output_(output) {}
+
+Tracker::~Tracker() = default;
+
+void Tracker::start() {
+    running_ = true;
+    pa_context* c = connection_.context();
+    pa_context_set_subscribe_callback(c, onEvent, this);
+    forget(pa_context_subscribe(
+        c, static_cast<pa_subscription_mask_t>(PA_SUBSCRIPTION_MASK_SINK_INPUT | PA_SUBSCRIPTION_MASK_CLIENT), nullptr,
+        nullptr));
+    rescanTree();
+    // Replies come in order: every client's pid is known before the streams.
+    forget(pa_context_get_client_info_list(c, onClient, this));
+    forget(pa_context_get_sink_input_info_list(c, onSinkInput, this));
+    startUsec_ = pa_rtclock_now();
+    packets_ = 0;
+    timer_ = pa_context_rttime_new(c, dueTime(0), onTick, this);
+}
+
+void Tracker::stop() {
+    if (!running_) return;
+    running_ = false;
+    pa_context_set_subscribe_callback(connection_.context(), nullptr, nullptr);
+    if (timer_ != nullptr) {
+        pa_threaded_mainloop_get_api(connection_.loop())->time_free(timer_);
+        timer_ = nullptr;
+    }
+    for (auto& entry : sinkInputs_) closeMonitor(*entry.second);
+    sinkInputs_.clear();
+    clientPids_.clear();
+}
+
+void Tracker::rescanTree() { tree_ = processTree(readAllProcesses(), target_.pid, target_.startTime); }
+
+void Tracker::querySinkInput(std::uint32_t index) {
+    forget(pa_context_get_sink_input_info(connection_.context(), index, onSinkInput, this));
+}
+
+void Tracker::queryClient(std::uint32_t index) {
+    forget(pa_context_get_client_info(connection_.context(), index, onClient, this));
+}
+
+void Tracker::onEvent(pa_context* /*c*/, pa_subscription_event_type_t type, std::uint32_t index, void* self) {
+    auto* t = static_cast<Tracker*>(self);
+    if (!t->running_) return;
+    const unsigned facility = type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK;
+    const unsigned kind = type & PA_SUBSCRIPTION_EVENT_TYPE_MASK;
+    if (facility == PA_SUBSCRIPTION_EVENT_CLIENT) {
+        if (kind == PA_SUBSCRIPTION_EVENT_REMOVE) {
+            t->clientPids_.erase(index);
+        } else {
+            t->queryClient(index);
+        }
+        return;
+    }
+    if (facility != PA_SUBSCRIPTION_EVENT_SINK_INPUT) return;
+    if (kind == PA_SUBSCRIPTION_EVENT_REMOVE) {
+        const auto found = t->sinkInputs_.find(index);
+        if (found == t->sinkInputs_.end()) return;
+        SinkInput& s = *found->second;
+        s.removed = true;
+        s.fifo.finish();  // what it delivered still plays out; the sweep forgets it
+        return;
+    }
+    if (kind == PA_SUBSCRIPTION_EVENT_NEW) t->rescanTree();
+    t->querySinkInput(index);
+}
+
+void Tracker::onClient(pa_context* /*c*/, const pa_client_info* info, int eol, void* self) {
+    auto* t = static_cast<Tracker*>(self);
+    if (eol != 0 || info == nullptr || !t->running_) return;
+    const std::uint32_t pid = processIdOf(info->proplist);
+    t->clientPids_[info->index] = pid;
+    for (auto& entry : t->sinkInputs_) {
+        SinkInput& s = *entry.second;
+        if (s.awaitingClient && s.client == info->index) {
+            s.awaitingClient = false;
+            t->decide(s, pid);
+        }
+    }
+}
+
+void Tracker::onSinkInput(pa_context* /*c*/, const pa_sink_input_info* info, int eol, void* self) {
+    auto* t = static_cast<Tracker*>(self);
+    if (eol != 0 || info == nullptr || !t->running_) return;
+    std::unique_ptr<SinkInput>& slot = t->sinkInputs_[info->index];
+    if (!slot) {
+        slot.reset(new SinkInput);
+        slot->owner = t;
+        slot->index = info->index;
+    }
+    SinkInput& s = *slot;
+    if (s.removed) return;
+    s.client = info->client;
+    s.sink = info->sink;
+    std::uint32_t pid = processIdOf(info->proplist);
+    if (pid == 0 && info->client != PA_INVALID_INDEX) {
+        const auto known = t->clientPids_.find(info->client);
+        if (known == t->clientPids_.end()) {
+            s.awaitingClient = true;
+            t->queryClient(info->client);
+            return;
+        }
+        pid = known->second;
+    }
+    t->decide(s, pid);
+}
+
+void Tracker::decide(SinkInput& s, std::uint32_t pid) {
+    const bool ofTarget = pid != 0 && inTree(tree_, pid);
+    const bool wanted = target_.includeTree ? ofTarget : !ofTarget;
+    if (!wanted) {
+        if (s.monitor != nullptr) closeMonitor(s);
+        s.monitorFailed = false;
+        return;
+    }
+    if (s.monitor == nullptr && !s.monitorFailed) {
+        openMonitor(s);
+    } else if (s.monitorFailed && s.sink != s.monitorSink) {
+        closeMonitor(s);
+        openMonitor(s);
+    }
+}
+
+void Tracker::openMonitor(SinkInput& s) {
+    pa_sample_spec spec{};
+    spec.format = PA_SAMPLE_FLOAT32LE;
+    spec.rate = rate_;
+    spec.channels = static_cast<std::uint8_t>(channels_);
+    pa_channel_map map{};
+    pa_channel_map_init_auto(&map, channels_, PA_CHANNEL_MAP_DEFAULT);
+    pa_stream* stream = pa_stream_new(connection_.context(), "procloop capture", &spec, &map);
+    if (stream == nullptr) return;
+    s.fifo.reset(rate_ * kStreamBufferMs / 1000, channels_, period_);
+    s.monitorFailed = false;
+    s.monitorSink = s.sink;
+    s.monitor = stream;
+    pa_stream_set_monitor_stream(stream, s.index);
+    pa_stream_set_state_callback(stream, onMonitorState, &s);
+    pa_stream_set_read_callback(stream, onMonitorRead, &s);
+    pa_buffer_attr attr{};
+    attr.maxlength = static_cast<std::uint32_t>(-1);
+    attr.tlength = static_cast<std::uint32_t>(-1);
+    attr.prebuf = static_cast<std::uint32_t>(-1);
+    attr.minreq = static_cast<std::uint32_t>(-1);
+    attr.fragsize = static_cast<std::uint32_t>(pa_usec_to_bytes(kFragmentUsec, &spec));
+    const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE);
+    if (pa_stream_connect_record(stream, nullptr, &attr, flags) < 0) {
+        closeMonitor(s);
+        s.monitorFailed = true;
+    }
+}
+
+void Tracker::closeMonitor(SinkInput& s) {
+    if (s.monitor == nullptr) return;
+    pa_stream_set_state_callback(s.monitor, nullptr, nullptr);
+    pa_stream_set_read_callback(s.monitor, nullptr, nullptr);
+    if (PA_STREAM_IS_GOOD(pa_stream_get_state(s.monitor))) pa_stream_disconnect(s.monitor);
+    pa_stream_unref(s.monitor);
+    s.monitor = nullptr;
+}
+
+void Tracker::onMonitorState(pa_stream* stream, void* entry) {
+    auto* s = static_cast<SinkInput*>(entry);
+    const pa_stream_state_t state = pa_stream_get_state(stream);
+    if (state != PA_STREAM_FAILED && state != PA_STREAM_TERMINATED) return;
+    // Dropped quietly; its last frames still play out. The stream may have
+    // been moved to another sink, which PulseAudio answers by killing the
+    // monitor: ask again where it is.
+    s->monitorFailed = true;
+    s->fifo.finish();
+    if (!s->removed && s->owner->running_) s->owner->querySinkInput(s->index);
+}
+
+void Tracker::onMonitorRead(pa_stream* stream, std::size_t /*bytes*/, void* entry) {
+    auto* s = static_cast<SinkInput*>(entry);
+    const std::size_t frameBytes = static_cast<std::size_t>(s->owner->channels_) * sizeof(float);
+    for (;;) {
+        const void* data = nullptr;
+        std::size_t length = 0;
+        if (pa_stream_peek(stream, &data, &length) < 0 || length == 0) return;
+        // data == nullptr with a length is a hole: silence, keeping time.
+        s->fifo.push(static_cast<const float*>(data), static_cast<std::uint32_t>(length / frameBytes));
+        pa_stream_drop(stream);
+    }
+}
+
+std::uint64_t Tracker::dueTime(std::uint64_t packet) const {
+    return startUsec_ + (packet + 1) * period_ * 1000000ull / rate_;
+}
+
+void Tracker::onTick(pa_mainloop_api* /*api*/, pa_time_event* /*e*/, const struct timeval* /*tv*/, void* self) {
+    auto* t = static_cast<Tracker*>(self);
+    if (!t->running_) return;
+    // Periods are counted against the clock, not against wake-ups: a late
+    // wake-up mixes every period that has come due.
+    const pa_usec_t now = pa_rtclock_now();
+    while (t->dueTime(t->packets_) <= now) {
+        t->mixPeriod();
+        ++t->packets_;
+    }
+    t->sweep();
+    pa_context_rttime_restart(t->connection_.context(), t->timer_, t->dueTime(t->packets_));
+}
+
+void Tracker::mixPeriod() {
+    bool any = false;
+    for (auto& entry : sinkInputs_) {
+        SinkInput& s = *entry.second;
+        s.playing = (s.monitor != nullptr || s.fifo.finished()) && s.fifo.ready();
+        any = any || s.playing;
+    }
+    // Nothing matching plays: no packet, as the Windows client gives none.
+    if (!any) return;
+    float* slot = nullptr;
+    {
+        const std::lock_guard<std::mutex> lock(output_.mutex);
+        slot = output_.ring.claim();
+    }
+    if (slot != nullptr) std::fill(slot, slot + static_cast<std::size_t>(period_) * channels_, 0.0f);
+    for (auto& entry : sinkInputs_) {
+        if (entry.second->playing) entry.second->fifo.take(slot);
+    }
+    if (slot == nullptr) return;
+    PacketInfo info;
+    info.frames = period_;
+    info.devicePosition = packets_ * period_;
+    // The period this packet stands for, on CLOCK_MONOTONIC (pa_rtclock), in 100 ns units.
+    info.qpcPosition = (startUsec_ + packets_ * period_ * 1000000ull / rate_) * 10;
+    HANDLE event = nullptr;
+    {
+        const std::lock_guard<std::mutex> lock(output_.mutex);
+        output_.ring.commit(info);
+        event = output_.event;
+    }
+    if (event != nullptr) SetEvent(event);
+}
+
+// Streams that ended and have played out are forgotten; failed monitors that
+// have played out give back their server objects.
+void Tracker::sweep() {
+    for (auto it = sinkInputs_.begin(); it != sinkInputs_.end();) {
+        SinkInput& s = *it->second;
+        const bool drained = s.fifo.frames() == 0;
+        if (drained && s.monitorFailed && s.monitor != nullptr) closeMonitor(s);
+        if (s.removed && drained && (s.monitor == nullptr || s.monitorFailed)) {
+            closeMonitor(s);
+            it = sinkInputs_.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
+}  // namespace pulse
