@@ -29,6 +29,33 @@ std::uint32_t processIdOf(const pa_proplist* properties) {
     return end != text && *end == '\0' && pid <= UINT32_MAX ? static_cast<std::uint32_t>(pid) : 0;
 }
 
+// The speaker order Windows uses for each channel count (the order of the
+// WAVEFORMATEXTENSIBLE channel-mask bits), so that the server converts into
+// the layout the program's readers expect.
+// https://learn.microsoft.com/windows-hardware/drivers/audio/channel-mask
+void windowsChannelOrder(pa_channel_map& map, std::uint32_t channels) {
+    static constexpr pa_channel_position_t kLayouts[8][8] = {
+        {PA_CHANNEL_POSITION_MONO},
+        {PA_CHANNEL_POSITION_FRONT_LEFT, PA_CHANNEL_POSITION_FRONT_RIGHT},
+        {PA_CHANNEL_POSITION_FRONT_LEFT, PA_CHANNEL_POSITION_FRONT_RIGHT, PA_CHANNEL_POSITION_FRONT_CENTER},
+        {PA_CHANNEL_POSITION_FRONT_LEFT, PA_CHANNEL_POSITION_FRONT_RIGHT, PA_CHANNEL_POSITION_REAR_LEFT,
+         PA_CHANNEL_POSITION_REAR_RIGHT},
+        {PA_CHANNEL_POSITION_FRONT_LEFT, PA_CHANNEL_POSITION_FRONT_RIGHT, PA_CHANNEL_POSITION_FRONT_CENTER,
+         PA_CHANNEL_POSITION_REAR_LEFT, PA_CHANNEL_POSITION_REAR_RIGHT},
+        {PA_CHANNEL_POSITION_FRONT_LEFT, PA_CHANNEL_POSITION_FRONT_RIGHT, PA_CHANNEL_POSITION_FRONT_CENTER,
+         PA_CHANNEL_POSITION_LFE, PA_CHANNEL_POSITION_REAR_LEFT, PA_CHANNEL_POSITION_REAR_RIGHT},
+        {PA_CHANNEL_POSITION_FRONT_LEFT, PA_CHANNEL_POSITION_FRONT_RIGHT, PA_CHANNEL_POSITION_FRONT_CENTER,
+         PA_CHANNEL_POSITION_LFE, PA_CHANNEL_POSITION_REAR_CENTER, PA_CHANNEL_POSITION_SIDE_LEFT,
+         PA_CHANNEL_POSITION_SIDE_RIGHT},
+        {PA_CHANNEL_POSITION_FRONT_LEFT, PA_CHANNEL_POSITION_FRONT_RIGHT, PA_CHANNEL_POSITION_FRONT_CENTER,
+         PA_CHANNEL_POSITION_LFE, PA_CHANNEL_POSITION_REAR_LEFT, PA_CHANNEL_POSITION_REAR_RIGHT,
+         PA_CHANNEL_POSITION_SIDE_LEFT, PA_CHANNEL_POSITION_SIDE_RIGHT},
+    };
+    pa_channel_map_init(&map);
+    map.channels = static_cast<std::uint8_t>(channels);
+    for (std::uint32_t i = 0; i < channels; ++i) map.map[i] = kLayouts[channels - 1][i];
+}
+
 void forget(pa_operation* operation) {
     if (operation != nullptr) pa_operation_unref(operation);
 }
@@ -46,10 +73,14 @@ void Tracker::start() {
     pa_context* c = connection_.context();
     pa_context_set_subscribe_callback(c, onEvent, this);
     forget(pa_context_subscribe(
-        c, static_cast<pa_subscription_mask_t>(PA_SUBSCRIPTION_MASK_SINK_INPUT | PA_SUBSCRIPTION_MASK_CLIENT), nullptr,
-        nullptr));
+        c,
+        static_cast<pa_subscription_mask_t>(PA_SUBSCRIPTION_MASK_SINK_INPUT | PA_SUBSCRIPTION_MASK_CLIENT |
+                                            PA_SUBSCRIPTION_MASK_SINK),
+        nullptr, nullptr));
     rescanTree();
-    // Replies come in order: every client's pid is known before the streams.
+    // Replies come in order: every client's pid and every sink's monitor are
+    // known before the streams.
+    forget(pa_context_get_sink_info_list(c, onSink, this));
     forget(pa_context_get_client_info_list(c, onClient, this));
     forget(pa_context_get_sink_input_info_list(c, onSinkInput, this));
     startUsec_ = pa_rtclock_now();
@@ -68,6 +99,7 @@ void Tracker::stop() {
     for (auto& entry : sinkInputs_) closeMonitor(*entry.second);
     sinkInputs_.clear();
     clientPids_.clear();
+    sinkMonitors_.clear();
 }
 
 void Tracker::rescanTree() { tree_ = processTree(readAllProcesses(), target_.pid, target_.startTime); }
@@ -78,6 +110,10 @@ void Tracker::querySinkInput(std::uint32_t index) {
 
 void Tracker::queryClient(std::uint32_t index) {
     forget(pa_context_get_client_info(connection_.context(), index, onClient, this));
+}
+
+void Tracker::querySink(std::uint32_t index) {
+    forget(pa_context_get_sink_info_by_index(connection_.context(), index, onSink, this));
 }
 
 void Tracker::onEvent(pa_context* /*c*/, pa_subscription_event_type_t type, std::uint32_t index, void* self) {
@@ -91,6 +127,10 @@ void Tracker::onEvent(pa_context* /*c*/, pa_subscription_event_type_t type, std:
         } else {
             t->queryClient(index);
         }
+        return;
+    }
+    if (facility == PA_SUBSCRIPTION_EVENT_SINK) {
+        if (kind == PA_SUBSCRIPTION_EVENT_REMOVE) t->sinkMonitors_.erase(index);
         return;
     }
     if (facility != PA_SUBSCRIPTION_EVENT_SINK_INPUT) return;
@@ -116,6 +156,19 @@ void Tracker::onClient(pa_context* /*c*/, const pa_client_info* info, int eol, v
         if (s.awaitingClient && s.client == info->index) {
             s.awaitingClient = false;
             t->decide(s, pid);
+        }
+    }
+}
+
+void Tracker::onSink(pa_context* /*c*/, const pa_sink_info* info, int eol, void* self) {
+    auto* t = static_cast<Tracker*>(self);
+    if (eol != 0 || info == nullptr || !t->running_ || info->monitor_source_name == nullptr) return;
+    t->sinkMonitors_[info->index] = info->monitor_source_name;
+    for (auto& entry : t->sinkInputs_) {
+        SinkInput& s = *entry.second;
+        if (s.awaitingSink && s.sink == info->index) {
+            s.awaitingSink = false;
+            if (!s.removed && s.monitor == nullptr) t->openMonitor(s);
         }
     }
 }
@@ -152,8 +205,10 @@ void Tracker::decide(SinkInput& s, std::uint32_t pid) {
     if (!wanted) {
         if (s.monitor != nullptr) closeMonitor(s);
         s.monitorFailed = false;
+        s.awaitingSink = false;
         return;
     }
+    if (s.awaitingSink) return;
     if (s.monitor == nullptr && !s.monitorFailed) {
         openMonitor(s);
     } else if (s.monitorFailed && s.sink != s.monitorSink) {
@@ -163,12 +218,18 @@ void Tracker::decide(SinkInput& s, std::uint32_t pid) {
 }
 
 void Tracker::openMonitor(SinkInput& s) {
+    const auto source = sinkMonitors_.find(s.sink);
+    if (source == sinkMonitors_.end()) {
+        s.awaitingSink = true;
+        querySink(s.sink);
+        return;
+    }
     pa_sample_spec spec{};
     spec.format = PA_SAMPLE_FLOAT32LE;
     spec.rate = rate_;
     spec.channels = static_cast<std::uint8_t>(channels_);
     pa_channel_map map{};
-    pa_channel_map_init_auto(&map, channels_, PA_CHANNEL_MAP_DEFAULT);
+    windowsChannelOrder(map, channels_);
     pa_stream* stream = pa_stream_new(connection_.context(), "procloop capture", &spec, &map);
     if (stream == nullptr) return;
     s.fifo.reset(rate_ * kStreamBufferMs / 1000, channels_, period_);
@@ -185,7 +246,7 @@ void Tracker::openMonitor(SinkInput& s) {
     attr.minreq = static_cast<std::uint32_t>(-1);
     attr.fragsize = static_cast<std::uint32_t>(pa_usec_to_bytes(kFragmentUsec, &spec));
     const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE);
-    if (pa_stream_connect_record(stream, nullptr, &attr, flags) < 0) {
+    if (pa_stream_connect_record(stream, source->second.c_str(), &attr, flags) < 0) {
         closeMonitor(s);
         s.monitorFailed = true;
     }

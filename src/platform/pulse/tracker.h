@@ -8,7 +8,8 @@
 // stream. The tree is read again from /proc whenever a stream appears, so a
 // child started during capture is followed.
 //
-// Each captured stream has its own monitor record stream, float32 at the
+// Each captured stream has its own monitor record stream on its sink's monitor
+// source (PulseAudio refuses any other source), float32 at the
 // capture format (the server converts), with PA_STREAM_DONT_MOVE: on PipeWire a
 // monitor whose sink-input ends is otherwise moved to the default source, the
 // whole mix. A monitor that fails is dropped; if its sink-input was moved to
@@ -23,6 +24,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "platform/pulse/connection.h"
@@ -55,6 +57,7 @@ private:
         std::uint32_t client = PA_INVALID_INDEX;
         std::uint32_t sink = PA_INVALID_INDEX;
         bool awaitingClient = false;
+        bool awaitingSink = false;
         bool removed = false;
         pa_stream* monitor = nullptr;
         std::uint32_t monitorSink = PA_INVALID_INDEX;  // where the monitor was opened
@@ -66,6 +69,7 @@ private:
     static void onEvent(pa_context* c, pa_subscription_event_type_t type, std::uint32_t index, void* self);
     static void onSinkInput(pa_context* c, const pa_sink_input_info* info, int eol, void* self);
     static void onClient(pa_context* c, const pa_client_info* info, int eol, void* self);
+    static void onSink(pa_context* c, const pa_sink_info* info, int eol, void* self);
     static void onMonitorState(pa_stream* s, void* entry);
     static void onMonitorRead(pa_stream* s, std::size_t bytes, void* entry);
     static void onTick(pa_mainloop_api* api, pa_time_event* e, const struct timeval* tv, void* self);
@@ -73,6 +77,7 @@ private:
     void rescanTree();
     void querySinkInput(std::uint32_t index);
     void queryClient(std::uint32_t index);
+    void querySink(std::uint32_t index);
     void decide(SinkInput& s, std::uint32_t pid);
     void openMonitor(SinkInput& s);
     void closeMonitor(SinkInput& s);
@@ -90,6 +95,7 @@ private:
     std::vector<std::uint32_t> tree_;
     std::map<std::uint32_t, std::unique_ptr<SinkInput>> sinkInputs_;
     std::map<std::uint32_t, std::uint32_t> clientPids_;  // client index -> pid (0: none given)
+    std::map<std::uint32_t, std::string> sinkMonitors_;  // sink index -> its monitor source's name
     pa_time_event* timer_ = nullptr;
     std::uint64_t startUsec_ = 0;
     std::uint64_t packets_ = 0;  // periods since start, with or without a packet
