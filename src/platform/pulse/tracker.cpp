@@ -166,10 +166,9 @@ void Tracker::onSink(pa_context* /*c*/, const pa_sink_info* info, int eol, void*
     t->sinkMonitors_[info->index] = info->monitor_source_name;
     for (auto& entry : t->sinkInputs_) {
         SinkInput& s = *entry.second;
-        if (s.awaitingSink && s.sink == info->index) {
-            s.awaitingSink = false;
-            if (!s.removed && s.monitor == nullptr) t->openMonitor(s);
-        }
+        if (s.awaitedSink != info->index) continue;
+        s.awaitedSink = PA_INVALID_INDEX;
+        if (s.sink == info->index && !s.removed && s.monitor == nullptr) t->openMonitor(s);
     }
 }
 
@@ -205,10 +204,10 @@ void Tracker::decide(SinkInput& s, std::uint32_t pid) {
     if (!wanted) {
         if (s.monitor != nullptr) closeMonitor(s);
         s.monitorFailed = false;
-        s.awaitingSink = false;
+        s.awaitedSink = PA_INVALID_INDEX;
         return;
     }
-    if (s.awaitingSink) return;
+    if (s.awaitedSink != PA_INVALID_INDEX && s.awaitedSink == s.sink) return;
     if (s.monitor == nullptr && !s.monitorFailed) {
         openMonitor(s);
     } else if (s.monitorFailed && s.sink != s.monitorSink) {
@@ -218,9 +217,11 @@ void Tracker::decide(SinkInput& s, std::uint32_t pid) {
 }
 
 void Tracker::openMonitor(SinkInput& s) {
+    // On PipeWire a new stream may not be on a sink yet; a change event follows.
+    if (s.sink == PA_INVALID_INDEX) return;
     const auto source = sinkMonitors_.find(s.sink);
     if (source == sinkMonitors_.end()) {
-        s.awaitingSink = true;
+        s.awaitedSink = s.sink;
         querySink(s.sink);
         return;
     }

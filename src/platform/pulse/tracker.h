@@ -57,7 +57,7 @@ private:
         std::uint32_t client = PA_INVALID_INDEX;
         std::uint32_t sink = PA_INVALID_INDEX;
         bool awaitingClient = false;
-        bool awaitingSink = false;
+        std::uint32_t awaitedSink = PA_INVALID_INDEX;  // a sink whose monitor name was asked for
         bool removed = false;
         pa_stream* monitor = nullptr;
         std::uint32_t monitorSink = PA_INVALID_INDEX;  // where the monitor was opened
