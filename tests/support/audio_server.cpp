@@ -88,6 +88,7 @@ AudioServer::AudioServer(ServerKind kind) : kind_(kind) {
                       "default_access.properties[\"enable-flatpak-portal\"] = false\n"
                       "alsa_monitor.properties[\"alsa.reserve\"] = false\n");
             start({"pipewire"}, env);
+            waitForFile(dir_ + "/run/pipewire-0");  // the other two connect to it at once
             start({"wireplumber"}, env);
             start({"pipewire-pulse"}, env);
         }
@@ -112,7 +113,8 @@ AudioServer::AudioServer(ServerKind kind) : kind_(kind) {
 AudioServer::~AudioServer() { shutdown(); }
 
 void AudioServer::shutdown() {
-    for (auto it = pids_.rbegin(); it != pids_.rend(); ++it) stopProcess(*it);
+    for (auto it = pids_.rbegin(); it != pids_.rend(); ++it)
+        if (*it > 0) stopProcess(*it);
     pids_.clear();
     if (!dir_.empty()) {
         std::error_code ignored;
@@ -157,17 +159,29 @@ std::string AudioServer::pactl(const std::vector<std::string>& args) const {
     return std::string(r.out.begin(), r.out.end());
 }
 
+void AudioServer::waitForFile(const std::string& path) {
+    for (int i = 0; i < 500 && !fs::exists(path); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    if (!fs::exists(path)) throw std::runtime_error(path + " did not appear:\n" + readFile(dir_ + "/server.log"));
+}
+
+std::string AudioServer::deadProcesses() {
+    std::string dead;
+    for (pid_t& pid : pids_) {
+        int status = 0;
+        if (pid <= 0 || ::waitpid(pid, &status, WNOHANG) != pid) continue;
+        dead += "process " + std::to_string(pid) + " ended with status " + std::to_string(status) + "\n";
+        pid = -1;
+    }
+    return dead.empty() ? dead : dead + readFile(dir_ + "/server.log");
+}
+
 // Ready once a client connects and "out" is the default sink, which on PipeWire
 // needs WirePlumber to be up as well (it owns the default and links streams).
 void AudioServer::waitReady() {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
     while (std::chrono::steady_clock::now() < deadline) {
-        for (pid_t pid : pids_) {
-            int status = 0;
-            if (::waitpid(pid, &status, WNOHANG) == pid)
-                throw std::runtime_error(std::string(nameOf(kind_)) + " exited at start:\n" +
-                                         readFile(dir_ + "/server.log"));
-        }
+        const std::string dead = deadProcesses();
+        if (!dead.empty()) throw std::runtime_error(std::string(nameOf(kind_)) + " exited at start: " + dead);
         try {
             if (field(pactl({"info"}), "Default Sink") == "out") return;
             pactl({"set-default-sink", "out"});
@@ -212,6 +226,7 @@ long AudioServer::sinkInputOf(pid_t pid) const {
 }
 
 void AudioServer::kill() {
-    for (pid_t pid : pids_) stopProcess(pid, SIGKILL);
+    for (pid_t pid : pids_)
+        if (pid > 0) stopProcess(pid, SIGKILL);
     pids_.clear();
 }

@@ -39,6 +39,9 @@ public:
     // (its own or, for native PipeWire clients, its client's process id); -1 if none.
     long sinkInputOf(pid_t pid) const;
 
+    // Which of its processes have ended by themselves, with the server's log; empty while all run.
+    std::string deadProcesses();
+
     // The server dies at once, as by a crash (SIGKILL to every process).
     void kill();
 
@@ -46,6 +49,7 @@ private:
     void start(const std::vector<std::string>& argv, const std::vector<std::string>& env);
     void waitReady();
     void waitInStep();
+    void waitForFile(const std::string& path);
     void shutdown();
     std::vector<std::string> serverEnvironment() const;
 

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -27,6 +28,8 @@ pid_t spawnProcess(const std::vector<std::string>& argv, const std::vector<std::
     const pid_t pid = ::fork();
     if (pid < 0) throw std::runtime_error("fork");
     if (pid == 0) {
+        // Dies with the test binary, however that ends (a timeout's SIGKILL too).
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
         const int in = ::open("/dev/null", O_RDONLY);
         const int log = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
         ::dup2(in, 0);

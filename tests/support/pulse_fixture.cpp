@@ -61,6 +61,14 @@ void PulseTest::TearDownTestSuite() {
 
 AudioServer& PulseTest::server() {
     auto& slot = servers_[static_cast<int>(GetParam())];
+    if (slot) {
+        // One server crashing must not take the rest of the suite with it.
+        const std::string dead = slot->deadProcesses();
+        if (!dead.empty()) {
+            ADD_FAILURE() << nameOf(GetParam()) << " died during an earlier test: " << dead;
+            slot.reset();
+        }
+    }
     if (!slot) slot = std::make_unique<AudioServer>(GetParam());
     return *slot;
 }
