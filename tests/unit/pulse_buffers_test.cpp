@@ -28,10 +28,10 @@ std::vector<float> period(pulse::StreamFifo& fifo, float base = 0.0f) {
     return out;
 }
 
-TEST(StreamFifo, PlaysFromAChunkAndAPeriodAndAHalfThenRunsDryIntoSilence) {
+TEST(StreamFifo, PlaysFromAChunkAndTwoPeriodsThenRunsDryIntoSilence) {
     pulse::StreamFifo fifo;
     fifo.reset(64, 1, kPeriod);
-    fifo.push(ramp(1, 4).data(), 4);  // start level 4 + 4 + 2 = 10
+    fifo.push(ramp(1, 4).data(), 4);  // start level 4 + 2 * 4 = 12
     EXPECT_TRUE(period(fifo).empty());
     fifo.push(ramp(5, 4).data(), 4);
     EXPECT_TRUE(period(fifo).empty());
@@ -63,7 +63,7 @@ TEST(StreamFifo, KeepsTheNewestWhenOverfullAndTrimsFarAboveItsLevel) {
     const std::vector<float> stereo = {1, -1, 2, -2, 3, -3};
     for (int i = 0; i < 7; ++i) fifo.push(stereo.data(), 3);  // 21 frames into 16
     EXPECT_EQ(fifo.frames(), 16u);
-    // Level 3 + 4 + 2 = 9; 16 is not past 9 + 16, so nothing is trimmed yet.
+    // Level 3 + 2 * 4 = 11; 16 is not past 11 + 16, so nothing is trimmed yet.
     ASSERT_TRUE(fifo.ready());
     std::vector<float> out(kPeriod * 2, 0.0f);
     fifo.take(out.data());
@@ -73,17 +73,17 @@ TEST(StreamFifo, KeepsTheNewestWhenOverfullAndTrimsFarAboveItsLevel) {
     pulse::StreamFifo big;
     big.reset(100, 1, kPeriod);
     big.push(ramp(0, 2).data(), 2);
-    big.push(ramp(2, 20).data(), 20);  // largest chunk 20: level 20 + 4 + 2 = 26
+    big.push(ramp(2, 20).data(), 20);  // largest chunk 20: level 20 + 2 * 4 = 28
     EXPECT_FALSE(big.ready());
     big.push(ramp(22, 20).data(), 20);
     ASSERT_TRUE(big.ready());
     EXPECT_EQ(big.frames(), 42u) << "up to level + 4 periods: kept";
     big.push(ramp(42, 20).data(), 20);
     ASSERT_TRUE(big.ready());
-    EXPECT_EQ(big.frames(), 26u) << "past level + 4 periods: the oldest go, back to the level";
+    EXPECT_EQ(big.frames(), 28u) << "past level + 4 periods: the oldest go, back to the level";
     std::vector<float> newest(kPeriod, 0.0f);
     big.take(newest.data());
-    EXPECT_EQ(newest, (std::vector<float>{36, 37, 38, 39}));
+    EXPECT_EQ(newest, (std::vector<float>{34, 35, 36, 37}));
 }
 
 TEST(PacketRing, ASlowReaderLosesTheOldestAndTheNextPacketSaysSo) {

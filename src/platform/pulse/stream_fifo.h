@@ -2,8 +2,9 @@
 // mixer's period. Plain logic; the caller serialises access.
 //
 // Deliveries come in chunks of their own size and phase, so a stream only
-// starts playing once it holds a chunk and a period and a half: from then on a
-// chunk always arrives before the stream runs dry, and the mix is not chopped.
+// starts playing once it holds a chunk and two periods: from then on a chunk
+// arrives before the stream runs dry, even a few milliseconds late, and the
+// mix is not chopped.
 // A stream that runs dry anyway gives what it has (the rest of the period stays
 // silent) and waits for that level again. A stream that holds far more than it
 // needs (a burst, or a server clock faster than ours) loses its oldest frames.
@@ -35,7 +36,7 @@ public:
     void take(float* dst);
 
     std::uint32_t frames() const { return count_; }
-    std::uint32_t startLevel() const { return largestChunk_ + period_ + period_ / 2; }
+    std::uint32_t startLevel() const { return largestChunk_ + 2 * period_; }
 
 private:
     void discard(std::uint32_t frames);

@@ -4,6 +4,7 @@
 #include <pulse/proplist.h>
 #include <pulse/rtclock.h>
 #include <pulse/subscribe.h>
+#include <pulse/timeval.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -85,7 +86,9 @@ void Tracker::start() {
     forget(pa_context_get_sink_input_info_list(c, onSinkInput, this));
     startUsec_ = pa_rtclock_now();
     packets_ = 0;
-    timer_ = pa_context_rttime_new(c, dueTime(0), onTick, this);
+    lastDeliveryUsec_ = startUsec_;
+    timer_ = pa_context_rttime_new(c, PA_USEC_INVALID, onTick, this);
+    timerArmed_ = false;
 }
 
 void Tracker::stop() {
@@ -134,6 +137,8 @@ void Tracker::onEvent(pa_context* /*c*/, pa_subscription_event_type_t type, std:
         return;
     }
     if (facility != PA_SUBSCRIPTION_EVENT_SINK_INPUT) return;
+    // An ended, paused or moved stream may leave frames to play out.
+    t->armTimer();
     if (kind == PA_SUBSCRIPTION_EVENT_REMOVE) {
         const auto found = t->sinkInputs_.find(index);
         if (found == t->sinkInputs_.end()) return;
@@ -271,7 +276,9 @@ void Tracker::onMonitorState(pa_stream* stream, void* entry) {
     // monitor: ask again where it is.
     s->monitorFailed = true;
     s->fifo.finish();
-    if (!s->removed && s->owner->running_) s->owner->querySinkInput(s->index);
+    if (!s->owner->running_) return;
+    s->owner->armTimer();
+    if (!s->removed) s->owner->querySinkInput(s->index);
 }
 
 void Tracker::onMonitorRead(pa_stream* stream, std::size_t /*bytes*/, void* entry) {
@@ -280,32 +287,71 @@ void Tracker::onMonitorRead(pa_stream* stream, std::size_t /*bytes*/, void* entr
     for (;;) {
         const void* data = nullptr;
         std::size_t length = 0;
-        if (pa_stream_peek(stream, &data, &length) < 0 || length == 0) return;
+        if (pa_stream_peek(stream, &data, &length) < 0 || length == 0) break;
         // data == nullptr with a length is a hole: silence, keeping time.
         s->fifo.push(static_cast<const float*>(data), static_cast<std::uint32_t>(length / frameBytes));
         pa_stream_drop(stream);
     }
+    Tracker& t = *s->owner;
+    t.lastDeliveryUsec_ = pa_rtclock_now();
+    t.mixDue(t.lastDeliveryUsec_);
 }
 
 std::uint64_t Tracker::dueTime(std::uint64_t packet) const {
     return startUsec_ + (packet + 1) * period_ * 1000000ull / rate_;
 }
 
+// Mixing follows the deliveries: each one mixes the periods that have come due
+// by the clock, so a steady stream costs one wake-up per fragment. The timer
+// only stands in while no delivery comes but something is left to do: the
+// last frames of a stream that ended or paused, a monitor to give back.
 void Tracker::onTick(pa_mainloop_api* /*api*/, pa_time_event* /*e*/, const struct timeval* /*tv*/, void* self) {
     auto* t = static_cast<Tracker*>(self);
+    t->timerArmed_ = false;
     if (!t->running_) return;
-    // Periods are counted against the clock, not against wake-ups: a late
-    // wake-up mixes every period that has come due.
     const pa_usec_t now = pa_rtclock_now();
-    while (t->dueTime(t->packets_) <= now) {
-        t->mixPeriod();
-        ++t->packets_;
-    }
+    t->mixDue(now);
     t->sweep();
-    pa_context_rttime_restart(t->connection_.context(), t->timer_, t->dueTime(t->packets_));
+    const bool deliveriesStopped = now - t->lastDeliveryUsec_ >= 2 * t->periodUsec();
+    if (t->needsSweep() || (t->holdsAudio() && deliveriesStopped)) t->armTimer();
 }
 
-void Tracker::mixPeriod() {
+void Tracker::armTimer() {
+    if (timerArmed_ || timer_ == nullptr) return;
+    timerArmed_ = true;
+    pa_context_rttime_restart(connection_.context(), timer_, dueTime(packets_) + periodUsec());
+}
+
+// Periods are counted against the clock, not against wake-ups: a late
+// wake-up mixes every period it missed.
+void Tracker::mixDue(pa_usec_t now) {
+    while (dueTime(packets_) <= now) {
+        if (!mixPeriod() && !holdsAudio()) {
+            // Nothing plays or waits to: the silent stretch passes in one step.
+            packets_ = (now - startUsec_) * rate_ / (static_cast<std::uint64_t>(period_) * 1000000ull);
+            while (dueTime(packets_) <= now) ++packets_;
+            return;
+        }
+        ++packets_;
+    }
+}
+
+bool Tracker::holdsAudio() const {
+    for (const auto& entry : sinkInputs_) {
+        if (entry.second->fifo.frames() > 0) return true;
+    }
+    return false;
+}
+
+bool Tracker::needsSweep() const {
+    for (const auto& entry : sinkInputs_) {
+        const SinkInput& s = *entry.second;
+        if (s.removed || (s.monitorFailed && s.monitor != nullptr)) return true;
+    }
+    return false;
+}
+
+bool Tracker::mixPeriod() {
     bool any = false;
     for (auto& entry : sinkInputs_) {
         SinkInput& s = *entry.second;
@@ -313,7 +359,7 @@ void Tracker::mixPeriod() {
         any = any || s.playing;
     }
     // Nothing matching plays: no packet, as the Windows client gives none.
-    if (!any) return;
+    if (!any) return false;
     float* slot = nullptr;
     {
         const std::lock_guard<std::mutex> lock(output_.mutex);
@@ -323,7 +369,7 @@ void Tracker::mixPeriod() {
     for (auto& entry : sinkInputs_) {
         if (entry.second->playing) entry.second->fifo.take(slot);
     }
-    if (slot == nullptr) return;
+    if (slot == nullptr) return true;
     PacketInfo info;
     info.frames = period_;
     info.devicePosition = packets_ * period_;
@@ -336,6 +382,7 @@ void Tracker::mixPeriod() {
         event = output_.event;
     }
     if (event != nullptr) SetEvent(event);
+    return true;
 }
 
 // Streams that ended and have played out are forgotten; failed monitors that

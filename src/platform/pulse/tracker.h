@@ -19,6 +19,7 @@
 
 #include <pulse/context.h>
 #include <pulse/introspect.h>
+#include <pulse/sample.h>
 #include <pulse/stream.h>
 
 #include <cstdint>
@@ -81,9 +82,14 @@ private:
     void decide(SinkInput& s, std::uint32_t pid);
     void openMonitor(SinkInput& s);
     void closeMonitor(SinkInput& s);
-    void mixPeriod();
+    void mixDue(pa_usec_t now);
+    bool mixPeriod();
     void sweep();
+    void armTimer();
+    bool holdsAudio() const;
+    bool needsSweep() const;
     std::uint64_t dueTime(std::uint64_t packet) const;
+    pa_usec_t periodUsec() const { return static_cast<pa_usec_t>(period_) * 1000000ull / rate_; }
 
     Connection& connection_;
     Target target_;
@@ -97,6 +103,8 @@ private:
     std::map<std::uint32_t, std::uint32_t> clientPids_;  // client index -> pid (0: none given)
     std::map<std::uint32_t, std::string> sinkMonitors_;  // sink index -> its monitor source's name
     pa_time_event* timer_ = nullptr;
+    bool timerArmed_ = false;
+    pa_usec_t lastDeliveryUsec_ = 0;
     std::uint64_t startUsec_ = 0;
     std::uint64_t packets_ = 0;  // periods since start, with or without a packet
 };
