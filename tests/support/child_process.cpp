@@ -18,13 +18,22 @@ void resetSignalsForExec() {
     ::sigprocmask(SIG_SETMASK, &none, nullptr);
 }
 
-pid_t spawnProcess(const std::vector<std::string>& argv, const std::vector<std::string>& env,
-                   const std::string& logPath) {
-    std::vector<char*> args, vars;
+namespace {
+
+// In the child, before exec.
+void applyEnvironment(const Environment& env) {
+    for (const auto& [name, value] : env) {
+        if (value.empty()) ::unsetenv(name.c_str());
+        else ::setenv(name.c_str(), value.c_str(), 1);
+    }
+}
+
+}  // namespace
+
+pid_t spawnProcess(const std::vector<std::string>& argv, const Environment& env, const std::string& logPath) {
+    std::vector<char*> args;
     for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
-    for (const std::string& var : env) vars.push_back(const_cast<char*>(var.c_str()));
     args.push_back(nullptr);
-    vars.push_back(nullptr);
     const pid_t pid = ::fork();
     if (pid < 0) throw std::runtime_error("fork");
     if (pid == 0) {
@@ -36,7 +45,8 @@ pid_t spawnProcess(const std::vector<std::string>& argv, const std::vector<std::
         ::dup2(log, 1);
         ::dup2(log, 2);
         resetSignalsForExec();
-        ::execvpe(args[0], args.data(), vars.data());
+        applyEnvironment(env);
+        ::execvp(args[0], args.data());
         ::_exit(127);
     }
     return pid;
@@ -69,7 +79,7 @@ ChildResult runChild(const ChildOptions& options) {
         const int devNull = ::open("/dev/null", O_RDONLY);
         ::dup2(devNull, 0);
         resetSignalsForExec();
-        for (const auto& [name, value] : options.env) ::setenv(name.c_str(), value.c_str(), 1);
+        applyEnvironment(options.env);
         if (!options.workingDirectory.empty() && ::chdir(options.workingDirectory.c_str()) != 0) ::_exit(126);
         std::vector<char*> argv;
         for (const std::string& arg : options.argv) argv.push_back(const_cast<char*>(arg.c_str()));

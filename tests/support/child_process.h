@@ -13,10 +13,12 @@
 #include <vector>
 
 struct ChildResult;
+// Set on top of the test's environment; an empty value removes the variable.
+using Environment = std::vector<std::pair<std::string, std::string>>;
 
 struct ChildOptions {
     std::vector<std::string> argv;
-    std::vector<std::pair<std::string, std::string>> env;  // set on top of ours
+    Environment env;
     std::string workingDirectory;
     std::size_t closeStdoutAfter = SIZE_MAX;  // the reader goes away after this many bytes
     std::string signalWhenErrContains;        // send `signal` once standard error shows this
@@ -43,10 +45,9 @@ ChildResult runChild(const ChildOptions& options);
 // handles console signals, and a child must start as a shell would start it.
 void resetSignalsForExec();
 
-// Starts a program in the background with exactly `env` as its environment,
-// standard input from /dev/null and both outputs appended to `logPath`.
-pid_t spawnProcess(const std::vector<std::string>& argv, const std::vector<std::string>& env,
-                   const std::string& logPath);
+// Starts a program in the background, standard input from /dev/null and both
+// outputs appended to `logPath`. It dies with the test binary.
+pid_t spawnProcess(const std::vector<std::string>& argv, const Environment& env, const std::string& logPath);
 // Ends a process started here: `signal`, then SIGKILL after `graceMs`; reaps it.
 // Returns its wait status.
 int stopProcess(pid_t pid, int signal = SIGTERM, int graceMs = 3000);

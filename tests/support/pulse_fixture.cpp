@@ -2,58 +2,74 @@
 
 #include <signal.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <thread>
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
 int playerCount = 0;
 
-double secondsSince(std::chrono::steady_clock::time_point start) {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
+double secondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
 }  // namespace
 
-std::unique_ptr<AudioServer> PulseTest::servers_[2];
+Capture Capture::first(double s) const {
+    Capture c = *this;
+    c.samples.resize(std::min(samples.size(), static_cast<std::size_t>(s * rate) * channels));
+    return c;
+}
+
+Capture Capture::last(double s) const {
+    Capture c = *this;
+    const std::size_t keep = std::min(samples.size(), static_cast<std::size_t>(s * rate) * channels);
+    c.samples.erase(c.samples.begin(), c.samples.end() - static_cast<std::ptrdiff_t>(keep));
+    return c;
+}
+
+double Capture::level(unsigned channel, double hz) const {
+    const std::size_t n = samples.size() / channels;
+    const double coeff = 2.0 * std::cos(2.0 * M_PI * hz / rate);
+    double s1 = 0.0, s2 = 0.0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const double s0 = samples[i * channels + channel] + coeff * s1 - s2;
+        s2 = s1;
+        s1 = s0;
+    }
+    return n == 0 ? 0.0 : 2.0 * std::sqrt(std::max(s1 * s1 + s2 * s2 - coeff * s1 * s2, 0.0)) / static_cast<double>(n);
+}
 
 Player::Player(const AudioServer& server, const std::vector<std::string>& args)
     : log_(server.dir() + "/player-" + std::to_string(++playerCount) + ".log") {
     std::vector<std::string> argv{TONE_PLAYER};
     argv.insert(argv.end(), args.begin(), args.end());
-    pid_ = spawnProcess(argv, server.clientEnvironment(), log_);
+    pid_ = spawnProcess(argv, server.env(), log_);
 }
-
-Player::~Player() { stopProcess(pid_); }
 
 std::vector<long> Player::waitStreams(std::size_t count) {
     std::vector<long> indexes;
-    const auto start = std::chrono::steady_clock::now();
-    while (secondsSince(start) < 5.0) {
-        indexes.clear();
-        std::ifstream in(log_);
-        std::string line;
-        while (std::getline(in, line))
-            if (!line.empty() && line.find_first_not_of("0123456789") == std::string::npos)
-                indexes.push_back(std::atol(line.c_str()));
-        if (indexes.size() >= count) return indexes;
+    std::string text;
+    for (const auto start = Clock::now(); indexes.size() < count && secondsSince(start) < 5.0;) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        std::stringstream log;
+        log << std::ifstream(log_).rdbuf();
+        text = log.str();
+        indexes.clear();
+        for (long index = 0; log >> index;) indexes.push_back(index);  // stops at an error line
     }
-    std::ifstream in(log_);
-    std::stringstream text;
-    text << in.rdbuf();
-    ADD_FAILURE() << "player " << pid_ << " did not start " << count << " stream(s):\n" << text.str();
+    if (indexes.size() < count) ADD_FAILURE() << "player " << pid_ << " did not start " << count << " stream(s):\n" << text;
     return indexes;
 }
 
-long Player::waitPlaying() {
-    const std::vector<long> indexes = waitStreams(1);
-    return indexes.empty() ? -1 : indexes.front();
-}
+std::unique_ptr<AudioServer> PulseTest::servers_[2];
 
 void PulseTest::TearDownTestSuite() {
     for (auto& server : servers_) server.reset();
@@ -78,20 +94,17 @@ CaptureRun PulseTest::capture(const AudioServer& target, const std::vector<std::
     ChildOptions options;
     options.argv = {PROCLOOP_HOST_BINARY};
     options.argv.insert(options.argv.end(), args.begin(), args.end());
-    options.env = target.clientEnv();
+    options.env = target.env();
     options.timeoutMs = static_cast<int>(seconds * 1000) + 20000;
     options.closeStdoutAfter = readLimit;
     CaptureRun run;
-    bool started = false;
-    std::chrono::steady_clock::time_point startedAt;
+    Clock::time_point startedAt{};
     options.onProgress = [&](pid_t pid, const ChildResult& soFar) {
-        if (!started && soFar.err.find("capture started") != std::string::npos) {
-            started = true;
-            startedAt = std::chrono::steady_clock::now();
-        }
-        if (!started) return;
+        if (startedAt == Clock::time_point{} && soFar.err.find("capture started") != std::string::npos)
+            startedAt = Clock::now();
+        if (startedAt == Clock::time_point{}) return;
         const double t = secondsSince(startedAt);
-        if (during) during(t, pid, soFar);
+        if (during) during(t);
         if (!run.interrupted && t >= seconds) {
             ::kill(pid, SIGINT);
             run.interrupted = true;
@@ -99,12 +112,12 @@ CaptureRun PulseTest::capture(const AudioServer& target, const std::vector<std::
     };
     run.result = runChild(options);
     EXPECT_FALSE(run.result.timedOut);
-    unsigned rate = 0, channels = 0;
     const std::size_t at = run.result.err.find("info: capture format ");
-    if (at == std::string::npos ||
-        std::sscanf(run.result.err.c_str() + at, "info: capture format %u Hz %u ch", &rate, &channels) != 2)
-        channels = 1;
-    run.capture = Capture::of(run.result.out, channels, rate);
+    if (at != std::string::npos)
+        std::sscanf(run.result.err.c_str() + at, "info: capture format %u Hz %u ch", &run.capture.rate,
+                    &run.capture.channels);
+    run.capture.samples.resize(run.result.out.size() / (sizeof(float) * run.capture.channels) * run.capture.channels);
+    std::memcpy(run.capture.samples.data(), run.result.out.data(), run.capture.samples.size() * sizeof(float));
     return run;
 }
 
@@ -112,10 +125,8 @@ std::string PulseTest::head(pid_t pid, bool includeChildren, const std::string& 
                             unsigned channels) {
     char text[512];
     std::snprintf(text, sizeof text,
-                  "info: pid=%d includeChildren=%s\n"
-                  "info: audio server %s\n"
-                  "info: capture format %u Hz %u ch 32 bit float\n"
-                  "info: capture started sampleRate=%u channels=%u\n",
+                  "info: pid=%d includeChildren=%s\ninfo: audio server %s\n"
+                  "info: capture format %u Hz %u ch 32 bit float\ninfo: capture started sampleRate=%u channels=%u\n",
                   static_cast<int>(pid), includeChildren ? "true" : "false", server.c_str(), rate, channels, rate,
                   channels);
     return text;
@@ -123,14 +134,21 @@ std::string PulseTest::head(pid_t pid, bool includeChildren, const std::string& 
 
 std::string serverName(const ::testing::TestParamInfo<ServerKind>& info) { return nameOf(info.param); }
 
+std::vector<std::string> targetArgs(pid_t pid, bool includeChildren, const std::vector<std::string>& more) {
+    std::vector<std::string> args{"--pid", std::to_string(pid)};
+    if (includeChildren) args.push_back("--include-child-processes");
+    args.insert(args.end(), more.begin(), more.end());
+    return args;
+}
+
 void expectTone(const Capture& capture, double hz, std::initializer_list<unsigned> channels) {
     for (unsigned channel : channels)
-        EXPECT_GT(capture.level(channel, hz), kPresent) << hz << " Hz, channel " << channel << " of "
-                                                        << capture.seconds() << " s";
+        EXPECT_GT(capture.level(channel, hz), kPresent) << hz << " Hz, channel " << channel << ", " << capture.seconds()
+                                                        << " s";
 }
 
 void expectNoTone(const Capture& capture, double hz) {
     for (unsigned channel = 0; channel < capture.channels; ++channel)
-        EXPECT_LT(capture.level(channel, hz), kAbsent) << hz << " Hz, channel " << channel << " of "
-                                                       << capture.seconds() << " s";
+        EXPECT_LT(capture.level(channel, hz), kAbsent) << hz << " Hz, channel " << channel << ", " << capture.seconds()
+                                                       << " s";
 }

@@ -1,12 +1,14 @@
 // What the process tests against real audio servers share: one server of each
-// kind per test suite, tone players as separate processes, and procloop run
-// against a server for a while and stopped with Ctrl+C.
+// kind per test suite, tone players as separate processes, procloop run
+// against a server and stopped with Ctrl+C, and Goertzel levels of its output.
 #pragma once
 
 #include <sys/types.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <vector>
@@ -15,35 +17,42 @@
 
 #include "audio_server.h"
 #include "child_process.h"
-#include "tone_analysis.h"
 
-// The players' tones and how the checks read them (players play at 0.25).
+// The players' tones (played at amplitude 0.25) and how the checks read them.
 constexpr double kTargetHz = 440.0;
 constexpr double kOtherHz = 660.0;
 constexpr double kPresent = 0.1;
 constexpr double kAbsent = 0.01;
 
-// tests/tools/tone_player, left running until the object goes.
+// Interleaved float32 output at the format procloop reported.
+struct Capture {
+    std::vector<float> samples;
+    unsigned channels = 1;
+    unsigned rate = 48000;
+
+    double seconds() const { return static_cast<double>(samples.size()) / channels / rate; }
+    Capture last(double seconds) const;
+    Capture first(double seconds) const;
+    // Amplitude of the sine at `hz` in one channel: a sine of amplitude A gives A.
+    double level(unsigned channel, double hz) const;
+};
+
+// tests/tools/tone_player, stopped when the object goes.
 class Player {
 public:
     Player(const AudioServer& server, const std::vector<std::string>& args);
-    ~Player();
+    ~Player() { stopProcess(pid_); }
     Player(const Player&) = delete;
     Player& operator=(const Player&) = delete;
 
     pid_t pid() const { return pid_; }
-    // The sink-input index of its first stream, once that plays (fails the test after 5 s).
-    long waitPlaying();
-    // Waits until it has printed `count` stream indexes.
-    std::vector<long> waitStreams(std::size_t count);
+    // The sink-input indexes it printed once `count` streams play (fails the test after 5 s).
+    std::vector<long> waitStreams(std::size_t count = 1);
 
 private:
-    pid_t pid_;
     std::string log_;
+    pid_t pid_;
 };
-
-// Seconds since the capture started, as onProgress sees them.
-using During = std::function<void(double seconds, pid_t procloop, const ChildResult& soFar)>;
 
 struct CaptureRun {
     ChildResult result;
@@ -51,15 +60,17 @@ struct CaptureRun {
     bool interrupted = false;  // Ctrl+C was sent
 };
 
+// Called while procloop runs with the seconds since its capture started.
+using During = std::function<void(double seconds)>;
+
 class PulseTest : public ::testing::TestWithParam<ServerKind> {
 protected:
     static void TearDownTestSuite();
     // This suite's server of the test's kind, started on first use.
     AudioServer& server();
 
-    // Runs procloop with `args` against `target`, stops it with Ctrl+C `seconds`
-    // after its capture started, and reads the stream at the format it reported.
-    // The reader goes away after `readLimit` bytes.
+    // Runs procloop with `args`, stops it with Ctrl+C `seconds` after its capture
+    // started; the reader goes away after `readLimit` bytes.
     static CaptureRun capture(const AudioServer& target, const std::vector<std::string>& args, double seconds,
                               const During& during = {}, std::size_t readLimit = SIZE_MAX);
 
@@ -67,11 +78,13 @@ protected:
     static std::string head(pid_t pid, bool includeChildren, const std::string& server, unsigned rate = 48000,
                             unsigned channels = 2);
 
+private:
     static std::unique_ptr<AudioServer> servers_[2];
 };
 
 std::string serverName(const ::testing::TestParamInfo<ServerKind>& info);
+std::vector<std::string> targetArgs(pid_t pid, bool includeChildren, const std::vector<std::string>& more = {});
 
 // Present on every listed channel / absent from every channel.
-void expectTone(const Capture& capture, double hz, std::initializer_list<unsigned> channels);
+void expectTone(const Capture& capture, double hz, std::initializer_list<unsigned> channels = {0, 1});
 void expectNoTone(const Capture& capture, double hz);
