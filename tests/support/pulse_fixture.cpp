@@ -117,7 +117,8 @@ CaptureRun PulseTest::capture(const AudioServer& target, const std::vector<std::
         std::sscanf(run.result.err.c_str() + at, "info: capture format %u Hz %u ch", &run.capture.rate,
                     &run.capture.channels);
     run.capture.samples.resize(run.result.out.size() / (sizeof(float) * run.capture.channels) * run.capture.channels);
-    std::memcpy(run.capture.samples.data(), run.result.out.data(), run.capture.samples.size() * sizeof(float));
+    if (!run.capture.samples.empty())
+        std::memcpy(run.capture.samples.data(), run.result.out.data(), run.capture.samples.size() * sizeof(float));
     return run;
 }
 
