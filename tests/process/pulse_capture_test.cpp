@@ -122,6 +122,18 @@ TEST_P(PulseCapture, FollowsACorkedStreamThatResumes) {
     expectNoTone(run.capture, kOtherHz);
 }
 
+TEST_P(PulseCapture, AStreamMutedInTheMixerIsCapturedAsSilence) {
+    Player target(server(), kTone);
+    Player other(server(), kOtherTone);
+    server().pactl({"set-sink-input-mute", std::to_string(target.waitStreams().at(0)), "1"});
+    other.waitStreams();
+    const CaptureRun run = capture(server(), targetArgs(target.pid(), true), 1.0);
+    expectStoppedByCtrlC(run, target.pid(), true);
+    EXPECT_GT(run.capture.seconds(), 0.6);  // it keeps time
+    expectNoTone(run.capture, kTargetHz);
+    expectNoTone(run.capture, kOtherHz);
+}
+
 TEST_P(PulseCapture, TheServerConvertsToTheRequestedFormat) {
     struct Case {
         unsigned rate, channels;
