@@ -12,8 +12,6 @@ namespace {
 
 constexpr const char* kStopped = "info: capture stopped\n";
 
-std::vector<std::string> include(pid_t pid) { return {"--pid", std::to_string(pid), "--include-child-processes"}; }
-
 TEST(PulseLifecycle, NoServerFailsTheActivation) {
     const std::string nowhere = "unix:/nonexistent/procloop-test/native";
     ChildOptions options;
@@ -36,9 +34,8 @@ TEST_P(PulseRunEnds, TheServerDyingEndsTheRunWithItsWarnLine) {
     Player target(own, {"--freq", "440"});
     target.waitStreams();
     const unsigned channels = 3;  // 12-byte frames: a cut frame would show
-    const CaptureRun run = capture(own, {"--pid", std::to_string(target.pid()), "--include-child-processes",
-                                         "--channels", std::to_string(channels)},
-                                   10.0, [&](double t) {
+    const CaptureRun run = capture(own, targetArgs(target.pid(), true, {"--channels", std::to_string(channels)}), 10.0,
+                                   [&](double t) {
                                        if (t >= 0.6) own.kill();
                                    });
     EXPECT_FALSE(run.interrupted);
@@ -56,7 +53,7 @@ TEST_P(PulseRunEnds, TheServerDyingEndsTheRunWithItsWarnLine) {
 TEST_P(PulseRunEnds, CtrlCWithNothingPlayingStopsInOrder) {
     const pid_t silent = ::getpid();  // this test binary plays nothing
     const auto start = std::chrono::steady_clock::now();
-    const CaptureRun run = capture(server(), include(silent), 0.3);
+    const CaptureRun run = capture(server(), targetArgs(silent, true), 0.3);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
     EXPECT_TRUE(run.interrupted);
     EXPECT_EQ(run.result.exitCode, 0);
@@ -67,7 +64,7 @@ TEST_P(PulseRunEnds, CtrlCWithNothingPlayingStopsInOrder) {
 TEST_P(PulseRunEnds, AReaderThatGoesAwayEndsTheRunWithSuccess) {
     Player target(server(), {"--freq", "440"});
     target.waitStreams();
-    const CaptureRun run = capture(server(), include(target.pid()), 10.0, {}, 48000 * 8 / 4);
+    const CaptureRun run = capture(server(), targetArgs(target.pid(), true), 10.0, {}, 48000 * 8 / 4);
     EXPECT_FALSE(run.interrupted);
     EXPECT_EQ(run.result.exitCode, 0);
     EXPECT_EQ(run.result.err, head(target.pid(), true, server().nameAndVersion()) + kStopped);
@@ -79,7 +76,7 @@ TEST_P(PulseRunEnds, ASlowReaderLosesTheOldestAudioAndTheRunGoesOn) {
     Player target(server(), {"--freq", "440"});
     target.waitStreams();
     bool stalled = false;
-    const CaptureRun run = capture(server(), include(target.pid()), 3.0, [&](double t) {
+    const CaptureRun run = capture(server(), targetArgs(target.pid(), true), 3.0, [&](double t) {
         if (stalled || t < 0.3) return;
         std::this_thread::sleep_for(std::chrono::milliseconds(1500));
         stalled = true;
