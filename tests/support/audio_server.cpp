@@ -66,10 +66,13 @@ AudioServer::AudioServer(ServerKind kind) {
                            sink + " media.class = Audio/Sink audio.position = [ FL FR ] audio.format = F32 " +
                            "audio.rate = 48000 object.linger = true } }\n";
             writeFile(dir_ + "/config/pipewire/pipewire.conf.d/10-null-sinks.conf", objects + "]\n");
-            // WirePlumber without a session bus exits unless both are off.
-            writeFile(dir_ + "/config/wireplumber/main.lua.d/51-headless-nodbus.lua",
+            // WirePlumber without a session bus exits unless the first two are off;
+            // the last two keep one test's mute or move from reaching later streams.
+            writeFile(dir_ + "/config/wireplumber/main.lua.d/51-tests.lua",
                       "default_access.properties[\"enable-flatpak-portal\"] = false\n"
-                      "alsa_monitor.properties[\"alsa.reserve\"] = false\n");
+                      "alsa_monitor.properties[\"alsa.reserve\"] = false\n"
+                      "stream_defaults.properties[\"restore-props\"] = false\n"
+                      "stream_defaults.properties[\"restore-target\"] = false\n");
             start({"pipewire"});
             // The other two give up when PipeWire is not listening yet.
             waitFor("PipeWire's socket", 10000,
