@@ -45,16 +45,34 @@ TEST(StreamFifo, PlaysFromAChunkAndTwoPeriodsThenRunsDryIntoSilence) {
     EXPECT_TRUE(period(fifo).empty()) << "after running dry it waits for the start level again";
 }
 
-TEST(StreamFifo, AnEndedStreamPlaysOutWhatItHolds) {
-    pulse::StreamFifo fifo;
-    fifo.reset(64, 1, kPeriod);
-    fifo.push(ramp(1, 3).data(), 3);
-    fifo.push(nullptr, 2);  // a hole the server reported: silence that keeps time
-    fifo.push(ramp(4, 1).data(), 1);
-    fifo.finish();
-    EXPECT_EQ(period(fifo), (std::vector<float>{1, 2, 3, 0}));
-    EXPECT_EQ(period(fifo), (std::vector<float>{0, 4, 0, 0}));
-    EXPECT_TRUE(period(fifo).empty());
+// An ended stream and a paused one both play out what they hold without
+// waiting for the start level; a paused one that delivers again waits for it.
+TEST(StreamFifo, EndedAndPausedStreamsPlayOutWhatTheyHold) {
+    for (const bool paused : {false, true}) {
+        SCOPED_TRACE(paused ? "paused" : "ended");
+        pulse::StreamFifo fifo;
+        fifo.reset(64, 1, kPeriod);
+        fifo.push(ramp(1, 3).data(), 3);
+        fifo.push(nullptr, 2);  // a hole the server reported: silence that keeps time
+        fifo.push(ramp(4, 1).data(), 1);
+        EXPECT_TRUE(period(fifo).empty());
+        if (paused) {
+            fifo.stall();
+        } else {
+            fifo.finish();
+        }
+        EXPECT_TRUE(fifo.playingOut());
+        EXPECT_EQ(period(fifo), (std::vector<float>{1, 2, 3, 0}));
+        EXPECT_EQ(period(fifo), (std::vector<float>{0, 4, 0, 0}));
+        EXPECT_FALSE(fifo.playingOut());
+        EXPECT_TRUE(period(fifo).empty());
+        fifo.push(ramp(9, 4).data(), 4);
+        if (paused) {
+            EXPECT_TRUE(period(fifo).empty()) << "a resumed stream waits for the start level";
+        } else {
+            EXPECT_EQ(period(fifo), (std::vector<float>{9, 10, 11, 12}));
+        }
+    }
 }
 
 TEST(StreamFifo, KeepsTheNewestWhenOverfullAndTrimsFarAboveItsLevel) {

@@ -15,6 +15,7 @@ void StreamFifo::reset(std::uint32_t capacityFrames, std::uint32_t channels, std
     largestChunk_ = 0;
     playing_ = false;
     finished_ = false;
+    stalled_ = false;
 }
 
 void StreamFifo::discard(std::uint32_t frames) {
@@ -25,6 +26,10 @@ void StreamFifo::discard(std::uint32_t frames) {
 
 void StreamFifo::push(const float* samples, std::uint32_t frames) {
     if (capacity_ == 0 || frames == 0) return;
+    if (stalled_) {
+        stalled_ = false;
+        playing_ = false;
+    }
     // A chunk larger than the whole buffer: only its newest part can be kept.
     if (frames > capacity_) {
         if (samples != nullptr) samples += static_cast<std::size_t>(frames - capacity_) * channels_;
@@ -51,7 +56,7 @@ void StreamFifo::push(const float* samples, std::uint32_t frames) {
 }
 
 bool StreamFifo::ready() {
-    if (finished_) return count_ > 0;
+    if (finished_ || stalled_) return count_ > 0;
     const std::uint32_t level = startLevel();
     if (!playing_) {
         if (count_ < level) return false;

@@ -28,6 +28,11 @@ public:
     void finish() { finished_ = true; }
     bool finished() const { return finished_; }
 
+    // The stream has stopped delivering (paused): what is left plays out, and
+    // its next delivery waits for the start level again.
+    void stall() { stalled_ = true; }
+    bool playingOut() const { return (finished_ || stalled_) && count_ > 0; }
+
     // Whether the stream plays in the coming period; trims an overfull buffer.
     bool ready();
 
@@ -50,6 +55,7 @@ private:
     std::uint32_t largestChunk_ = 0;
     bool playing_ = false;
     bool finished_ = false;
+    bool stalled_ = false;
 };
 
 }  // namespace pulse

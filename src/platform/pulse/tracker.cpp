@@ -86,7 +86,6 @@ void Tracker::start() {
     forget(pa_context_get_sink_input_info_list(c, onSinkInput, this));
     startUsec_ = pa_rtclock_now();
     packets_ = 0;
-    lastDeliveryUsec_ = startUsec_;
     timer_ = pa_context_rttime_new(c, PA_USEC_INVALID, onTick, this);
     timerArmed_ = false;
 }
@@ -138,7 +137,7 @@ void Tracker::onEvent(pa_context* /*c*/, pa_subscription_event_type_t type, std:
     }
     if (facility != PA_SUBSCRIPTION_EVENT_SINK_INPUT) return;
     // An ended, paused or moved stream may leave frames to play out.
-    t->armTimer();
+    t->armTimer(true);
     if (kind == PA_SUBSCRIPTION_EVENT_REMOVE) {
         const auto found = t->sinkInputs_.find(index);
         if (found == t->sinkInputs_.end()) return;
@@ -277,7 +276,7 @@ void Tracker::onMonitorState(pa_stream* stream, void* entry) {
     s->monitorFailed = true;
     s->fifo.finish();
     if (!s->owner->running_) return;
-    s->owner->armTimer();
+    s->owner->armTimer(true);
     if (!s->removed) s->owner->querySinkInput(s->index);
 }
 
@@ -292,9 +291,8 @@ void Tracker::onMonitorRead(pa_stream* stream, std::size_t /*bytes*/, void* entr
         s->fifo.push(static_cast<const float*>(data), static_cast<std::uint32_t>(length / frameBytes));
         pa_stream_drop(stream);
     }
-    Tracker& t = *s->owner;
-    t.lastDeliveryUsec_ = pa_rtclock_now();
-    t.mixDue(t.lastDeliveryUsec_);
+    s->lastDelivery = pa_rtclock_now();
+    s->owner->mixDue(s->lastDelivery);
 }
 
 std::uint64_t Tracker::dueTime(std::uint64_t packet) const {
@@ -303,20 +301,32 @@ std::uint64_t Tracker::dueTime(std::uint64_t packet) const {
 
 // Mixing follows the deliveries: each one mixes the periods that have come due
 // by the clock, so a steady stream costs one wake-up per fragment. The timer
-// only stands in while no delivery comes but something is left to do: the
-// last frames of a stream that ended or paused, a monitor to give back.
+// only runs after a stream event (end, pause, move, failure) and while a
+// stream that stopped delivering still holds frames to play out or a monitor
+// is to be given back.
 void Tracker::onTick(pa_mainloop_api* /*api*/, pa_time_event* /*e*/, const struct timeval* /*tv*/, void* self) {
     auto* t = static_cast<Tracker*>(self);
     t->timerArmed_ = false;
     if (!t->running_) return;
     const pa_usec_t now = pa_rtclock_now();
+    for (auto& entry : t->sinkInputs_) {
+        SinkInput& s = *entry.second;
+        if (s.fifo.frames() > 0 && now - s.lastDelivery >= 2 * t->periodUsec()) s.fifo.stall();
+    }
     t->mixDue(now);
     t->sweep();
-    const bool deliveriesStopped = now - t->lastDeliveryUsec_ >= 2 * t->periodUsec();
-    if (t->needsSweep() || (t->holdsAudio() && deliveriesStopped)) t->armTimer();
+    bool playingOut = false;
+    for (const auto& entry : t->sinkInputs_) playingOut = playingOut || entry.second->fifo.playingOut();
+    if (t->needsSweep() || playingOut) {
+        t->armTimer(false);
+    } else if (t->spareTicks_ > 0) {
+        --t->spareTicks_;
+        t->armTimer(false);
+    }
 }
 
-void Tracker::armTimer() {
+void Tracker::armTimer(bool forEvent) {
+    if (forEvent) spareTicks_ = 3;
     if (timerArmed_ || timer_ == nullptr) return;
     timerArmed_ = true;
     pa_context_rttime_restart(connection_.context(), timer_, dueTime(packets_) + periodUsec());

@@ -64,6 +64,7 @@ private:
         std::uint32_t monitorSink = PA_INVALID_INDEX;  // where the monitor was opened
         bool monitorFailed = false;
         bool playing = false;  // in the period being mixed
+        pa_usec_t lastDelivery = 0;
         StreamFifo fifo;
     };
 
@@ -85,7 +86,7 @@ private:
     void mixDue(pa_usec_t now);
     bool mixPeriod();
     void sweep();
-    void armTimer();
+    void armTimer(bool forEvent);
     bool holdsAudio() const;
     bool needsSweep() const;
     std::uint64_t dueTime(std::uint64_t packet) const;
@@ -104,7 +105,7 @@ private:
     std::map<std::uint32_t, std::string> sinkMonitors_;  // sink index -> its monitor source's name
     pa_time_event* timer_ = nullptr;
     bool timerArmed_ = false;
-    pa_usec_t lastDeliveryUsec_ = 0;
+    unsigned spareTicks_ = 0;  // ticks after an event, until a pause shows
     std::uint64_t startUsec_ = 0;
     std::uint64_t packets_ = 0;  // periods since start, with or without a packet
 };
