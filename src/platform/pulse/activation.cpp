@@ -42,7 +42,7 @@ public:
 
     HRESULT STDMETHODCALLTYPE GetActivateResult(HRESULT* status, IUnknown** activated) override {
         if (status == nullptr || activated == nullptr) return E_POINTER;
-        if (!done_.load()) return E_ILLEGAL_METHOD_CALL_;
+        if (!done_.load()) return kIllegalMethodCall;
         *status = status_;
         *activated = client_;
         if (client_ != nullptr) client_->AddRef();
@@ -58,7 +58,7 @@ public:
 
 private:
     // E_ILLEGAL_METHOD_CALL: asked before the activation completed.
-    static constexpr HRESULT E_ILLEGAL_METHOD_CALL_ = static_cast<HRESULT>(0x8000000E);
+    static constexpr HRESULT kIllegalMethodCall = static_cast<HRESULT>(0x8000000E);
 
     ~Operation() {
         if (client_ != nullptr) client_->Release();
