@@ -2,6 +2,7 @@
 // server dying, Ctrl+C with nothing playing, a reader that leaves or lags.
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <string>
 #include <thread>
@@ -28,7 +29,7 @@ TEST(PulseLifecycle, NoServerFailsTheActivation) {
 
 using PulseRunEnds = PulseTest;
 
-TEST_P(PulseRunEnds, TheServerDyingEndsTheRunWithItsWarnLine) {
+TEST_P(PulseRunEnds, TheServerDyingEndsTheRun) {
     AudioServer own(GetParam());  // this one is killed
     const std::string name = own.nameAndVersion();
     Player target(own, {"--freq", "440"});
@@ -41,9 +42,11 @@ TEST_P(PulseRunEnds, TheServerDyingEndsTheRunWithItsWarnLine) {
     EXPECT_FALSE(run.interrupted);
     EXPECT_EQ(run.result.exitCode, 0);
     const std::string head = PulseTest::head(target.pid(), true, name, 48000, channels);
-    const std::string late = "warn: GetNextPacketSize hr=0x88890004\n";
-    const std::string inBuffer = "warn: GetBuffer hr=0x88890004\n";
-    EXPECT_TRUE(run.result.err == head + late + kStopped || run.result.err == head + inBuffer + kStopped)
+    // The loss shows on the next call: after a wake-up it is warned about; a
+    // failure while draining leaves quietly, as the loop does on Windows.
+    const std::string ends[] = {"warn: GetNextPacketSize hr=0x88890004\n", "warn: GetBuffer hr=0x88890004\n", ""};
+    EXPECT_TRUE(std::any_of(std::begin(ends), std::end(ends),
+                            [&](const std::string& end) { return run.result.err == head + end + kStopped; }))
         << run.result.err;
     EXPECT_EQ(run.result.out.size() % (sizeof(float) * channels), 0u);
     EXPECT_GT(run.capture.seconds(), 0.3);

@@ -35,16 +35,25 @@ Capture Capture::last(double s) const {
     return c;
 }
 
+// Hann-windowed Goertzel over 100 ms blocks, power-averaged: a dropout's phase
+// jump does not cancel the blocks around it, and no tone leaks into another's bin.
 double Capture::level(unsigned channel, double hz) const {
-    const std::size_t n = samples.size() / channels;
+    const std::size_t frames = samples.size() / channels, block = rate / 10;
     const double coeff = 2.0 * std::cos(2.0 * M_PI * hz / rate);
-    double s1 = 0.0, s2 = 0.0;
-    for (std::size_t i = 0; i < n; ++i) {
-        const double s0 = samples[i * channels + channel] + coeff * s1 - s2;
-        s2 = s1;
-        s1 = s0;
+    double power = 0.0;
+    std::size_t blocks = 0;
+    for (std::size_t start = 0; start + block <= frames; start += block, ++blocks) {
+        double s1 = 0.0, s2 = 0.0, gain = 0.0;
+        for (std::size_t i = 0; i < block; ++i) {
+            const double w = 0.5 - 0.5 * std::cos(2.0 * M_PI * static_cast<double>(i) / static_cast<double>(block));
+            const double s0 = w * samples[(start + i) * channels + channel] + coeff * s1 - s2;
+            gain += w;
+            s2 = s1;
+            s1 = s0;
+        }
+        power += 4.0 * std::max(s1 * s1 + s2 * s2 - coeff * s1 * s2, 0.0) / (gain * gain);
     }
-    return n == 0 ? 0.0 : 2.0 * std::sqrt(std::max(s1 * s1 + s2 * s2 - coeff * s1 * s2, 0.0)) / static_cast<double>(n);
+    return blocks == 0 ? 0.0 : std::sqrt(power / static_cast<double>(blocks));
 }
 
 Player::Player(const AudioServer& server, const std::vector<std::string>& args)
@@ -57,7 +66,7 @@ Player::Player(const AudioServer& server, const std::vector<std::string>& args)
 std::vector<long> Player::waitStreams(std::size_t count) {
     std::vector<long> indexes;
     std::string text;
-    for (const auto start = Clock::now(); indexes.size() < count && secondsSince(start) < 5.0;) {
+    for (const auto start = Clock::now(); indexes.size() < count && secondsSince(start) < 10.0;) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
         std::stringstream log;
         log << std::ifstream(log_).rdbuf();

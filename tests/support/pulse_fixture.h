@@ -33,7 +33,8 @@ struct Capture {
     double seconds() const { return static_cast<double>(samples.size()) / channels / rate; }
     Capture last(double seconds) const;
     Capture first(double seconds) const;
-    // Amplitude of the sine at `hz` in one channel: a sine of amplitude A gives A.
+    // Amplitude of the sine at `hz` in one channel (a sine of amplitude A gives A),
+    // as a root mean square over 100 ms blocks.
     double level(unsigned channel, double hz) const;
 };
 
@@ -46,7 +47,7 @@ public:
     Player& operator=(const Player&) = delete;
 
     pid_t pid() const { return pid_; }
-    // The sink-input indexes it printed once `count` streams play (fails the test after 5 s).
+    // The sink-input indexes it printed once `count` streams play (fails the test after 10 s).
     std::vector<long> waitStreams(std::size_t count = 1);
 
 private:
