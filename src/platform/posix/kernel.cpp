@@ -7,8 +7,8 @@
 #include <set>
 #include <string>
 
-#include "fakes/audio/journal.h"
 #include "platform/posix/state.h"
+#include "platform/posix/trace.h"
 
 namespace {
 
@@ -46,7 +46,7 @@ HANDLE CreateEventW(void* /*eventAttributes*/, BOOL manualReset, BOOL initialSta
         const std::lock_guard<std::mutex> lock(s.mutex);
         ++s.createEventCalls;
         if (s.createEventCalls == s.failCreateEventAt) {
-            journal::record("CreateEventW failed");
+            standin::trace("CreateEventW failed");
             return nullptr;
         }
         id = s.nextEventId++;
@@ -60,7 +60,7 @@ HANDLE CreateEventW(void* /*eventAttributes*/, BOOL manualReset, BOOL initialSta
         openSet().insert(event);
     }
     ++s.openEvents;
-    journal::record("CreateEventW " + std::string(manualReset ? "manual" : "auto") + " -> #" + std::to_string(id));
+    standin::trace("CreateEventW " + std::string(manualReset ? "manual" : "auto") + " -> #" + std::to_string(id));
     return event;
 }
 
@@ -106,7 +106,7 @@ BOOL CloseHandle(HANDLE handle) {
         if (openSet().erase(candidate) == 0) return FALSE;
         event = candidate;
     }
-    journal::record("CloseHandle #" + std::to_string(event->id));
+    standin::trace("CloseHandle #" + std::to_string(event->id));
     --standin::state().openEvents;
     delete event;
     return TRUE;

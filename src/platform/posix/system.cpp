@@ -4,9 +4,8 @@
 #include <cwchar>
 #include <string>
 
-#include "fakes/audio/engine.h"
-#include "fakes/audio/journal.h"
 #include "platform/posix/state.h"
+#include "platform/posix/trace.h"
 
 namespace {
 
@@ -50,8 +49,8 @@ FARPROC GetProcAddress(HMODULE module, const char* procName) {
 HRESULT CoInitializeEx(void* reserved, DWORD coInit) {
     standin::State& s = standin::state();
     const std::lock_guard<std::mutex> lock(s.mutex);
-    journal::record(std::string("CoInitializeEx ") + (reserved == nullptr ? "null" : "ptr") +
-                    (coInit == COINIT_MULTITHREADED ? " multithreaded" : " other"));
+    standin::trace(std::string("CoInitializeEx ") + (reserved == nullptr ? "null" : "ptr") +
+                   (coInit == COINIT_MULTITHREADED ? " multithreaded" : " other"));
     if (FAILED(s.coInitializeStatus)) return s.coInitializeStatus;
     s.comInitialized = true;
     return S_OK;
@@ -60,7 +59,9 @@ HRESULT CoInitializeEx(void* reserved, DWORD coInit) {
 void CoUninitialize() {
     // What the program still holds of the audio engine's objects at this point
     // is what it failed to release before shutting COM down.
-    journal::record("CoUninitialize held=" + std::to_string(engine::programReferences()));
+    if (standin::tracing() && &engine::programReferences != nullptr) {
+        journal::record("CoUninitialize held=" + std::to_string(engine::programReferences()));
+    }
     standin::State& s = standin::state();
     const std::lock_guard<std::mutex> lock(s.mutex);
     s.comInitialized = false;
@@ -70,14 +71,14 @@ HANDLE AvSetMmThreadCharacteristicsW(LPCWSTR taskName, DWORD* taskIndex) {
     standin::State& s = standin::state();
     const std::lock_guard<std::mutex> lock(s.mutex);
     const bool audio = taskName != nullptr && std::wcscmp(taskName, L"Audio") == 0;
-    journal::record(std::string("AvSetMmThreadCharacteristicsW ") + (audio ? "Audio" : "other") +
-                    " index=" + (taskIndex != nullptr ? std::to_string(*taskIndex) : "null"));
+    standin::trace(std::string("AvSetMmThreadCharacteristicsW ") + (audio ? "Audio" : "other") +
+                   " index=" + (taskIndex != nullptr ? std::to_string(*taskIndex) : "null"));
     if (s.failMmcss || !audio || taskIndex == nullptr) return nullptr;
     *taskIndex = 1;
     return &mmcssTask;
 }
 
 BOOL AvRevertMmThreadCharacteristics(HANDLE avrtHandle) {
-    journal::record("AvRevertMmThreadCharacteristics");
+    standin::trace("AvRevertMmThreadCharacteristics");
     return avrtHandle == &mmcssTask ? TRUE : FALSE;
 }

@@ -258,7 +258,7 @@ void CoUninitialize();
 HANDLE AvSetMmThreadCharacteristicsW(LPCWSTR taskName, DWORD* taskIndex);
 BOOL AvRevertMmThreadCharacteristics(HANDLE avrtHandle);
 
-// Audio device library; supplied by the stand-in audio engine.
+// Audio device library; supplied by the audio service linked in (src/platform/pulse, or a test fake).
 HRESULT WINAPI ActivateAudioInterfaceAsync(LPCWSTR deviceInterfacePath, REFIID riid, PROPVARIANT* activationParams,
                                            IActivateAudioInterfaceCompletionHandler* completionHandler,
                                            IActivateAudioInterfaceAsyncOperation** activationOperation);
