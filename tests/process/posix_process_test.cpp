@@ -235,9 +235,8 @@ INSTANTIATE_TEST_SUITE_P(Events, NoDescriptorsLeft,
 
 TEST(NoThreadForTheConsole, IsSaidInOneLine) {
     ChildOptions options = procloop({"--hwnd", "77"});  // ends before anything else needs a thread
-    options.unsetEnv = {"DISPLAY"};
     // A sanitizer build's leak check needs a thread of its own, which this limit forbids.
-    options.env = {{"ASAN_OPTIONS", "detect_leaks=0"}};
+    options.env = {{"DISPLAY", ""}, {"ASAN_OPTIONS", "detect_leaks=0"}};
     options.beforeExec = [] {
         // The limit binds only an unprivileged user, and counts all of that
         // user's threads: as nobody, this process is already all it allows.

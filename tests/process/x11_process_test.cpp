@@ -100,7 +100,7 @@ TEST_P(NoSuchWindow, IsReportedAndEndsTheRun) {
     ChildOptions options = procloop({"--hwnd", std::to_string(hwnd)});
     switch (c.display) {
         case NoWindowCase::Unset:
-            options.unsetEnv = {"DISPLAY"};
+            options.env.emplace_back("DISPLAY", "");
             break;
         case NoWindowCase::Dead: {
             // A display number with no server behind it.

@@ -2,18 +2,66 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <stdexcept>
+#include <thread>
+
+namespace {
+
+// In the child, before exec.
+void applyEnvironment(const Environment& env) {
+    for (const auto& [name, value] : env) {
+        if (value.empty()) ::unsetenv(name.c_str());
+        else ::setenv(name.c_str(), value.c_str(), 1);
+    }
+}
+
+}  // namespace
+
+pid_t spawnProcess(const std::vector<std::string>& argv, const Environment& env, const std::string& logPath) {
+    std::vector<char*> args;
+    for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+    args.push_back(nullptr);
+    const pid_t pid = ::fork();
+    if (pid < 0) throw std::runtime_error("fork");
+    if (pid == 0) {
+        // Dies with the test binary, however that ends (a timeout's SIGKILL too).
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        const int in = ::open("/dev/null", O_RDONLY);
+        const int log = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+        ::dup2(in, 0);
+        ::dup2(log, 1);
+        ::dup2(log, 2);
+        resetSignalsForExec();
+        applyEnvironment(env);
+        ::execvp(args[0], args.data());
+        ::_exit(127);
+    }
+    return pid;
+}
+
+int stopProcess(pid_t pid, int signal, int graceMs) {
+    int status = 0;
+    ::kill(pid, signal);
+    for (int waited = 0; waited < graceMs; waited += 10) {
+        if (::waitpid(pid, &status, WNOHANG) == pid) return status;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, &status, 0);
+    return status;
+}
 
 void resetSignalsForExec() {
     sigset_t none;
     sigemptyset(&none);
     ::sigprocmask(SIG_SETMASK, &none, nullptr);
-    for (const int sig : {SIGPIPE, SIGXFSZ, SIGINT, SIGQUIT, SIGHUP, SIGTERM}) ::signal(sig, SIG_DFL);
+    for (int sig = 1; sig < NSIG; ++sig) ::signal(sig, SIG_DFL);
 }
 
 namespace {
@@ -39,8 +87,7 @@ namespace {
         const rlimit limit{value, value};
         if (::setrlimit(resource, &limit) != 0) ::_exit(124);
     }
-    for (const auto& [name, value] : options.env) ::setenv(name.c_str(), value.c_str(), 1);
-    for (const std::string& name : options.unsetEnv) ::unsetenv(name.c_str());
+    applyEnvironment(options.env);
     if (!options.workingDirectory.empty() && ::chdir(options.workingDirectory.c_str()) != 0) ::_exit(126);
     if (options.beforeExec) options.beforeExec();
     std::vector<char*> argv;
@@ -94,7 +141,7 @@ ChildResult runChild(const ChildOptions& options) {
         nfds_t n = 0;
         if (outFd >= 0) fds[n++] = {outFd, POLLIN, 0};
         if (errFd >= 0) fds[n++] = {errFd, POLLIN, 0};
-        if (::poll(fds, n, n == 0 ? 10 : 100) < 0) continue;
+        if (::poll(fds, n, n == 0 ? 10 : (options.onProgress ? 20 : 100)) < 0) continue;
         for (nfds_t i = 0; i < n; ++i) {
             if ((fds[i].revents & (POLLIN | POLLHUP | POLLERR)) == 0) continue;
             unsigned char chunk[65536];
@@ -122,6 +169,7 @@ ChildResult runChild(const ChildOptions& options) {
             sendSignals(options, pid);
             result.signalled = true;
         }
+        if (options.onProgress) options.onProgress(pid, result);
     }
     if (outFd >= 0) ::close(outFd);
     if (errFd >= 0) ::close(errFd);

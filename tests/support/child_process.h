@@ -13,10 +13,13 @@
 #include <utility>
 #include <vector>
 
+struct ChildResult;
+// Set on top of the test's environment; an empty value removes the variable.
+using Environment = std::vector<std::pair<std::string, std::string>>;
+
 struct ChildOptions {
     std::vector<std::string> argv;
-    std::vector<std::pair<std::string, std::string>> env;  // set on top of ours
-    std::vector<std::string> unsetEnv;
+    Environment env;
     std::string workingDirectory;
     std::size_t closeStdoutAfter = SIZE_MAX;  // the reader goes away after this many bytes
     std::string signalWhenErrContains;        // send `signal` once standard error shows this
@@ -34,6 +37,9 @@ struct ChildOptions {
     std::vector<std::pair<int, rlim_t>> limits;  // setrlimit(resource, soft and hard)
     std::vector<int> ignoredAtStart;             // signals the child inherits as ignored
     std::function<void()> beforeExec;            // last, in the child
+    // Called from the reading loop at least every 20 ms with what arrived so far;
+    // it may act on the world or the child, and while it runs nothing is read.
+    std::function<void(pid_t pid, const ChildResult& soFar)> onProgress;
 };
 
 struct ChildResult {
@@ -47,8 +53,16 @@ struct ChildResult {
 
 ChildResult runChild(const ChildOptions& options);
 
-// Before exec: default signal mask and dispositions, which the POSIX layer linked into the tests changes.
+// In a forked child before exec: the test binary's platform layer blocks and
+// handles console signals, and a child must start as a shell would start it.
 void resetSignalsForExec();
+
+// Starts a program in the background, standard input from /dev/null and both
+// outputs appended to `logPath`. It dies with the test binary.
+pid_t spawnProcess(const std::vector<std::string>& argv, const Environment& env, const std::string& logPath);
+// Ends a process started here: `signal`, then SIGKILL after `graceMs`; reaps it.
+// Returns its wait status.
+int stopProcess(pid_t pid, int signal = SIGTERM, int graceMs = 3000);
 
 // "\r\n" -> "\n", to compare a Windows binary's text-mode lines with the host's.
 std::string unixLines(const std::string& text);

@@ -261,7 +261,7 @@ void CoUninitialize();
 HANDLE AvSetMmThreadCharacteristicsW(LPCWSTR taskName, DWORD* taskIndex);
 BOOL AvRevertMmThreadCharacteristics(HANDLE avrtHandle);
 
-// Audio device library; supplied by the audio service the build links.
+// Audio device library; supplied by the audio service linked in (src/platform/pulse, or a test fake).
 HRESULT WINAPI ActivateAudioInterfaceAsync(LPCWSTR deviceInterfacePath, REFIID riid, PROPVARIANT* activationParams,
                                            IActivateAudioInterfaceCompletionHandler* completionHandler,
                                            IActivateAudioInterfaceAsyncOperation** activationOperation);

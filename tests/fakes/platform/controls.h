@@ -26,7 +26,7 @@ struct Ntdll {
 struct Controls {
     // Set by tests. A whole process takes the version from STANDIN_WINDOWS_VERSION ("10.0.19045").
     Ntdll ntdll;
-    std::map<std::uint64_t, DWORD> windows;  // window -> owning pid (0: cannot be told)
+    std::map<std::uint64_t, DWORD> windows;  // window -> owning pid (0: cannot be told); empty: ask the X server
     // In-process, standard output is kept here rather than written: each _write
     // takes at most maxBytesPerCall bytes (0: no limit), and once failAfterBytes
     // have gone, writes fail as to a pipe whose reader went away.

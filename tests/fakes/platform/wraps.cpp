@@ -75,6 +75,7 @@ extern "C" {
 int __real__write(int fd, const void* buffer, unsigned int count);
 BOOL __real_SetConsoleCtrlHandler(PHANDLER_ROUTINE handlerRoutine, BOOL add);
 HMODULE __real_GetModuleHandleW(LPCWSTR moduleName);
+DWORD __real_GetWindowThreadProcessId(HWND hWnd, DWORD* lpdwProcessId);
 FARPROC __real_GetProcAddress(HMODULE module, const char* procName);
 HANDLE __real_CreateEventW(void* eventAttributes, BOOL manualReset, BOOL initialState, LPCWSTR name);
 BOOL __real_CloseHandle(HANDLE object);
@@ -114,10 +115,13 @@ FARPROC __wrap_GetProcAddress(HMODULE module, const char* procName) {
     return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&fakeRtlGetVersion));
 }
 
-// Only the windows the controls know exist, whatever X server the test runs under.
+// Once a test names windows, only those exist, whatever X server it runs under;
+// otherwise (a whole procloop_fake process) the X server is asked.
 DWORD __wrap_GetWindowThreadProcessId(HWND hWnd, DWORD* lpdwProcessId) {
     const auto found = controls().windows.find(reinterpret_cast<std::uintptr_t>(hWnd));
-    if (found == controls().windows.end()) return 0;
+    if (found == controls().windows.end()) {
+        return controls().windows.empty() ? __real_GetWindowThreadProcessId(hWnd, lpdwProcessId) : 0;
+    }
     if (lpdwProcessId != nullptr) *lpdwProcessId = found->second;
     return 1;  // the thread id; nothing reads it
 }

@@ -1,0 +1,56 @@
+// One connection to the audio server over the Pulse protocol (PulseAudio, or
+// PipeWire through pipewire-pulse): libpulse's threaded main loop and context.
+// Callbacks run on the loop's own thread with the loop lock held; any other
+// thread takes the lock (Lock) before touching the context or its streams.
+#pragma once
+
+#include <pulse/context.h>
+#include <pulse/thread-mainloop.h>
+
+namespace pulse {
+
+class Connection {
+public:
+    // Connects to the server the environment names (PULSE_SERVER, else the
+    // user's runtime dir), never starting one, and on success prints the one
+    // line "info: audio server <name> <version>". nullptr: no server answered.
+    static Connection* open();
+
+    // Disconnects and stops the loop. Never from the loop's own thread.
+    ~Connection();
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+
+    pa_context* context() const { return context_; }
+    pa_threaded_mainloop* loop() const { return loop_; }
+
+    // Called on the loop thread, lock held, when the connection is lost after
+    // it was made. Set and cleared with the lock held.
+    void onLost(void (*callback)(void*), void* data) {
+        lostCallback_ = callback;
+        lostData_ = data;
+    }
+
+    class Lock {
+    public:
+        explicit Lock(const Connection& c) : loop_(c.loop_) { pa_threaded_mainloop_lock(loop_); }
+        ~Lock() { pa_threaded_mainloop_unlock(loop_); }
+        Lock(const Lock&) = delete;
+        Lock& operator=(const Lock&) = delete;
+
+    private:
+        pa_threaded_mainloop* loop_;
+    };
+
+private:
+    Connection() = default;
+    static void stateChanged(pa_context* context, void* self);
+
+    pa_threaded_mainloop* loop_ = nullptr;
+    pa_context* context_ = nullptr;
+    bool ready_ = false;
+    void (*lostCallback_)(void*) = nullptr;
+    void* lostData_ = nullptr;
+};
+
+}  // namespace pulse
