@@ -99,4 +99,23 @@ TEST(ParseCommandLine, ConversionErrorsNameTheOptionAndValueAsGiven) {
     }
 }
 
+TEST(ParseCommandLine, WavIsASwitch) {
+    EXPECT_TRUE(parse({"--wav", "--pid", "3"}).options.wav);
+    EXPECT_FALSE(parse({"--pid", "3"}).options.wav);
+    EXPECT_EQ(parse({"--pid", "--wav"}).result, ParseResult::InvalidValue);  // a value, whatever it looks like
+}
+
+class Requests : public ::testing::TestWithParam<std::pair<std::vector<const char*>, ParseResult>> {};
+
+TEST_P(Requests, WinOverEverythingElse) { EXPECT_EQ(parse(GetParam().first).result, GetParam().second); }
+
+INSTANTIATE_TEST_SUITE_P(
+    HelpAndVersion, Requests,
+    ::testing::Values(std::make_pair(std::vector<const char*>{"--help"}, ParseResult::Help),
+                      std::make_pair(std::vector<const char*>{"--pid", "abc", "--version"}, ParseResult::Version),
+                      std::make_pair(std::vector<const char*>{"--pid", "--help"}, ParseResult::Help),
+                      std::make_pair(std::vector<const char*>{"--channels", "x", "--version", "--help"},
+                                     ParseResult::Version),
+                      std::make_pair(std::vector<const char*>{"--HELP", "-h", "--pid", "1"}, ParseResult::TargetNamed)));
+
 }  // namespace
