@@ -26,7 +26,7 @@ HANDLE GetStdHandle(DWORD stdHandle) {
         case STD_INPUT_HANDLE: return &stdHandles[0];
         case STD_OUTPUT_HANDLE: return &stdHandles[1];
         case STD_ERROR_HANDLE: return &stdHandles[2];
-        default: return INVALID_HANDLE_VALUE;
+        default: return INVALID_HANDLE_VALUE;  // NOLINT(performance-no-int-to-ptr): the SDK defines it so
     }
 }
 
