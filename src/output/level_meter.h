@@ -8,7 +8,7 @@ class LevelMeter {
 public:
     static constexpr std::uint32_t kMaxChannels = 8;
     static constexpr std::uint64_t kIntervalMs = 250;
-    static constexpr std::size_t kLineBytes = 96;  // enough for 8 channels; shorter than a console is wide
+    static constexpr std::size_t kLineBytes = 96;  // room for 8 channels; the line itself stays under 80 columns
 
     void start(std::uint32_t channels, std::uint64_t nowMs);
 

@@ -33,10 +33,12 @@ void StatusLine::refresh() {
 
 void StatusLine::erase() {
     if (!active_ || shown_ == 0) return;
-    char text[LevelMeter::kLineBytes + 2];
+    // Two more columns for the "^C" a terminal echoes after the line.
+    const std::size_t blanks = shown_ + 2;
+    char text[LevelMeter::kLineBytes + 4];
     std::memset(text, ' ', sizeof text);
     text[0] = '\r';
-    text[shown_ + 1] = '\r';
-    std::fwrite(text, 1, shown_ + 2, stderr);
+    text[blanks + 1] = '\r';
+    std::fwrite(text, 1, blanks + 2, stderr);
     shown_ = 0;
 }

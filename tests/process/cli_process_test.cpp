@@ -186,6 +186,7 @@ TEST(Meter, IsKeptOnAConsoleAndLeavesOnlyTheDiagnosticLines) {
     ASSERT_GE(pid, 0);
     if (pid == 0) {
         ::dup2(::open("/dev/null", O_WRONLY), 1);  // the samples; standard error stays the terminal
+        ::closefrom(3);
         resetSignalsForExec();
         ::execl(PROCLOOP_HOST_BINARY, PROCLOOP_HOST_BINARY, "--pid", "1234", static_cast<char*>(nullptr));
         ::_exit(127);
@@ -203,8 +204,7 @@ TEST(Meter, IsKeptOnAConsoleAndLeavesOnlyTheDiagnosticLines) {
         // Two lines of the meter: it is redrawn, not printed once.
         const std::size_t first = text.find(" dBFS");
         if (!stopped && first != std::string::npos && text.find(" dBFS", first + 1) != std::string::npos) {
-            ::kill(pid, SIGINT);
-            stopped = true;
+            stopped = ::write(terminal, "\x03", 1) == 1;  // Ctrl+C typed: the terminal echoes "^C" too
         }
     }
     int status = 0;
