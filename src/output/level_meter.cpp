@@ -5,7 +5,7 @@
 
 void LevelMeter::start(std::uint32_t channels, std::uint64_t nowMs) {
     *this = LevelMeter{};
-    channels_ = channels < 1 ? 1 : (channels > kMaxChannels ? kMaxChannels : channels);
+    channels_ = channels < 1 ? 1 : (channels > kChannelSlots ? kChannelSlots : channels);
     startMs_ = nowMs;
     shownMs_ = nowMs;
 }

@@ -6,7 +6,7 @@
 
 class LevelMeter {
 public:
-    static constexpr std::uint32_t kMaxChannels = 8;
+    static constexpr std::uint32_t kChannelSlots = 8;
     static constexpr std::uint64_t kIntervalMs = 250;
     static constexpr std::size_t kLineBytes = 96;  // room for 8 channels; the line itself stays under 80 columns
 
@@ -32,7 +32,7 @@ public:
 private:
     std::uint32_t channels_ = 1;
     std::uint32_t channel_ = 0;
-    float peaks_[kMaxChannels] = {};
+    float peaks_[kChannelSlots] = {};
     std::uint64_t bytes_ = 0;
     std::uint64_t startMs_ = 0;
     std::uint64_t shownMs_ = 0;
