@@ -1,5 +1,6 @@
 // Arbitrary argument vectors (NUL-separated in the input) into the parser:
 // it must never crash, and what it returns must obey its own rules.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -35,6 +36,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const ParseResult result = parseCommandLine(static_cast<int>(argv.size()), argv.data(), options, error);
     if (result == ParseResult::InvalidValue) {
         if (error.option == nullptr || error.value == nullptr || !isValueOption(error.option)) __builtin_trap();
+        return 0;
+    }
+    if (result == ParseResult::Help || result == ParseResult::Version) {
+        const std::string asked = result == ParseResult::Help ? "--help" : "--version";
+        if (std::find(args.begin() + 1, args.end(), asked) == args.end()) __builtin_trap();
         return 0;
     }
     if (options.sampleRate < kMinSampleRate || options.sampleRate > kMaxSampleRate) __builtin_trap();

@@ -18,13 +18,24 @@ int runSequence(int argc, const char* const* argv) {
 
     CaptureOptions options;
     ParseError error;
-    switch (parseCommandLine(argc, argv, options, error)) {
+    const ParseResult result = parseCommandLine(argc, argv, options, error);
+    switch (result) {
         case ParseResult::InvalidValue:
             std::fprintf(stderr, "error: invalid value for %s: %s\n", error.option, error.value);
             return 1;
         case ParseResult::NoTarget:
             std::fprintf(stderr, "error: --pid <pid> or --hwnd <hwnd> is required\n");
             return 1;
+        case ParseResult::Help:
+        case ParseResult::Version:
+            // Text for a person: the console's line ends, as on standard error.
+            _setmode(1, _O_TEXT);
+            if (result == ParseResult::Help) {
+                printUsage(stdout);
+            } else {
+                std::printf("procloop %s\n", PROCLOOP_VERSION);
+            }
+            return std::fflush(stdout) == 0 ? 0 : 1;
         case ParseResult::TargetNamed:
             break;
     }

@@ -4,6 +4,7 @@
 
 #include "output/output_stream.h"
 #include "output/packet_writer.h"
+#include "output/status_line.h"
 
 namespace {
 
@@ -22,13 +23,14 @@ bool writeSilence(std::uint32_t frames, std::uint32_t channels, std::vector<floa
 // Every packet waiting, in order. The stop flag is not looked at here: packets
 // already captured are written before a stop takes effect.
 Drain drain(IAudioCaptureClient* captureClient, UINT32 pending, const WAVEFORMATEX& captureFormat,
-            std::uint32_t channels, std::vector<float>& sampleBuffer) {
+            std::uint32_t channels, std::vector<float>& sampleBuffer, StatusLine& status) {
     while (pending > 0) {
         BYTE* data = nullptr;
         UINT32 frames = 0;
         DWORD flags = 0;
         const HRESULT hr = captureClient->GetBuffer(&data, &frames, &flags, nullptr, nullptr);
         if (FAILED(hr)) {
+            status.erase();
             std::fprintf(stderr, "warn: GetBuffer hr=0x%08X\n", static_cast<unsigned>(hr));
             return Drain::Leave;
         }
@@ -39,6 +41,7 @@ Drain drain(IAudioCaptureClient* captureClient, UINT32 pending, const WAVEFORMAT
         // or shut down cleanly.
         captureClient->ReleaseBuffer(frames);
         if (!written) return Drain::Leave;
+        status.written(sampleBuffer.data(), static_cast<std::size_t>(frames) * channels);
         if (FAILED(captureClient->GetNextPacketSize(&pending))) return Drain::Leave;
     }
     return Drain::Continue;
@@ -47,11 +50,14 @@ Drain drain(IAudioCaptureClient* captureClient, UINT32 pending, const WAVEFORMAT
 }  // namespace
 
 void runCaptureLoop(IAudioCaptureClient* captureClient, HANDLE captureEvent, const WAVEFORMATEX& captureFormat,
-                    std::uint32_t channels, std::vector<float>& sampleBuffer, const std::atomic<bool>& stop) {
+                    std::uint32_t channels, std::vector<float>& sampleBuffer, const std::atomic<bool>& stop,
+                    StatusLine& status) {
     for (;;) {
+        status.refresh();
         if (stop.load()) return;
         const DWORD wait = WaitForSingleObject(captureEvent, kWaitMs);
         if (wait == WAIT_FAILED) {
+            status.erase();
             std::fprintf(stderr, "error: WaitForSingleObject failed\n");
             return;
         }
@@ -61,9 +67,10 @@ void runCaptureLoop(IAudioCaptureClient* captureClient, HANDLE captureEvent, con
         UINT32 pending = 0;
         const HRESULT hr = captureClient->GetNextPacketSize(&pending);
         if (FAILED(hr)) {
+            status.erase();
             std::fprintf(stderr, "warn: GetNextPacketSize hr=0x%08X\n", static_cast<unsigned>(hr));
             return;
         }
-        if (drain(captureClient, pending, captureFormat, channels, sampleBuffer) == Drain::Leave) return;
+        if (drain(captureClient, pending, captureFormat, channels, sampleBuffer, status) == Drain::Leave) return;
     }
 }

@@ -6,8 +6,12 @@
 
 #include "platform/platform.h"
 
+class StatusLine;
+
 // Drains packets to standard output until a stop is requested, standard output
 // fails or the audio service reports an error. Every way out returns here; the
-// caller's teardown is the same for all of them.
+// caller's teardown is the same for all of them. The status line, when active,
+// follows what is written and is erased before any line of the loop's own.
 void runCaptureLoop(IAudioCaptureClient* captureClient, HANDLE captureEvent, const WAVEFORMATEX& captureFormat,
-                    std::uint32_t channels, std::vector<float>& sampleBuffer, const std::atomic<bool>& stop);
+                    std::uint32_t channels, std::vector<float>& sampleBuffer, const std::atomic<bool>& stop,
+                    StatusLine& status);

@@ -7,6 +7,8 @@
 #include "capture/capture_loop.h"
 #include "capture/com_ref.h"
 #include "capture/unique_handle.h"
+#include "output/status_line.h"
+#include "output/wav_output.h"
 #include "platform/audio_ids.h"
 #include "platform/platform.h"
 
@@ -143,8 +145,15 @@ int runCapture(const CaptureOptions& options, std::uint32_t pid, const std::atom
         // so a steady stream never allocates.
         s.sampleBuffer.reserve(static_cast<std::size_t>(options.channels) *
                                static_cast<std::size_t>(options.sampleRate / 5));
-        runCaptureLoop(s.captureClient.get(), s.captureEvent.get(), format,
-                       static_cast<std::uint32_t>(options.channels), s.sampleBuffer, stop);
+        const auto channels = static_cast<std::uint32_t>(options.channels);
+        StatusLine status;
+        WavOutput wav;
+        if (!options.wav || beginWav(wav, format.nSamplesPerSec, channels)) {
+            status.start(channels);
+            runCaptureLoop(s.captureClient.get(), s.captureEvent.get(), format, channels, s.sampleBuffer, stop, status);
+            status.erase();
+        }
+        if (options.wav) finishWav(wav);
     }
     tearDown(s);
     if (!started) return 1;

@@ -7,21 +7,36 @@
 
 namespace {
 
-struct ValueOption {
+struct Option {
     const char* name;
+    const char* value;    // shown in the usage; nullptr for a switch, which takes no value
+    const char* meaning;  // one line of the usage
+    // Stores the value (or sets the switch); false when the value does not convert.
+    // nullptr for the requests that are answered instead of capturing.
     bool (*store)(const char* value, CaptureOptions& options);
+    ParseResult request;  // for those requests
 };
 
-// In the order they are matched.
-constexpr ValueOption kValueOptions[] = {
-    {"--pid", [](const char* v, CaptureOptions& o) { return decimal::toUnsigned32(v, o.pid); }},
-    {"--hwnd", [](const char* v, CaptureOptions& o) { return decimal::toUnsigned64(v, o.hwnd); }},
-    {"--sample-rate", [](const char* v, CaptureOptions& o) { return decimal::toSigned32(v, o.sampleRate); }},
-    {"--channels", [](const char* v, CaptureOptions& o) { return decimal::toSigned32(v, o.channels); }},
+// In the order they are matched and listed. A new option is one line here.
+constexpr Option kOptions[] = {
+    {"--pid", "<pid>", "process to capture",
+     [](const char* v, CaptureOptions& o) { return decimal::toUnsigned32(v, o.pid); }, {}},
+    {"--hwnd", "<hwnd>", "window whose owning process is captured (when --pid is absent or 0)",
+     [](const char* v, CaptureOptions& o) { return decimal::toUnsigned64(v, o.hwnd); }, {}},
+    {"--sample-rate", "<hz>", "samples per second, 8000 to 192000 (default 48000)",
+     [](const char* v, CaptureOptions& o) { return decimal::toSigned32(v, o.sampleRate); }, {}},
+    {"--channels", "<n>", "channels, 1 to 8 (default 2)",
+     [](const char* v, CaptureOptions& o) { return decimal::toSigned32(v, o.channels); }, {}},
+    {"--include-child-processes", nullptr, "capture the target's process tree; without it, everything else",
+     [](const char*, CaptureOptions& o) { return o.includeChildren = true; }, {}},
+    {"--wav", nullptr, "write a WAVE header (32-bit float) before the samples",
+     [](const char*, CaptureOptions& o) { return o.wav = true; }, {}},
+    {"--help", nullptr, "print this help and exit", nullptr, ParseResult::Help},
+    {"--version", nullptr, "print the version and exit", nullptr, ParseResult::Version},
 };
 
-const ValueOption* findValueOption(const char* arg) {
-    for (const ValueOption& option : kValueOptions) {
+const Option* findOption(const char* arg) {
+    for (const Option& option : kOptions) {
         if (std::strcmp(arg, option.name) == 0) return &option;
     }
     return nullptr;
@@ -30,24 +45,43 @@ const ValueOption* findValueOption(const char* arg) {
 }  // namespace
 
 ParseResult parseCommandLine(int argc, const char* const* argv, CaptureOptions& options, ParseError& error) {
+    // A request is answered whatever else the command line holds, even where
+    // it stands in for a value.
+    for (int i = 1; i < argc; ++i) {
+        const Option* option = findOption(argv[i]);
+        if (option != nullptr && option->store == nullptr) return option->request;
+    }
     for (int i = 1; i < argc;) {
         const char* arg = argv[i];
-        // A value option is one only when a value follows; the value is taken
-        // whatever it looks like, even when it begins with "--".
-        const ValueOption* valueOption = findValueOption(arg);
-        if (valueOption != nullptr && i + 1 < argc) {
-            if (!valueOption->store(argv[i + 1], options)) {
-                error.option = arg;
-                error.value = argv[i + 1];
-                return ParseResult::InvalidValue;
-            }
-            i += 2;
+        const Option* option = findOption(arg);
+        if (option == nullptr) {
+            ++i;
             continue;
         }
-        if (std::strcmp(arg, "--include-child-processes") == 0) options.includeChildren = true;
-        ++i;
+        // A value option is one only when a value follows; the value is taken
+        // whatever it looks like, even when it begins with "--".
+        const bool takesValue = option->value != nullptr;
+        if (takesValue && i + 1 >= argc) break;
+        const char* value = takesValue ? argv[i + 1] : nullptr;
+        if (!option->store(value, options)) {
+            error.option = arg;
+            error.value = value;
+            return ParseResult::InvalidValue;
+        }
+        i += takesValue ? 2 : 1;
     }
     options.sampleRate = std::clamp(options.sampleRate, kMinSampleRate, kMaxSampleRate);
     options.channels = std::clamp(options.channels, kMinChannels, kMaxChannels);
     return (options.pid != 0 || options.hwnd != 0) ? ParseResult::TargetNamed : ParseResult::NoTarget;
+}
+
+void printUsage(std::FILE* out) {
+    std::fputs("usage: procloop (--pid <pid> | --hwnd <hwnd>) [options] > samples\n", out);
+    for (const Option& option : kOptions) {
+        char left[40];
+        std::snprintf(left, sizeof left, "%s%s%s", option.name, option.value != nullptr ? " " : "",
+                      option.value != nullptr ? option.value : "");
+        std::fprintf(out, "  %-28s %s\n", left, option.meaning);
+    }
+    std::fputs("example: procloop --pid 1234 --include-child-processes --wav > capture.wav\n", out);
 }

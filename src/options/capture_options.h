@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 
 struct CaptureOptions {
     std::uint32_t pid = 0;
@@ -8,12 +9,15 @@ struct CaptureOptions {
     std::int32_t sampleRate = 48000;
     std::int32_t channels = 2;
     bool includeChildren = false;
+    bool wav = false;
 };
 
 enum class ParseResult {
     TargetNamed,
     NoTarget,
     InvalidValue,  // see ParseError
+    Help,          // --help anywhere: answered instead of capturing
+    Version,       // --version likewise; the first of the two wins
 };
 
 // The option and value of the first value that did not convert, as given.
@@ -29,5 +33,8 @@ constexpr std::int32_t kMaxChannels = 8;
 
 // Updates options in place. Unknown arguments are skipped and out-of-range rates
 // and channel counts are clamped, both silently; parsing stops at the first value
-// that does not convert.
+// that does not convert. --help and --version win over everything else.
 ParseResult parseCommandLine(int argc, const char* const* argv, CaptureOptions& options, ParseError& error);
+
+// One line per option and an example.
+void printUsage(std::FILE* out);

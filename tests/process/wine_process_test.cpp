@@ -3,14 +3,18 @@
 // the stream intact through a Windows C runtime, and the whole capture path
 // against the stand-in engine DLL.
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <ostream>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "background_process.h"
 #include "child_process.h"
 #include "fakes/audio/fake_audio.h"
+#include "output/wav_header.h"
 
 namespace {
 
@@ -165,6 +169,29 @@ TEST_F(Wine, ASetupFailureReportsTheEnginesStatus) {
     EXPECT_TRUE(endsWith(r.err,
                          "info: capture format 48000 Hz 2 ch 32 bit float\r\nerror: IAudioClient::Initialize hr=0x88890008\r\n"));
     EXPECT_TRUE(r.out.empty());
+}
+
+// The Windows runtime's file type and seek under --wav: a file gets its final
+// sizes when the service goes away. Help and version read as on the host.
+TEST_F(Wine, AWavFileGetsItsSizesAndRequestsMatchTheHostBuild) {
+    const TempDir dir;
+    ChildOptions options = wine(Audio::StandIn, {"--pid", "4321", "--wav"}, "pattern=40x97;end=error:88890004;period=1");
+    options.stdoutPath = dir.path() + "/capture.wav";
+    EXPECT_EQ(runChild(options).exitCode, 0);
+    std::ifstream file(options.stdoutPath, std::ios::binary);
+    const std::vector<unsigned char> bytes{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+    unsigned char header[kWavHeaderMaxBytes];
+    std::vector<unsigned char> expected(header, header + buildWavHeader(header, 48000, 2, 40 * 97 * 8));
+    const std::vector<BYTE> samples = fakeaudio::patternBytes(0, 40 * 97 * 8);
+    expected.insert(expected.end(), samples.begin(), samples.end());
+    EXPECT_EQ(bytes, expected);
+
+    for (const char* request : {"--help", "--version"}) {
+        const ChildResult windows = runChild(wine(Audio::Wine, {request, "--pid", "x"}));
+        const ChildResult linux = runChild(host({request, "--pid", "x"}));
+        EXPECT_EQ(windows.exitCode + windows.err.size(), 0u);
+        EXPECT_EQ(unixLines(std::string(windows.out.begin(), windows.out.end())), std::string(linux.out.begin(), linux.out.end()));
+    }
 }
 
 }  // namespace

@@ -124,4 +124,14 @@ const Refusal kRefusals[] = {
 INSTANTIATE_TEST_SUITE_P(All, ParseRefusal, ::testing::ValuesIn(kRefusals),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// --help and --version win even over a bad value or where a value belongs; --wav is a switch.
+TEST(ParseCommandLine, RequestsWinAndWavIsASwitch) {
+    EXPECT_EQ(parse({"--pid", "abc", "--help"}).result, ParseResult::Help);
+    EXPECT_EQ(parse({"--pid", "--version"}).result, ParseResult::Version);
+    EXPECT_EQ(parse({"--channels", "x", "--version", "--help"}).result, ParseResult::Version);
+    EXPECT_EQ(parse({"--HELP", "-h", "--pid", "1"}).result, ParseResult::TargetNamed);
+    EXPECT_TRUE(parse({"--wav", "--pid", "3"}).options.wav);
+    EXPECT_FALSE(parse({"--pid", "--wav"}).options.wav);  // a value, whatever it looks like
+}
+
 }  // namespace

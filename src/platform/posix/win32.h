@@ -19,6 +19,7 @@ using DWORD = std::uint32_t;
 using UINT = std::uint32_t;
 using UINT32 = std::uint32_t;
 using UINT64 = std::uint64_t;
+using ULONGLONG = std::uint64_t;
 using ULONG = std::uint32_t;
 using LONG = std::int32_t;
 using BOOL = int;
@@ -69,6 +70,16 @@ constexpr DWORD CTRL_BREAK_EVENT = 1;
 constexpr DWORD CTRL_CLOSE_EVENT = 2;
 constexpr DWORD CTRL_LOGOFF_EVENT = 5;
 constexpr DWORD CTRL_SHUTDOWN_EVENT = 6;
+
+constexpr DWORD STD_INPUT_HANDLE = static_cast<DWORD>(-10);
+constexpr DWORD STD_OUTPUT_HANDLE = static_cast<DWORD>(-11);
+constexpr DWORD STD_ERROR_HANDLE = static_cast<DWORD>(-12);
+#define INVALID_HANDLE_VALUE (reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(-1)))
+
+constexpr DWORD FILE_TYPE_UNKNOWN = 0x0000;
+constexpr DWORD FILE_TYPE_DISK = 0x0001;
+constexpr DWORD FILE_TYPE_CHAR = 0x0002;
+constexpr DWORD FILE_TYPE_PIPE = 0x0003;
 
 constexpr int _O_TEXT = 0x4000;
 constexpr int _O_BINARY = 0x8000;
@@ -238,6 +249,15 @@ extern "C" {
 // Standard streams (the C runtime's low-level I/O).
 int _setmode(int fd, int mode);
 int _write(int fd, const void* buffer, unsigned int count);
+long long _lseeki64(int fd, long long offset, int origin);  // SEEK_SET, SEEK_CUR, SEEK_END of <cstdio>
+
+// Standard handles: a console, a disk file or a pipe.
+HANDLE GetStdHandle(DWORD stdHandle);
+DWORD GetFileType(HANDLE file);
+BOOL GetConsoleMode(HANDLE consoleHandle, DWORD* mode);
+
+// Milliseconds since an arbitrary start, never going back.
+ULONGLONG GetTickCount64();
 
 // Console.
 BOOL SetConsoleCtrlHandler(PHANDLER_ROUTINE handlerRoutine, BOOL add);

@@ -1,0 +1,31 @@
+#include "output/wav_output.h"
+
+#include <cstdio>
+
+#include "output/output_stream.h"
+#include "output/wav_header.h"
+#include "platform/platform.h"
+
+bool beginWav(WavOutput& wav, std::uint32_t sampleRate, std::uint32_t channels) {
+    wav.sampleRate = sampleRate;
+    wav.channels = channels;
+    // Seeking is defined only on disk files; on a pipe it may even appear to work.
+    // https://learn.microsoft.com/windows/win32/api/fileapi/nf-fileapi-setfilepointerex
+    // A file written from an offset other than 0 (appended to) is left as it is.
+    wav.rewritable = GetFileType(GetStdHandle(STD_OUTPUT_HANDLE)) == FILE_TYPE_DISK && _lseeki64(1, 0, SEEK_CUR) == 0;
+    unsigned char header[kWavHeaderMaxBytes];
+    return writeAll(header, buildWavHeader(header, sampleRate, channels, kWavStreaming));
+}
+
+void finishWav(const WavOutput& wav) {
+    if (!wav.rewritable) return;
+    const long long end = _lseeki64(1, 0, SEEK_END);
+    unsigned char header[kWavHeaderMaxBytes];
+    const std::size_t headerBytes = buildWavHeader(header, wav.sampleRate, wav.channels, 0);
+    if (end < static_cast<long long>(headerBytes)) return;
+    const auto dataBytes = static_cast<std::uint64_t>(end) - headerBytes;
+    buildWavHeader(header, wav.sampleRate, wav.channels, dataBytes);
+    if (_lseeki64(1, 0, SEEK_SET) != 0) return;
+    writeAll(header, headerBytes);
+    _lseeki64(1, 0, SEEK_END);
+}

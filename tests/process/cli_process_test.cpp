@@ -1,0 +1,158 @@
+// The command line as a user meets it: help and version, WAVE files and pipes
+// read back by sox, and the live meter on a pseudo-terminal.
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "background_process.h"
+#include "host_run.h"
+
+namespace {
+
+std::uint32_t le32(const std::vector<unsigned char>& b, std::size_t at) {
+    return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<std::uint32_t>(b[at + 3]) << 24;
+}
+
+std::string sox(std::vector<std::string> args) {
+    args.insert(args.begin(), "sox");
+    ChildOptions options;
+    options.argv = args;
+    const ChildResult r = runChild(options);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    return std::string(r.out.begin(), r.out.end());
+}
+
+// The usage is built from the parser's own table, so only its frame is checked here.
+TEST(Requests, AnswerOnStandardOutputWhateverElseIsGiven) {
+    const ChildResult version = runChild(procloop({"--hwnd", "x", "--version", "--help"}));
+    const ChildResult help = runChild(procloop({"--pid", "abc", "--help"}));
+    EXPECT_EQ(std::string(version.out.begin(), version.out.end()), std::string("procloop ") + PROCLOOP_VERSION + "\n");
+    const std::string usage(help.out.begin(), help.out.end());
+    EXPECT_EQ(usage.rfind("usage: procloop ", 0), 0u) << usage;
+    EXPECT_NE(usage.find("\n  --wav  "), std::string::npos) << usage;
+    EXPECT_EQ(version.exitCode + help.exitCode, 0);
+    EXPECT_EQ(version.err + help.err, "");
+}
+
+struct WavCase {
+    const char* name;
+    unsigned channels;
+    bool toFile;       // else a pipe
+    rlim_t sizeLimit;  // the file fills up; 0: stopped with Ctrl+C
+};
+
+class Wav : public ::testing::TestWithParam<WavCase> {};
+
+// A file gets its sizes however the capture stops, a pipe the streaming
+// maximum; sox decodes the samples that were written (its integer samples
+// inside may change the last bit), and standard error is as without --wav.
+TEST_P(Wav, IsReadBackBySox) {
+    const WavCase& c = GetParam();
+    const TempDir dir;
+    const std::string path = dir.path() + "/capture.wav";
+    ChildOptions options = procloop({"--pid", "1234", "--wav", "--channels", std::to_string(c.channels)});
+    if (c.toFile) options.stdoutPath = path;
+    if (c.sizeLimit != 0) options.limits = {{RLIMIT_FSIZE, c.sizeLimit}};
+    if (c.sizeLimit == 0) options.signalWhenErrContains = "capture started";
+    options.beforeSignal = [](pid_t) { ::usleep(300000); };
+    const ChildResult r = runChild(options);
+    ASSERT_FALSE(r.timedOut);
+    EXPECT_EQ(r.exitCode, 0);
+    if (c.channels == 2) {
+        EXPECT_EQ(r.err, captureHead() + kStopped);
+    }
+
+    std::vector<unsigned char> bytes = r.out;
+    if (c.toFile) {
+        std::ifstream file(path, std::ios::binary);
+        bytes.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+    } else {
+        std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    }
+    const std::size_t header = c.channels > 2 ? 104 : 82;
+    ASSERT_GT(bytes.size(), header + 48000);
+    if (c.sizeLimit != 0) {
+        EXPECT_EQ(bytes.size(), c.sizeLimit);
+    }
+    EXPECT_EQ(le32(bytes, 4), c.toFile ? bytes.size() - 8 : 0xFFFFFFFF);
+    EXPECT_EQ(le32(bytes, header - 4), c.toFile ? bytes.size() - header : 0xFFFFFFFF);
+
+    EXPECT_EQ(sox({"--i", "-c", path}) + sox({"--i", "-r", path}), std::to_string(c.channels) + "\n48000\n");
+    const std::string decoded = sox({"-V1", path, "-t", "f32", "-"});
+    ASSERT_EQ(decoded.size(), (bytes.size() - header) / (4 * c.channels) * (4 * c.channels));
+    std::vector<float> got(decoded.size() / 4), written(got.size());
+    std::memcpy(got.data(), decoded.data(), decoded.size());
+    std::memcpy(written.data(), bytes.data() + header, decoded.size());
+    for (std::size_t i = 0; i < got.size(); ++i) ASSERT_NEAR(got[i], written[i], 1e-6f) << i;
+}
+
+INSTANTIATE_TEST_SUITE_P(WaysOut, Wav,
+                         ::testing::Values(WavCase{"FileCtrlC", 2, true, 0}, WavCase{"FileCtrlC6", 6, true, 0},
+                                           WavCase{"FileFull", 2, true, 100003}, WavCase{"FileFull8", 8, true, 200000},
+                                           WavCase{"Pipe", 2, false, 0}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// What a terminal shows once the text is drawn: a carriage return overwrites.
+std::string screenOf(const std::string& text) {
+    std::string screen, line;
+    std::size_t column = 0;
+    for (const char ch : text + "\n") {
+        if (ch == '\n') {
+            screen += line.erase(line.find_last_not_of(' ') + 1) + "\n";
+            line.clear();
+        }
+        if (ch == '\n' || ch == '\r') {
+            column = 0;
+            continue;
+        }
+        if (column < line.size()) line[column] = ch; else line += ch;
+        ++column;
+    }
+    return screen.substr(0, screen.size() - 1);
+}
+
+TEST(Meter, IsKeptOnAConsoleAndLeavesOnlyTheDiagnosticLines) {
+    int terminal = -1;
+    const pid_t pid = ::forkpty(&terminal, nullptr, nullptr, nullptr);
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        ::dup2(::open("/dev/null", O_WRONLY), 1);  // the samples; standard error stays the terminal
+        ::closefrom(3);
+        resetSignalsForExec();
+        ::execl(PROCLOOP_HOST_BINARY, PROCLOOP_HOST_BINARY, "--pid", "1234", static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    std::string text;
+    bool stopped = false;
+    for (int polls = 0; polls < 300; ++polls) {
+        pollfd fd{terminal, POLLIN, 0};
+        if (::poll(&fd, 1, 100) <= 0) continue;
+        char chunk[4096];
+        const ssize_t got = ::read(terminal, chunk, sizeof chunk);
+        if (got <= 0) break;  // the program and its terminal are gone
+        text.append(chunk, static_cast<std::size_t>(got));
+        // Redrawn, not printed once; then Ctrl+C is typed, which the terminal echoes as "^C".
+        if (!stopped && text.find(" dBFS") != text.rfind(" dBFS")) stopped = ::write(terminal, "\x03", 1) == 1;
+    }
+    int status = 0;
+    if (!stopped) ::kill(pid, SIGKILL);
+    ::waitpid(pid, &status, 0);
+    ::close(terminal);
+    ASSERT_TRUE(stopped) << text;
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_NE(text.find(" MiB  -12.0 -12.0 dBFS"), std::string::npos) << text;  // the tone peaks at 0.25
+    EXPECT_EQ(screenOf(text), captureHead() + kStopped);
+}
+
+}  // namespace
