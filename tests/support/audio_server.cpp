@@ -31,6 +31,57 @@ std::string field(const std::string& text, const std::string& key) {
     return at == std::string::npos ? "" : text.substr(from, text.find('\n', from) - from);
 }
 
+template <typename Ready>
+void waitFor(AudioServer& server, const char* what, Ready ready) {
+    for (int waited = 0; waited < 15000; waited += 50) {
+        const std::string ended = server.dead();
+        if (!ended.empty()) throw std::runtime_error(std::string("server ended waiting for ") + what + ": " + ended);
+        try {
+            if (ready()) return;
+        } catch (const std::runtime_error&) {  // not accepting clients yet
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    throw std::runtime_error(std::string("no ") + what + " in time:\n" + readFile(server.dir + "/server.log"));
+}
+
+void startPulseAudio(AudioServer& server) {
+    std::vector<std::string> argv{"pulseaudio", "--daemonize=no", "--exit-idle-time=-1", "--disallow-exit", "-n",
+                                  "--load=module-native-protocol-unix"};
+    for (const char* sink : {"out", "out2"})
+        argv.push_back(std::string("--load=module-null-sink format=float32le rate=48000 channels=2 sink_name=") + sink);
+    server.start(argv);
+    waitFor(server, "the server", [&] { return !server.pactl({"info"}).empty(); });
+    // A null sink renders up to 2 s ahead while no client asks for less, and new
+    // streams then start late with a burst. A 10 ms reader of each monitor keeps
+    // it in step as a sound card's clock would, once what it rendered ahead has
+    // played. It records no stream.
+    for (const char* sink : {"out", "out2"})
+        server.start({"parec", "--raw", "--latency-msec=10", std::string("--device=") + sink + ".monitor"});
+    std::this_thread::sleep_for(std::chrono::milliseconds(2100));
+}
+
+void startPipeWire(AudioServer& server) {
+    std::string objects = "context.objects = [\n";
+    for (const char* sink : {"out", "out2"})
+        objects += std::string("{ factory = adapter args = { factory.name = support.null-audio-sink node.name = ") +
+                   sink + " media.class = Audio/Sink audio.position = [ FL FR ] audio.format = F32 " +
+                   "audio.rate = 48000 object.linger = true } }\n";
+    writeFile(server.dir + "/config/pipewire/pipewire.conf.d/10-null-sinks.conf", objects + "]\n");
+    // WirePlumber without a session bus exits unless the first two are off; the
+    // last two keep one test's mute or move from reaching later streams.
+    writeFile(server.dir + "/config/wireplumber/main.lua.d/51-tests.lua",
+              "default_access.properties[\"enable-flatpak-portal\"] = false\n"
+              "alsa_monitor.properties[\"alsa.reserve\"] = false\n"
+              "stream_defaults.properties[\"restore-props\"] = false\n"
+              "stream_defaults.properties[\"restore-target\"] = false\n");
+    server.start({"pipewire"});
+    // The other two give up when PipeWire is not listening yet.
+    waitFor(server, "PipeWire's socket", [&] { return fs::exists(server.dir + "/run/pipewire-0"); });
+    server.start({"wireplumber"});
+    server.start({"pipewire-pulse"});
+}
+
 }  // namespace
 
 AudioServer::AudioServer(ServerKind kind) {
@@ -39,90 +90,33 @@ AudioServer::AudioServer(ServerKind kind) {
     dir = templ;
     env = {{"DBUS_SESSION_BUS_ADDRESS", ""}, {"DISPLAY", ""}, {"LANG", "C"},
            {"PULSE_SERVER", "unix:" + dir + "/run/pulse/native"}};
-    for (const char* var : {"XDG_RUNTIME_DIR=run", "HOME=home", "XDG_CONFIG_HOME=config", "XDG_STATE_HOME=state",
-                            "XDG_DATA_HOME=data"}) {
-        const std::string v = var, sub = dir + "/" + v.substr(v.find('=') + 1);
-        fs::create_directories(sub);
-        env.emplace_back(v.substr(0, v.find('=')), sub);
+    for (const auto& [var, sub] : {std::pair{"XDG_RUNTIME_DIR", "/run"}, {"HOME", "/home"},
+                                   {"XDG_CONFIG_HOME", "/config"}, {"XDG_STATE_HOME", "/state"},
+                                   {"XDG_DATA_HOME", "/data"}}) {
+        fs::create_directories(dir + sub);
+        env.emplace_back(var, dir + sub);
     }
     fs::permissions(dir + "/run", fs::perms::owner_all, fs::perm_options::replace);
     try {
-        kind == ServerKind::PulseAudio ? startPulseAudio() : startPipeWire();
+        kind == ServerKind::PulseAudio ? startPulseAudio(*this) : startPipeWire(*this);
         // On PipeWire the default sink needs WirePlumber, which also links the streams.
-        waitFor("a default sink", [&] {
-            if (field(pactl({"info"}), "Default Sink") == "out") return true;
+        waitFor(*this, "a default sink", [&] {
+            const std::string info = pactl({"info"});
+            name = field(info, "Server Name") + " " + field(info, "Server Version");
+            if (field(info, "Default Sink") == "out") return true;
             pactl({"set-default-sink", "out"});
             return false;
         });
-        if (kind == ServerKind::PulseAudio) {
-            // A null sink renders up to 2 s ahead while no client asks for less, and
-            // new streams then start late with a burst. A 10 ms reader of each monitor
-            // keeps it in step as a sound card's clock would, once what it rendered
-            // ahead has played. It records no stream.
-            for (const char* sink : {"out", "out2"})
-                start({"parec", "--raw", "--latency-msec=10", std::string("--device=") + sink + ".monitor"}, "/parec.log");
-            std::this_thread::sleep_for(std::chrono::milliseconds(2100));
-        }
-        const std::string info = pactl({"info"});
-        name = field(info, "Server Name") + " " + field(info, "Server Version");
     } catch (...) {
         stop();
         throw;
     }
 }
 
-void AudioServer::startPulseAudio() {
-    std::vector<std::string> argv{"pulseaudio", "--daemonize=no", "--exit-idle-time=-1", "--disallow-exit", "-n",
-                                  "--load=module-native-protocol-unix"};
-    for (const char* sink : {"out", "out2"})
-        argv.push_back(std::string("--load=module-null-sink format=float32le rate=48000 channels=2 sink_name=") + sink);
-    start(argv);
-}
-
-void AudioServer::startPipeWire() {
-    std::string objects = "context.objects = [\n";
-    for (const char* sink : {"out", "out2"})
-        objects += std::string("{ factory = adapter args = { factory.name = support.null-audio-sink node.name = ") +
-                   sink + " media.class = Audio/Sink audio.position = [ FL FR ] audio.format = F32 " +
-                   "audio.rate = 48000 object.linger = true } }\n";
-    writeFile(dir + "/config/pipewire/pipewire.conf.d/10-null-sinks.conf", objects + "]\n");
-    // WirePlumber without a session bus exits unless the first two are off; the
-    // last two keep one test's mute or move from reaching later streams.
-    writeFile(dir + "/config/wireplumber/main.lua.d/51-tests.lua",
-              "default_access.properties[\"enable-flatpak-portal\"] = false\n"
-              "alsa_monitor.properties[\"alsa.reserve\"] = false\n"
-              "stream_defaults.properties[\"restore-props\"] = false\n"
-              "stream_defaults.properties[\"restore-target\"] = false\n");
-    start({"pipewire"});
-    // The other two give up when PipeWire is not listening yet.
-    waitFor("PipeWire's socket", [&] { return fs::exists(dir + "/run/pipewire-0"); });
-    start({"wireplumber"});
-    start({"pipewire-pulse"});
-}
-
 AudioServer::~AudioServer() {
     stop();
     std::error_code ignored;
     fs::remove_all(dir, ignored);
-}
-
-void AudioServer::start(const std::vector<std::string>& argv, const std::string& log) {
-    pids_.push_back(spawnProcess(argv, env, dir + log));
-}
-
-template <typename Ready>
-void AudioServer::waitFor(const char* what, Ready ready) {
-    for (int waited = 0; waited < 15000; waited += 50) {
-        const std::string ended = dead();
-        if (!ended.empty()) throw std::runtime_error(std::string("server ended waiting for ") + what + ": " + ended);
-        try {
-            if (ready()) return;
-        } catch (const std::runtime_error&) {
-            // not accepting clients yet
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    throw std::runtime_error(std::string("no ") + what + " in time:\n" + readFile(dir + "/server.log"));
 }
 
 std::string AudioServer::pactl(const std::vector<std::string>& args) const {
@@ -138,7 +132,7 @@ std::string AudioServer::pactl(const std::vector<std::string>& args) const {
 
 std::string AudioServer::dead() {
     std::string ended;
-    for (pid_t& pid : pids_) {
+    for (pid_t& pid : pids) {
         int status = 0;
         if (pid <= 0 || ::waitpid(pid, &status, WNOHANG) != pid) continue;
         ended += "process " + std::to_string(pid) + " ended with status " + std::to_string(status) + "\n";
@@ -148,7 +142,7 @@ std::string AudioServer::dead() {
 }
 
 void AudioServer::stop(int signal) {
-    for (auto it = pids_.rbegin(); it != pids_.rend(); ++it)
+    for (auto it = pids.rbegin(); it != pids.rend(); ++it)
         if (*it > 0) stopProcess(*it, signal);
-    pids_.clear();
+    pids.clear();
 }

@@ -4,8 +4,6 @@
 // Every process is started here and stopped by the pid recorded at its start.
 #pragma once
 
-#include <sys/types.h>
-
 #include <csignal>
 #include <string>
 #include <vector>
@@ -14,8 +12,7 @@
 
 enum class ServerKind { PulseAudio, PipeWire };
 
-class AudioServer {
-public:
+struct AudioServer {
     // Throws std::runtime_error, with the server's log, when it is not ready in time.
     explicit AudioServer(ServerKind kind);
     ~AudioServer();
@@ -28,17 +25,9 @@ public:
     std::string dead();
     // Stops every process; SIGKILL is a crash.
     void stop(int signal = SIGTERM);
+    void start(const std::vector<std::string>& argv) { pids.push_back(spawnProcess(argv, env, dir + "/server.log")); }
 
-    std::string dir;
-    Environment env;   // for the server and its clients, on top of the test's
-    std::string name;  // "<name> <version>" as the server reports them to a client
-
-private:
-    void startPulseAudio();
-    void startPipeWire();
-    void start(const std::vector<std::string>& argv, const std::string& log = "/server.log");
-    template <typename Ready>
-    void waitFor(const char* what, Ready ready);
-
-    std::vector<pid_t> pids_;
+    std::string dir, name;  // name: "<name> <version>" as the server reports them to a client
+    Environment env;        // for the server and its clients, on top of the test's
+    std::vector<pid_t> pids;
 };
