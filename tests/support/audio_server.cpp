@@ -20,11 +20,6 @@ std::string readFile(const std::string& path) {
     return text.str();
 }
 
-void writeFile(const fs::path& path, const std::string& text) {
-    fs::create_directories(path.parent_path());
-    std::ofstream(path) << text;
-}
-
 // The value after "<key>: " on the first line that has it.
 std::string field(const std::string& text, const std::string& key) {
     const std::size_t at = text.find(key + ": "), from = at + key.size() + 2;
@@ -42,7 +37,7 @@ void waitFor(AudioServer& server, const char* what, Ready ready) {
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
-    throw std::runtime_error(std::string("no ") + what + " in time:\n" + readFile(server.dir + "/server.log"));
+    throw std::runtime_error(std::string("no ") + what + " in time:\n" + readFile(server.dir + "/log"));
 }
 
 void startPulseAudio(AudioServer& server) {
@@ -67,14 +62,16 @@ void startPipeWire(AudioServer& server) {
         objects += std::string("{ factory = adapter args = { factory.name = support.null-audio-sink node.name = ") +
                    sink + " media.class = Audio/Sink audio.position = [ FL FR ] audio.format = F32 " +
                    "audio.rate = 48000 object.linger = true } }\n";
-    writeFile(server.dir + "/config/pipewire/pipewire.conf.d/10-null-sinks.conf", objects + "]\n");
+    fs::create_directories(server.dir + "/config/pipewire/pipewire.conf.d");
+    fs::create_directories(server.dir + "/config/wireplumber/main.lua.d");
+    std::ofstream(server.dir + "/config/pipewire/pipewire.conf.d/10-null-sinks.conf") << objects << "]\n";
     // WirePlumber without a session bus exits unless the first two are off; the
     // last two keep one test's mute or move from reaching later streams.
-    writeFile(server.dir + "/config/wireplumber/main.lua.d/51-tests.lua",
-              "default_access.properties[\"enable-flatpak-portal\"] = false\n"
-              "alsa_monitor.properties[\"alsa.reserve\"] = false\n"
-              "stream_defaults.properties[\"restore-props\"] = false\n"
-              "stream_defaults.properties[\"restore-target\"] = false\n");
+    std::ofstream(server.dir + "/config/wireplumber/main.lua.d/51-tests.lua")
+        << "default_access.properties[\"enable-flatpak-portal\"] = false\n"
+           "alsa_monitor.properties[\"alsa.reserve\"] = false\n"
+           "stream_defaults.properties[\"restore-props\"] = false\n"
+           "stream_defaults.properties[\"restore-target\"] = false\n";
     server.start({"pipewire"});
     // The other two give up when PipeWire is not listening yet.
     waitFor(server, "PipeWire's socket", [&] { return fs::exists(server.dir + "/run/pipewire-0"); });
@@ -109,6 +106,8 @@ AudioServer::AudioServer(ServerKind kind) {
         });
     } catch (...) {
         stop();
+        std::error_code ignored;
+        fs::remove_all(dir, ignored);
         throw;
     }
 }
@@ -138,7 +137,7 @@ std::string AudioServer::dead() {
         ended += "process " + std::to_string(pid) + " ended with status " + std::to_string(status) + "\n";
         pid = -1;
     }
-    return ended.empty() ? ended : ended + readFile(dir + "/server.log");
+    return ended.empty() ? ended : ended + readFile(dir + "/log");
 }
 
 void AudioServer::stop(int signal) {

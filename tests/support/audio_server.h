@@ -13,19 +13,15 @@
 enum class ServerKind { PulseAudio, PipeWire };
 
 struct AudioServer {
-    // Throws std::runtime_error, with the server's log, when it is not ready in time.
-    explicit AudioServer(ServerKind kind);
+    explicit AudioServer(ServerKind kind);  // throws, with the server's log, when not ready in time
     ~AudioServer();
     AudioServer(const AudioServer&) = delete;
     AudioServer& operator=(const AudioServer&) = delete;
 
-    // pactl against this server: its standard output; throws when it fails.
-    std::string pactl(const std::vector<std::string>& args) const;
-    // Which of its processes have ended by themselves, with the log; empty while all run.
-    std::string dead();
-    // Stops every process; SIGKILL is a crash.
-    void stop(int signal = SIGTERM);
-    void start(const std::vector<std::string>& argv) { pids.push_back(spawnProcess(argv, env, dir + "/server.log")); }
+    std::string pactl(const std::vector<std::string>& args) const;  // its output; throws when it fails
+    std::string dead();  // which of its processes ended by themselves, with the log; empty while all run
+    void stop(int signal = SIGTERM);  // every process; SIGKILL is a crash
+    void start(const std::vector<std::string>& argv) { pids.push_back(spawnProcess(argv, env, dir + "/log")); }
 
     std::string dir, name;  // name: "<name> <version>" as the server reports them to a client
     Environment env;        // for the server and its clients, on top of the test's

@@ -64,24 +64,20 @@ TEST_P(StreamFifo, FollowsItsSteps) {
     }
 }
 
-// A pushed chunk's frames k count up from its value k; the start level is the
-// largest chunk plus two periods.
+// A stream starts playing once it holds its largest chunk plus two periods.
 INSTANTIATE_TEST_SUITE_P(
     Steps, StreamFifo,
     testing::Values(
         Case{"StartsAtItsLevelMixesAndRunsDryIntoSilence", 64, 1,
-             {{'+', 1, 4}, {'>', 0, 0}, {'+', 5, 4}, {'>', 0, 0}, {'+', 9, 4},  // 12 held: the level
-              {'>', 0.5f, 0, {1.5f, 2.5f, 3.5f, 4.5f}},                          // added to what is there
-              {'>', 0, 0, {5, 6, 7, 8}}, {'+', 13, 2}, {'>', 0, 0, {9, 10, 11, 12}},
-              {'>', 0, 0, {13, 14, 0, 0}},                   // dry: what there was, then silence
-              {'+', 20, 4}, {'>', 0, 0}}},                   // and it waits for the level again
+             {{'+', 1, 4}, {'>', 0, 0}, {'+', 5, 4}, {'>', 0, 0}, {'+', 9, 4}, {'>', 0.5f, 0, {1.5f, 2.5f, 3.5f, 4.5f}},
+              {'>', 0, 0, {5, 6, 7, 8}}, {'+', 13, 2}, {'>', 0, 0, {9, 10, 11, 12}}, {'>', 0, 0, {13, 14, 0, 0}},
+              {'+', 20, 4}, {'>', 0, 0}}},
         Case{"EndedPlaysOutWhatItHoldsHolesAsSilence", 64, 1,
-             {{'+', 1, 3}, {'0', 0, 2}, {'+', 4, 1}, {'>', 0, 0}, {'F', 0, 0}, {'P', 0, 1},
-              {'>', 0, 0, {1, 2, 3, 0}}, {'>', 0, 0, {0, 4, 0, 0}}, {'P', 0, 0}, {'>', 0, 0},
-              {'+', 9, 4}, {'>', 0, 0, {9, 10, 11, 12}}}},
+             {{'+', 1, 3}, {'0', 0, 2}, {'+', 4, 1}, {'>', 0, 0}, {'F', 0, 0}, {'P', 0, 1}, {'>', 0, 0, {1, 2, 3, 0}},
+              {'>', 0, 0, {0, 4, 0, 0}}, {'P', 0, 0}, {'>', 0, 0}, {'+', 9, 4}, {'>', 0, 0, {9, 10, 11, 12}}}},
         Case{"PausedPlaysOutAndWaitsForTheLevelOnResuming", 64, 1,
-             {{'+', 1, 3}, {'0', 0, 2}, {'+', 4, 1}, {'>', 0, 0}, {'S', 0, 0}, {'P', 0, 1},
-              {'>', 0, 0, {1, 2, 3, 0}}, {'>', 0, 0, {0, 4, 0, 0}}, {'P', 0, 0}, {'+', 9, 4}, {'>', 0, 0}}},
+             {{'+', 1, 3}, {'0', 0, 2}, {'+', 4, 1}, {'>', 0, 0}, {'S', 0, 0}, {'P', 0, 1}, {'>', 0, 0, {1, 2, 3, 0}},
+              {'>', 0, 0, {0, 4, 0, 0}}, {'P', 0, 0}, {'+', 9, 4}, {'>', 0, 0}}},
         // 21 stereo frames into 16: frames 0..4 are lost, frame 5 holds 11 and 12.
         Case{"OverfullKeepsTheNewest", 16, 2,
              {{'+', 1, 3}, {'+', 7, 3}, {'+', 13, 3}, {'+', 19, 3}, {'+', 25, 3}, {'+', 31, 3}, {'+', 37, 3},
