@@ -65,11 +65,11 @@ struct Player {
     pid_t pid;
 };
 
-// The indexes of a player's sink-inputs once `count` play; fails the test after 10 s.
+// The indexes of a player's sink-inputs once `count` play; fails the test after 200 looks (10 s or more).
 std::vector<long> streams(const AudioServer& server, const Player& player, std::size_t count) {
     std::vector<long> found;
     std::string list;
-    for (int tries = 0; found.size() < count && tries < 500; ++tries) {
+    for (int looks = 0; found.size() < count && looks < 200; ++looks) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
         list = server.pactl({"list", "sink-inputs"});
         found.clear();
