@@ -1,7 +1,8 @@
-// The Linux audio service's two buffers: a captured stream's FIFO (start
-// level, underrun, play-out, trimming, mixing) and the packet ring (the
-// 200 ms buffer, what a slow reader loses and how it is told).
+// The Linux audio service's two buffers, driven step by step: a captured
+// stream's FIFO (start level, running dry, play-out, overflow, trimming, mixing)
+// and the packet ring (the 200 ms buffer, what a slow reader loses and how it is told).
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -11,135 +12,118 @@
 
 namespace {
 
-constexpr std::uint32_t kPeriod = 4;  // frames, mono
+// FIFO: '+' pushes `n` frames counting up from `v` (a sample each), '0' a hole
+// of `n` frames; 'F' finishes, 'S' stalls; '>' takes a period into a buffer of
+// `v`s and expects `out` (empty: not ready); '?' expects ready(), 'P'
+// playingOut(), '#' frames() to be `n` (a bool as 0 or 1).
+// Ring: 'c' claims and commits a packet of `v`s, 'x' finds no slot to claim,
+// 'h' hands the front to the reader, 'u' takes it back, 'p' pops it; '=' expects
+// the front to hold `v` with flags `n`, '#' queuedFrames() to be `n`.
+struct Step {
+    char op;
+    float v;
+    std::uint32_t n;
+    std::vector<float> out = {};
+};
 
-std::vector<float> ramp(float first, std::uint32_t frames) {
-    std::vector<float> v(frames);
-    for (std::uint32_t i = 0; i < frames; ++i) v[i] = first + static_cast<float>(i);
-    return v;
-}
+struct Case {
+    const char* name;
+    std::uint32_t size, channels;  // FIFO: capacity in frames; ring: packets of 2 frames
+    std::vector<Step> steps;
+};
 
-// One period of the FIFO mixed into `base` (one value per frame), or nothing
-// if the stream does not play in it.
-std::vector<float> period(pulse::StreamFifo& fifo, float base = 0.0f) {
-    if (!fifo.ready()) return {};
-    std::vector<float> out(kPeriod, base);
-    fifo.take(out.data());
-    return out;
-}
+std::string caseName(const testing::TestParamInfo<Case>& info) { return info.param.name; }
 
-TEST(StreamFifo, PlaysFromAChunkAndTwoPeriodsThenRunsDryIntoSilence) {
+constexpr std::uint32_t kPeriod = 4;  // frames
+
+class StreamFifo : public testing::TestWithParam<Case> {};
+
+TEST_P(StreamFifo, FollowsItsSteps) {
     pulse::StreamFifo fifo;
-    fifo.reset(64, 1, kPeriod);
-    fifo.push(ramp(1, 4).data(), 4);  // start level 4 + 2 * 4 = 12
-    EXPECT_TRUE(period(fifo).empty());
-    fifo.push(ramp(5, 4).data(), 4);
-    EXPECT_TRUE(period(fifo).empty());
-    fifo.push(ramp(9, 4).data(), 4);  // 12 held
-    EXPECT_EQ(period(fifo, 0.5f), (std::vector<float>{1.5f, 2.5f, 3.5f, 4.5f}));  // added to what is there
-    EXPECT_EQ(period(fifo), (std::vector<float>{5, 6, 7, 8}));
-    fifo.push(ramp(13, 2).data(), 2);
-    EXPECT_EQ(period(fifo), (std::vector<float>{9, 10, 11, 12}));
-    EXPECT_EQ(period(fifo), (std::vector<float>{13, 14, 0, 0}));  // dry: what there was, then silence
-    fifo.push(ramp(20, 4).data(), 4);
-    EXPECT_TRUE(period(fifo).empty()) << "after running dry it waits for the start level again";
-}
-
-// An ended stream and a paused one both play out what they hold without
-// waiting for the start level; a paused one that delivers again waits for it.
-TEST(StreamFifo, EndedAndPausedStreamsPlayOutWhatTheyHold) {
-    for (const bool paused : {false, true}) {
-        SCOPED_TRACE(paused ? "paused" : "ended");
-        pulse::StreamFifo fifo;
-        fifo.reset(64, 1, kPeriod);
-        fifo.push(ramp(1, 3).data(), 3);
-        fifo.push(nullptr, 2);  // a hole the server reported: silence that keeps time
-        fifo.push(ramp(4, 1).data(), 1);
-        EXPECT_TRUE(period(fifo).empty());
-        if (paused) {
-            fifo.stall();
-        } else {
-            fifo.finish();
-        }
-        EXPECT_TRUE(fifo.playingOut());
-        EXPECT_EQ(period(fifo), (std::vector<float>{1, 2, 3, 0}));
-        EXPECT_EQ(period(fifo), (std::vector<float>{0, 4, 0, 0}));
-        EXPECT_FALSE(fifo.playingOut());
-        EXPECT_TRUE(period(fifo).empty());
-        fifo.push(ramp(9, 4).data(), 4);
-        if (paused) {
-            EXPECT_TRUE(period(fifo).empty()) << "a resumed stream waits for the start level";
-        } else {
-            EXPECT_EQ(period(fifo), (std::vector<float>{9, 10, 11, 12}));
+    const std::uint32_t channels = GetParam().channels;
+    fifo.reset(GetParam().size, channels, kPeriod);
+    for (const Step& s : GetParam().steps) {
+        SCOPED_TRACE(std::string(1, s.op) + " " + std::to_string(s.v) + " " + std::to_string(s.n));
+        std::vector<float> ramp(s.n * channels), out;
+        for (std::size_t i = 0; i < ramp.size(); ++i) ramp[i] = s.v + static_cast<float>(i);
+        switch (s.op) {
+            case '+': fifo.push(ramp.data(), s.n); break;
+            case '0': fifo.push(nullptr, s.n); break;
+            case 'F': fifo.finish(); break;
+            case 'S': fifo.stall(); break;
+            case '?': EXPECT_EQ(fifo.ready(), s.n != 0); break;
+            case 'P': EXPECT_EQ(fifo.playingOut(), s.n != 0); break;
+            case '#': EXPECT_EQ(fifo.frames(), s.n); break;
+            case '>':
+                if (fifo.ready()) {
+                    out.assign(kPeriod * channels, s.v);
+                    fifo.take(out.data());
+                }
+                EXPECT_EQ(out, s.out);
         }
     }
 }
 
-TEST(StreamFifo, KeepsTheNewestWhenOverfullAndTrimsFarAboveItsLevel) {
-    pulse::StreamFifo fifo;
-    fifo.reset(16, 2, kPeriod);
-    const std::vector<float> stereo = {1, -1, 2, -2, 3, -3};
-    for (int i = 0; i < 7; ++i) fifo.push(stereo.data(), 3);  // 21 frames into 16
-    EXPECT_EQ(fifo.frames(), 16u);
-    // Level 3 + 2 * 4 = 11; 16 is not past 11 + 16, so nothing is trimmed yet.
-    ASSERT_TRUE(fifo.ready());
-    std::vector<float> out(kPeriod * 2, 0.0f);
-    fifo.take(out.data());
-    // 21 frames pushed, the oldest 5 lost: the first kept is frame 5, value 3.
-    EXPECT_EQ(out, (std::vector<float>{3, -3, 1, -1, 2, -2, 3, -3}));
+// A stream starts playing once it holds its largest chunk plus two periods.
+INSTANTIATE_TEST_SUITE_P(
+    Steps, StreamFifo,
+    testing::Values(
+        Case{"StartsAtItsLevelMixesAndRunsDryIntoSilence", 64, 1,
+             {{'+', 1, 4}, {'>', 0, 0}, {'+', 5, 4}, {'>', 0, 0}, {'+', 9, 4}, {'>', 0.5f, 0, {1.5f, 2.5f, 3.5f, 4.5f}},
+              {'>', 0, 0, {5, 6, 7, 8}}, {'+', 13, 2}, {'>', 0, 0, {9, 10, 11, 12}}, {'>', 0, 0, {13, 14, 0, 0}},
+              {'+', 20, 4}, {'>', 0, 0}}},
+        Case{"EndedPlaysOutWhatItHoldsHolesAsSilence", 64, 1,
+             {{'+', 1, 3}, {'0', 0, 2}, {'+', 4, 1}, {'>', 0, 0}, {'F', 0, 0}, {'P', 0, 1}, {'>', 0, 0, {1, 2, 3, 0}},
+              {'>', 0, 0, {0, 4, 0, 0}}, {'P', 0, 0}, {'>', 0, 0}, {'+', 9, 4}, {'>', 0, 0, {9, 10, 11, 12}}}},
+        Case{"PausedPlaysOutAndWaitsForTheLevelOnResuming", 64, 1,
+             {{'+', 1, 3}, {'0', 0, 2}, {'+', 4, 1}, {'>', 0, 0}, {'S', 0, 0}, {'P', 0, 1}, {'>', 0, 0, {1, 2, 3, 0}},
+              {'>', 0, 0, {0, 4, 0, 0}}, {'P', 0, 0}, {'+', 9, 4}, {'>', 0, 0}}},
+        // 21 stereo frames into 16: frames 0..4 are lost, frame 5 holds 11 and 12.
+        Case{"OverfullKeepsTheNewest", 16, 2,
+             {{'+', 1, 3}, {'+', 7, 3}, {'+', 13, 3}, {'+', 19, 3}, {'+', 25, 3}, {'+', 31, 3}, {'+', 37, 3},
+              {'#', 0, 16}, {'>', 0, 0, {11, 12, 13, 14, 15, 16, 17, 18}}}},
+        // Level 20 + 2 * 4 = 28; held beyond it by more than 4 periods, the oldest go.
+        Case{"TrimsBackToItsLevelWhenFarAboveIt", 100, 1,
+             {{'+', 0, 2}, {'+', 2, 20}, {'?', 0, 0}, {'+', 22, 20}, {'?', 0, 1}, {'#', 0, 42}, {'+', 42, 20},
+              {'?', 0, 1}, {'#', 0, 28}, {'>', 0, 0, {34, 35, 36, 37}}}}),
+    caseName);
 
-    pulse::StreamFifo big;
-    big.reset(100, 1, kPeriod);
-    big.push(ramp(0, 2).data(), 2);
-    big.push(ramp(2, 20).data(), 20);  // largest chunk 20: level 20 + 2 * 4 = 28
-    EXPECT_FALSE(big.ready());
-    big.push(ramp(22, 20).data(), 20);
-    ASSERT_TRUE(big.ready());
-    EXPECT_EQ(big.frames(), 42u) << "up to level + 4 periods: kept";
-    big.push(ramp(42, 20).data(), 20);
-    ASSERT_TRUE(big.ready());
-    EXPECT_EQ(big.frames(), 28u) << "past level + 4 periods: the oldest go, back to the level";
-    std::vector<float> newest(kPeriod, 0.0f);
-    big.take(newest.data());
-    EXPECT_EQ(newest, (std::vector<float>{34, 35, 36, 37}));
-}
+class PacketRing : public testing::TestWithParam<Case> {};
 
-TEST(PacketRing, ASlowReaderLosesTheOldestAndTheNextPacketSaysSo) {
+TEST_P(PacketRing, FollowsItsSteps) {
     pulse::PacketRing ring;
-    ring.reset(3, 2, 1);
-    for (std::uint64_t n = 0; n < 5; ++n) {
-        float* slot = ring.claim();
-        ASSERT_NE(slot, nullptr);
-        slot[0] = slot[1] = static_cast<float>(n);
-        ring.commit(pulse::PacketInfo{2, 0, n * 2, n});
+    ring.reset(GetParam().size, 2, GetParam().channels);
+    std::uint64_t position = 0;
+    for (const Step& s : GetParam().steps) {
+        SCOPED_TRACE(std::string(1, s.op) + " " + std::to_string(s.v) + " " + std::to_string(s.n));
+        float* slot = s.op == 'c' || s.op == 'x' ? ring.claim() : nullptr;
+        EXPECT_EQ(slot == nullptr, s.op != 'c');
+        if (slot != nullptr) {
+            std::fill(slot, slot + 2 * GetParam().channels, s.v);
+            ring.commit(pulse::PacketInfo{2, 0, position += 2, 0});
+        }
+        switch (s.op) {
+            case 'h': ring.hand(); break;
+            case 'u': ring.unhand(); break;
+            case 'p': ring.pop(); break;
+            case '#': EXPECT_EQ(ring.queuedFrames(), s.n); break;
+            case '=':
+                EXPECT_EQ(ring.frontData()[0], s.v);
+                EXPECT_EQ(ring.frontData()[2 * GetParam().channels - 1], s.v);
+                EXPECT_EQ(ring.front().flags, s.n);  // 1: data discontinuity
+        }
     }
-    EXPECT_EQ(ring.queuedFrames(), 6u);
-    EXPECT_EQ(ring.front().devicePosition, 4u);  // packets 0 and 1 were dropped
-    EXPECT_EQ(ring.front().flags, 0x1u);
-    EXPECT_EQ(ring.frontData()[0], 2.0f);
-    ring.pop();
-    EXPECT_EQ(ring.front().flags, 0u);
-    EXPECT_EQ(ring.frontData()[0], 3.0f);
 }
 
-TEST(PacketRing, APacketInTheReadersHandsIsNeverOverwritten) {
-    pulse::PacketRing ring;
-    ring.reset(2, 1, 1);
-    for (std::uint64_t n = 0; n < 2; ++n) {
-        ring.claim()[0] = static_cast<float>(n);
-        ring.commit(pulse::PacketInfo{1, 0, n, 0});
-    }
-    ring.hand();
-    EXPECT_EQ(ring.claim(), nullptr) << "full, and the oldest is being read: the new packet is lost";
-    EXPECT_EQ(ring.frontData()[0], 0.0f);
-    ring.unhand();
-    ring.pop();
-    ring.claim()[0] = 7.0f;
-    ring.commit(pulse::PacketInfo{1, 0, 3, 0});
-    EXPECT_EQ(ring.front().flags, 0u);
-    ring.pop();
-    EXPECT_EQ(ring.front().flags, 0x1u) << "the packet after the lost one follows a gap";
-    EXPECT_EQ(ring.frontData()[0], 7.0f);
-}
+INSTANTIATE_TEST_SUITE_P(
+    Steps, PacketRing,
+    testing::Values(Case{"ASlowReaderLosesTheOldestAndTheNextPacketSaysSo", 3, 2,
+                         {{'c', 0, 0}, {'c', 1, 0}, {'c', 2, 0}, {'c', 3, 0}, {'c', 4, 0}, {'#', 0, 6},
+                          {'=', 2, 1}, {'p', 0, 0}, {'=', 3, 0}, {'p', 0, 0}, {'=', 4, 0}}},
+                    // Full, and the oldest is being read: the new packet is lost instead.
+                    Case{"APacketInTheReadersHandsIsNeverOverwritten", 2, 1,
+                         {{'c', 0, 0}, {'c', 1, 0}, {'h', 0, 0}, {'x', 0, 0}, {'=', 0, 0}, {'u', 0, 0},
+                          {'p', 0, 0}, {'c', 7, 0}, {'=', 1, 0}, {'p', 0, 0}, {'=', 7, 1}}}),
+    caseName);
 
 }  // namespace
