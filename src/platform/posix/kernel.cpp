@@ -1,12 +1,13 @@
 // Events and waits with the kernel's semantics: manual or auto reset, a wait
 // that consumes an auto-reset signal, WAIT_FAILED for a handle that is not an
-// open event.
+// open event. Processes and threads are in objects.cpp.
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <set>
 #include <string>
 
+#include "platform/posix/objects.h"
 #include "platform/posix/state.h"
 #include "platform/posix/trace.h"
 
@@ -85,6 +86,12 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
         ++s.waitCalls;
         if (s.waitCalls == s.failWaitAt) return s.failWaitResult;
     }
+    return posix::waitEvent(handle, milliseconds);
+}
+
+namespace posix {
+
+DWORD waitEvent(HANDLE handle, DWORD milliseconds) {
     Event* event = lookUp(handle);
     if (event == nullptr) return WAIT_FAILED;
     std::unique_lock<std::mutex> lock(event->mutex);
@@ -98,12 +105,14 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
     return WAIT_OBJECT_0;
 }
 
+}  // namespace posix
+
 BOOL CloseHandle(HANDLE handle) {
     Event* event = nullptr;
     {
         const std::lock_guard<std::mutex> lock(openMutex());
         auto* candidate = static_cast<Event*>(handle);
-        if (openSet().erase(candidate) == 0) return FALSE;
+        if (openSet().erase(candidate) == 0) return posix::closeObject(handle) ? TRUE : FALSE;
         event = candidate;
     }
     standin::trace("CloseHandle #" + std::to_string(event->id));

@@ -19,6 +19,7 @@ using DWORD = std::uint32_t;
 using UINT = std::uint32_t;
 using UINT32 = std::uint32_t;
 using UINT64 = std::uint64_t;
+using ULONGLONG = std::uint64_t;
 using ULONG = std::uint32_t;
 using LONG = std::int32_t;
 using BOOL = int;
@@ -63,6 +64,9 @@ constexpr DWORD WAIT_OBJECT_0 = 0;
 constexpr DWORD WAIT_ABANDONED = 0x80;
 constexpr DWORD WAIT_TIMEOUT = 0x102;
 constexpr DWORD WAIT_FAILED = 0xFFFFFFFF;
+
+constexpr DWORD SYNCHRONIZE = 0x00100000;
+constexpr DWORD THREAD_TERMINATE = 0x0001;
 
 constexpr DWORD CTRL_C_EVENT = 0;
 constexpr DWORD CTRL_BREAK_EVENT = 1;
@@ -249,6 +253,17 @@ HANDLE CreateEventW(void* eventAttributes, BOOL manualReset, BOOL initialState, 
 BOOL SetEvent(HANDLE event);
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
 BOOL CloseHandle(HANDLE object);
+// Events and process handles alike; a process handle is signalled once the process has ended.
+DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD milliseconds);
+
+// Processes and threads.
+HANDLE OpenProcess(DWORD desiredAccess, BOOL inheritHandle, DWORD processId);
+DWORD GetCurrentThreadId();
+HANDLE OpenThread(DWORD desiredAccess, BOOL inheritHandle, DWORD threadId);
+BOOL CancelSynchronousIo(HANDLE thread);
+
+// Time.
+ULONGLONG GetTickCount64();
 
 // COM library.
 HRESULT CoInitializeEx(void* reserved, DWORD coInit);
