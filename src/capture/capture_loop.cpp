@@ -12,6 +12,28 @@ constexpr DWORD kWaitMs = 150;
 
 enum class Drain { Continue, Leave };
 
+// Milliseconds left of the run's duration, at most kWaitMs; 0 once it is over.
+DWORD msLeft(const CaptureLimits& limits, ULONGLONG start) {
+    if (limits.durationMs == 0) return kWaitMs;
+    const ULONGLONG spent = GetTickCount64() - start;
+    if (spent >= limits.durationMs) return 0;
+    const ULONGLONG left = limits.durationMs - spent;
+    return left < kWaitMs ? static_cast<DWORD>(left) : kWaitMs;
+}
+
+// The capture event, and the target process when it is watched (index 1).
+DWORD waitForPackets(HANDLE captureEvent, const CaptureLimits& limits, DWORD ms) {
+    if (limits.targetProcess == nullptr) {
+        const DWORD wait = WaitForSingleObject(captureEvent, ms);
+        if (wait == WAIT_FAILED) std::fprintf(stderr, "error: WaitForSingleObject failed\n");
+        return wait;
+    }
+    const HANDLE handles[2] = {captureEvent, limits.targetProcess};
+    const DWORD wait = WaitForMultipleObjects(2, handles, FALSE, ms);
+    if (wait == WAIT_FAILED) std::fprintf(stderr, "error: WaitForMultipleObjects failed\n");
+    return wait;
+}
+
 bool writeSilence(std::uint32_t frames, std::uint32_t channels, std::vector<float>& sampleBuffer) {
     const std::size_t samples = static_cast<std::size_t>(frames) * channels;
     resizeSamples(sampleBuffer, samples);
@@ -47,15 +69,19 @@ Drain drain(IAudioCaptureClient* captureClient, UINT32 pending, const WAVEFORMAT
 }  // namespace
 
 void runCaptureLoop(IAudioCaptureClient* captureClient, HANDLE captureEvent, const WAVEFORMATEX& captureFormat,
-                    std::uint32_t channels, std::vector<float>& sampleBuffer, const std::atomic<bool>& stop) {
+                    std::uint32_t channels, std::vector<float>& sampleBuffer, const std::atomic<bool>& stop,
+                    const CaptureLimits& limits) {
+    const ULONGLONG start = GetTickCount64();
     for (;;) {
+        const DWORD ms = msLeft(limits, start);
+        if (stop.load() || ms == 0) return;
+        const DWORD wait = waitForPackets(captureEvent, limits, ms);
+        if (wait == WAIT_FAILED) return;
         if (stop.load()) return;
-        const DWORD wait = WaitForSingleObject(captureEvent, kWaitMs);
-        if (wait == WAIT_FAILED) {
-            std::fprintf(stderr, "error: WaitForSingleObject failed\n");
+        if (limits.targetProcess != nullptr && wait == WAIT_OBJECT_0 + 1) {
+            std::fprintf(stderr, "info: target process exited\n");
             return;
         }
-        if (stop.load()) return;
         if (wait == WAIT_TIMEOUT) continue;
 
         UINT32 pending = 0;

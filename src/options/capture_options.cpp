@@ -18,6 +18,7 @@ constexpr ValueOption kValueOptions[] = {
     {"--hwnd", [](const char* v, CaptureOptions& o) { return decimal::toUnsigned64(v, o.hwnd); }},
     {"--sample-rate", [](const char* v, CaptureOptions& o) { return decimal::toSigned32(v, o.sampleRate); }},
     {"--channels", [](const char* v, CaptureOptions& o) { return decimal::toSigned32(v, o.channels); }},
+    {"--duration", [](const char* v, CaptureOptions& o) { return decimal::toUnsigned32(v, o.durationSeconds); }},
 };
 
 const ValueOption* findValueOption(const char* arg) {
@@ -45,6 +46,7 @@ ParseResult parseCommandLine(int argc, const char* const* argv, CaptureOptions& 
             continue;
         }
         if (std::strcmp(arg, "--include-child-processes") == 0) options.includeChildren = true;
+        if (std::strcmp(arg, "--stop-with-target") == 0) options.stopWithTarget = true;
         ++i;
     }
     options.sampleRate = std::clamp(options.sampleRate, kMinSampleRate, kMaxSampleRate);

@@ -93,6 +93,18 @@ TEST_P(PulseRunEnds, ASlowReaderLosesTheOldestAudioAndTheRunGoesOn) {
     expectTone(run.capture.last(0.5), kTargetHz);
 }
 
+TEST_P(PulseRunEnds, ThePlayerEndingStopsTheCaptureWithTheTarget) {
+    Player target(server(), {"--freq", "440", "--seconds", "1.5"});
+    target.waitStreams();
+    const CaptureRun run = capture(server(), targetArgs(target.pid(), true, {"--stop-with-target"}), 10.0);
+    EXPECT_FALSE(run.interrupted);
+    EXPECT_EQ(run.result.exitCode, 0);
+    EXPECT_EQ(run.result.err,
+              head(target.pid(), true, server().nameAndVersion()) + "info: target process exited\n" + kStopped);
+    EXPECT_EQ(run.result.out.size() % 8, 0u);
+    expectTone(run.capture, kTargetHz);
+}
+
 INSTANTIATE_TEST_SUITE_P(Servers, PulseRunEnds, ::testing::Values(ServerKind::PulseAudio, ServerKind::PipeWire),
                          serverName);
 
