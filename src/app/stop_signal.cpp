@@ -24,7 +24,7 @@ BOOL WINAPI onConsoleControl(DWORD ctrlType) {
             // The flag is seen at the loop's next turn; a write blocked on a
             // full pipe would never get there.
             // https://learn.microsoft.com/windows/win32/fileio/cancelsynchronousio-func
-            if (const HANDLE writer = writerThread.load()) CancelSynchronousIo(writer);
+            if (HANDLE writer = writerThread.load()) CancelSynchronousIo(writer);
             return TRUE;
         default:
             return FALSE;

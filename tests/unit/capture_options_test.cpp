@@ -99,4 +99,14 @@ TEST(ParseCommandLine, ConversionErrorsNameTheOptionAndValueAsGiven) {
     }
 }
 
+TEST(ParseCommandLine, StopWithTargetAndDuration) {
+    const Outcome unset = parse({"--pid", "5"});
+    EXPECT_FALSE(unset.options.stopWithTarget);
+    EXPECT_EQ(unset.options.durationSeconds, 0u);
+    const Outcome o = parse({"--pid", "5", "--duration", "2.5", "--stop-with-target"});
+    EXPECT_EQ(o.result, ParseResult::TargetNamed);
+    EXPECT_TRUE(o.options.stopWithTarget);
+    EXPECT_EQ(o.options.durationSeconds, 2u);  // the digits; what follows them is ignored
+}
+
 }  // namespace
