@@ -14,6 +14,7 @@ int runSequence(int argc, const char* const* argv) {
     // Samples must pass untranslated; diagnostics get the console's line ends.
     _setmode(1, _O_BINARY);
     _setmode(2, _O_TEXT);
+    cancelWritesOnStop();
     SetConsoleCtrlHandler(onConsoleControl, TRUE);
 
     CaptureOptions options;

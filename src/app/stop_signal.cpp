@@ -2,6 +2,15 @@
 
 std::atomic<bool> stopRequested{false};
 
+namespace {
+std::atomic<HANDLE> writerThread{nullptr};
+}  // namespace
+
+void cancelWritesOnStop() {
+    // Kept for the life of the process: the handler may use it at any time.
+    if (writerThread.load() == nullptr) writerThread.store(OpenThread(THREAD_TERMINATE, FALSE, GetCurrentThreadId()));
+}
+
 BOOL WINAPI onConsoleControl(DWORD ctrlType) {
     switch (ctrlType) {
         case CTRL_C_EVENT:
@@ -12,6 +21,10 @@ BOOL WINAPI onConsoleControl(DWORD ctrlType) {
         case CTRL_LOGOFF_EVENT:
         case CTRL_SHUTDOWN_EVENT:
             stopRequested.store(true);
+            // The flag is seen at the loop's next turn; a write blocked on a
+            // full pipe would never get there.
+            // https://learn.microsoft.com/windows/win32/fileio/cancelsynchronousio-func
+            if (HANDLE writer = writerThread.load()) CancelSynchronousIo(writer);
             return TRUE;
         default:
             return FALSE;

@@ -13,6 +13,32 @@ constexpr DWORD kWaitMs = 150;
 
 enum class Drain { Continue, Leave };
 
+// Milliseconds left of the run's duration, at most kWaitMs; 0 once it is over.
+DWORD msLeft(const CaptureLimits& limits, ULONGLONG start) {
+    if (limits.durationMs == 0) return kWaitMs;
+    const ULONGLONG spent = GetTickCount64() - start;
+    if (spent >= limits.durationMs) return 0;
+    const ULONGLONG left = limits.durationMs - spent;
+    return left < kWaitMs ? static_cast<DWORD>(left) : kWaitMs;
+}
+
+// The capture event, and the target process when it is watched (index 1).
+DWORD waitForPackets(HANDLE captureEvent, const CaptureLimits& limits, DWORD ms, StatusLine& status) {
+    DWORD wait = WAIT_FAILED;
+    if (limits.targetProcess == nullptr) {
+        wait = WaitForSingleObject(captureEvent, ms);
+    } else {
+        const HANDLE handles[2] = {captureEvent, limits.targetProcess};
+        wait = WaitForMultipleObjects(2, handles, FALSE, ms);
+    }
+    if (wait == WAIT_FAILED) {
+        status.erase();
+        std::fprintf(stderr, "error: %s failed\n",
+                     limits.targetProcess == nullptr ? "WaitForSingleObject" : "WaitForMultipleObjects");
+    }
+    return wait;
+}
+
 bool writeSilence(std::uint32_t frames, std::uint32_t channels, std::vector<float>& sampleBuffer) {
     const std::size_t samples = static_cast<std::size_t>(frames) * channels;
     resizeSamples(sampleBuffer, samples);
@@ -51,17 +77,20 @@ Drain drain(IAudioCaptureClient* captureClient, UINT32 pending, const WAVEFORMAT
 
 void runCaptureLoop(IAudioCaptureClient* captureClient, HANDLE captureEvent, const WAVEFORMATEX& captureFormat,
                     std::uint32_t channels, std::vector<float>& sampleBuffer, const std::atomic<bool>& stop,
-                    StatusLine& status) {
+                    StatusLine& status, const CaptureLimits& limits) {
+    const ULONGLONG start = GetTickCount64();
     for (;;) {
         status.refresh();
+        const DWORD ms = msLeft(limits, start);
+        if (stop.load() || ms == 0) return;
+        const DWORD wait = waitForPackets(captureEvent, limits, ms, status);
+        if (wait == WAIT_FAILED) return;
         if (stop.load()) return;
-        const DWORD wait = WaitForSingleObject(captureEvent, kWaitMs);
-        if (wait == WAIT_FAILED) {
+        if (limits.targetProcess != nullptr && wait == WAIT_OBJECT_0 + 1) {
             status.erase();
-            std::fprintf(stderr, "error: WaitForSingleObject failed\n");
+            std::fprintf(stderr, "info: target process exited\n");
             return;
         }
-        if (stop.load()) return;
         if (wait == WAIT_TIMEOUT) continue;
 
         UINT32 pending = 0;

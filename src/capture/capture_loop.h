@@ -8,10 +8,17 @@
 
 class StatusLine;
 
-// Drains packets to standard output until a stop is requested, standard output
-// fails or the audio service reports an error. Every way out returns here; the
-// caller's teardown is the same for all of them. The status line, when active,
-// follows what is written and is erased before any line of the loop's own.
+// What else ends a capture as a stop request does.
+struct CaptureLimits {
+    HANDLE targetProcess = nullptr;  // signalled when the target ends; null: not watched
+    ULONGLONG durationMs = 0;        // from the loop's start; 0: no limit
+};
+
+// Drains packets to standard output until a stop is requested, a limit is
+// reached, standard output fails or the audio service reports an error. Every
+// way out returns here; the caller's teardown is the same for all of them. The
+// status line, when active, follows what is written and is erased before any
+// line of the loop's own.
 void runCaptureLoop(IAudioCaptureClient* captureClient, HANDLE captureEvent, const WAVEFORMATEX& captureFormat,
                     std::uint32_t channels, std::vector<float>& sampleBuffer, const std::atomic<bool>& stop,
-                    StatusLine& status);
+                    StatusLine& status, const CaptureLimits& limits = CaptureLimits{});

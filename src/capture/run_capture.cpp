@@ -28,6 +28,7 @@ constexpr DWORD kStreamFlags =
 // Everything the run acquires. Members are released by tearDown() in the
 // platform's order, not by declaration order.
 struct Session {
+    KernelHandle target;  // the target process, while the run ends with it
     bool comInitialized = false;
     ComRef<IActivateAudioInterfaceAsyncOperation> operation;
     ComRef<IAudioClient> audioClient;
@@ -79,6 +80,13 @@ bool activate(Session& s, const CaptureOptions& options, std::uint32_t pid) {
 
 // Everything up to a started stream; false once a step has failed and said so.
 bool setUp(Session& s, const CaptureOptions& options, std::uint32_t pid, WAVEFORMATEX& format) {
+    if (options.stopWithTarget) {
+        s.target = KernelHandle(OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(pid)));
+        if (!s.target) {
+            std::fprintf(stderr, "error: could not open process %lu\n", static_cast<unsigned long>(pid));
+            return false;
+        }
+    }
     HRESULT hr = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     if (FAILED(hr)) return fail("CoInitializeEx failed", hr);
     s.comInitialized = true;
@@ -132,6 +140,7 @@ void tearDown(Session& s) {
     s.audioClient.reset();
     s.operation.reset();
     if (s.comInitialized) CoUninitialize();
+    s.target.reset();
 }
 
 }  // namespace
@@ -146,11 +155,15 @@ int runCapture(const CaptureOptions& options, std::uint32_t pid, const std::atom
         s.sampleBuffer.reserve(static_cast<std::size_t>(options.channels) *
                                static_cast<std::size_t>(options.sampleRate / 5));
         const auto channels = static_cast<std::uint32_t>(options.channels);
+        CaptureLimits limits;
+        limits.targetProcess = s.target.get();
+        limits.durationMs = static_cast<ULONGLONG>(options.durationSeconds) * 1000u;
         StatusLine status;
         WavOutput wav;
         if (!options.wav || beginWav(wav, format.nSamplesPerSec, channels)) {
             status.start(channels);
-            runCaptureLoop(s.captureClient.get(), s.captureEvent.get(), format, channels, s.sampleBuffer, stop, status);
+            runCaptureLoop(s.captureClient.get(), s.captureEvent.get(), format, channels, s.sampleBuffer, stop, status,
+                           limits);
             status.erase();
         }
         if (options.wav) finishWav(wav);

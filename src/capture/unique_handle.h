@@ -41,4 +41,5 @@ struct MmcssReverter {
 };
 
 using EventHandle = UniqueHandle<EventCloser>;
+using KernelHandle = UniqueHandle<EventCloser>;  // any handle CloseHandle gives back
 using MmcssHandle = UniqueHandle<MmcssReverter>;

@@ -31,6 +31,10 @@ constexpr Option kOptions[] = {
      [](const char*, CaptureOptions& o) { return o.includeChildren = true; }, {}},
     {"--wav", nullptr, "write a WAVE header (32-bit float) before the samples",
      [](const char*, CaptureOptions& o) { return o.wav = true; }, {}},
+    {"--stop-with-target", nullptr, "stop when the target process exits",
+     [](const char*, CaptureOptions& o) { return o.stopWithTarget = true; }, {}},
+    {"--duration", "<seconds>", "stop after this many seconds (default 0: no limit)",
+     [](const char* v, CaptureOptions& o) { return decimal::toUnsigned32(v, o.durationSeconds); }, {}},
     {"--help", nullptr, "print this help and exit", nullptr, ParseResult::Help},
     {"--version", nullptr, "print the version and exit", nullptr, ParseResult::Version},
 };

@@ -10,6 +10,8 @@ struct CaptureOptions {
     std::int32_t channels = 2;
     bool includeChildren = false;
     bool wav = false;
+    bool stopWithTarget = false;
+    std::uint32_t durationSeconds = 0;  // 0: no limit
 };
 
 enum class ParseResult {

@@ -84,7 +84,7 @@ std::vector<long> streams(const AudioServer& server, const Player& player, std::
 }
 
 // What happens 0.5 s into the capture (Mute: just before it starts).
-enum class Event { None, Mute, Go, End, Move, Cork, Stall, CloseReader, Kill };
+enum class Event { None, Mute, Go, End, TargetExits, Move, Cork, Stall, CloseReader, Kill };
 
 struct Scenario {
     const char* name;
@@ -116,6 +116,8 @@ const Scenario kScenarios[] = {
      1.5, 0.5, 1.0},
     // No packets once it ended: on PipeWire a monitor of an ended stream would move on to the whole mix.
     {"TargetStreamEnds", kTone, true, 1, {440}, {660}, Event::End, 1.5, 0.3, 0.9},
+    // With --stop-with-target the player's end ends the capture.
+    {"StopWithTarget", kTone, true, 1, {440}, {660}, Event::TargetExits, 30, 0.3, 0.9},
     {"MovedToAnotherSink", kTone, true, 1, {440}, {660, 770}, Event::Move, 2.0, 1.4},
     // Corked for 0.6 s: PulseAudio delivers silence meanwhile, PipeWire nothing.
     {"CorkedThenResumed", "exec $CORK $T", true, 1, {440}, {660}, Event::Cork, 1.8},
@@ -177,6 +179,7 @@ TEST_P(PulseCapture, RecordsWhatItShould) {
     const std::string rate = std::to_string(s.rate), channels = std::to_string(s.channels);
     options.argv = {PROCLOOP_HOST_BINARY, "--pid", std::to_string(target.pid)};
     if (s.include) options.argv.emplace_back("--include-child-processes");
+    if (s.event == Event::TargetExits) options.argv.emplace_back("--stop-with-target");
     if (s.rate != 48000) options.argv.insert(options.argv.end(), {"--sample-rate", rate});
     if (s.channels != 2) options.argv.insert(options.argv.end(), {"--channels", channels});
     options.env = srv.env;
@@ -192,7 +195,7 @@ TEST_P(PulseCapture, RecordsWhatItShould) {
         if (!acted && t >= 0.5) {
             acted = true;
             if (s.event == Event::Go) std::ofstream(srv.dir + "/" + target.tag + ".go");
-            if (s.event == Event::End) killTree(target.pid);
+            if (s.event == Event::End || s.event == Event::TargetExits) killTree(target.pid);
             if (s.event == Event::Move) srv.pactl({"move-sink-input", std::to_string(ours.at(0)), "out2"});
             if (s.event == Event::Cork) ::kill(target.pid, SIGUSR1);
             if (s.event == Event::Stall) std::this_thread::sleep_for(std::chrono::milliseconds(1500));
@@ -204,7 +207,8 @@ TEST_P(PulseCapture, RecordsWhatItShould) {
 
     EXPECT_FALSE(r.timedOut);
     EXPECT_EQ(r.exitCode, 0);
-    EXPECT_EQ(interrupted, s.event != Event::Kill && s.event != Event::CloseReader);
+    const bool endsItself = s.event == Event::Kill || s.event == Event::CloseReader || s.event == Event::TargetExits;
+    EXPECT_EQ(interrupted, !endsItself);
     const std::string head = "info: pid=" + std::to_string(target.pid) + " includeChildren=" +
                              (s.include ? "true" : "false") + "\ninfo: audio server " + name +
                              "\ninfo: capture format " + rate + " Hz " + channels +
@@ -212,7 +216,9 @@ TEST_P(PulseCapture, RecordsWhatItShould) {
     // The server's loss shows on the next call: after a wake-up it is warned
     // about; a failure while draining leaves quietly, as the loop does on Windows.
     const std::string endings[] = {"", "warn: GetNextPacketSize hr=0x88890004\n", "warn: GetBuffer hr=0x88890004\n"};
-    EXPECT_TRUE(std::any_of(endings, endings + (s.event == Event::Kill ? 3 : 1),
+    const std::string exited[] = {"info: target process exited\n"};
+    const std::string* const ending = s.event == Event::TargetExits ? exited : endings;
+    EXPECT_TRUE(std::any_of(ending, ending + (s.event == Event::Kill ? 3 : 1),
                             [&](const std::string& end) { return r.err == head + end + "info: capture stopped\n"; }))
         << r.err;
     EXPECT_TRUE(s.event == Event::CloseReader || r.out.size() % (sizeof(float) * s.channels) == 0) << r.out.size();
@@ -223,7 +229,7 @@ TEST_P(PulseCapture, RecordsWhatItShould) {
     EXPECT_GE(static_cast<double>(frames) / s.rate, s.minSec);
     EXPECT_LE(static_cast<double>(frames) / s.rate, s.maxSec);
     const std::size_t window = std::min(frames, static_cast<std::size_t>(0.3 * s.rate));
-    const bool ends = s.event == Event::End || s.event == Event::CloseReader || s.event == Event::Kill;
+    const bool ends = endsItself || s.event == Event::End;
     for (unsigned ch = 0; ch < s.channels; ++ch) {
         const auto at = [&](double hz, std::size_t begin, std::size_t end) {
             return level(samples, s.rate, s.channels, ch, hz, begin, end);

@@ -162,6 +162,14 @@ TEST_F(Wine, AReaderThatGoesAwayEndsTheRunWithSuccess) {
     EXPECT_TRUE(endsWith(r.err, "info: capture started sampleRate=48000 channels=2\r\ninfo: capture stopped\r\n"));
 }
 
+TEST_F(Wine, ADurationStopsTheCaptureInOrder) {
+    const ChildResult r = runChild(wine(Audio::StandIn, {"--pid", "1234", "--duration", "1"}, "end=tone"));
+    ASSERT_FALSE(r.timedOut);
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_TRUE(endsWith(r.err, "info: capture started sampleRate=48000 channels=2\r\ninfo: capture stopped\r\n"));
+    EXPECT_FALSE(r.out.empty());
+}
+
 TEST_F(Wine, ASetupFailureReportsTheEnginesStatus) {
     const ChildResult r = runChild(wine(Audio::StandIn, {"--pid", "1234"}, "fail=Initialize:88890008"));
     ASSERT_FALSE(r.timedOut);

@@ -131,7 +131,8 @@ ChildResult runChild(const ChildOptions& options) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(options.timeoutMs);
     for (;;) {
         if (!exited && ::waitpid(pid, &status, WNOHANG) == pid) exited = true;
-        if (exited && outFd < 0 && errFd < 0) break;
+        const bool stalled = outFd >= 0 && result.out.size() >= options.stallStdoutAfter;
+        if (exited && (outFd < 0 || stalled) && errFd < 0) break;
         if (std::chrono::steady_clock::now() > deadline) {
             result.timedOut = true;
             if (!exited) ::kill(pid, SIGKILL);
@@ -139,7 +140,7 @@ ChildResult runChild(const ChildOptions& options) {
         }
         pollfd fds[2];
         nfds_t n = 0;
-        if (outFd >= 0) fds[n++] = {outFd, POLLIN, 0};
+        if (outFd >= 0 && !stalled) fds[n++] = {outFd, POLLIN, 0};
         if (errFd >= 0) fds[n++] = {errFd, POLLIN, 0};
         if (::poll(fds, n, n == 0 ? 10 : (options.onProgress ? 20 : 100)) < 0) continue;
         for (nfds_t i = 0; i < n; ++i) {

@@ -22,6 +22,7 @@ struct ChildOptions {
     Environment env;
     std::string workingDirectory;
     std::size_t closeStdoutAfter = SIZE_MAX;  // the reader goes away after this many bytes
+    std::size_t stallStdoutAfter = SIZE_MAX;  // the reader stops reading, the pipe left open
     std::string signalWhenErrContains;        // send `signal` once standard error shows this
     std::size_t signalAfterOutBytes = 0;      // ... and at least this much output arrived
     int signal = SIGINT;

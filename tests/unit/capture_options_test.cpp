@@ -134,4 +134,14 @@ TEST(ParseCommandLine, RequestsWinAndWavIsASwitch) {
     EXPECT_FALSE(parse({"--pid", "--wav"}).options.wav);  // a value, whatever it looks like
 }
 
+TEST(ParseCommandLine, StopWithTargetAndDuration) {
+    const Parsed unset = parse({"--pid", "5"});
+    EXPECT_FALSE(unset.options.stopWithTarget);
+    EXPECT_EQ(unset.options.durationSeconds, 0u);
+    const Parsed o = parse({"--pid", "5", "--duration", "2.5", "--stop-with-target"});
+    EXPECT_EQ(o.result, ParseResult::TargetNamed);
+    EXPECT_TRUE(o.options.stopWithTarget);
+    EXPECT_EQ(o.options.durationSeconds, 2u);  // the digits; what follows them is ignored
+}
+
 }  // namespace

@@ -1,12 +1,13 @@
 // Events and waits with the kernel's semantics: manual or auto reset, a wait
 // that consumes an auto-reset signal, WAIT_FAILED for a handle that is not an
-// open event.
+// open event. Processes and threads are in objects.cpp.
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <set>
 
 #include "platform/platform.h"
+#include "platform/posix/objects.h"
 
 namespace {
 
@@ -60,6 +61,12 @@ BOOL SetEvent(HANDLE handle) {
 }
 
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
+    return posix::waitEvent(handle, milliseconds);
+}
+
+namespace posix {
+
+DWORD waitEvent(HANDLE handle, DWORD milliseconds) {
     Event* event = lookUp(handle);
     if (event == nullptr) return WAIT_FAILED;
     std::unique_lock<std::mutex> lock(event->mutex);
@@ -73,11 +80,13 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
     return WAIT_OBJECT_0;
 }
 
+}  // namespace posix
+
 BOOL CloseHandle(HANDLE handle) {
     auto* event = static_cast<Event*>(handle);
     {
         const std::lock_guard<std::mutex> lock(openMutex());
-        if (openSet().erase(event) == 0) return FALSE;
+        if (openSet().erase(event) == 0) return posix::closeObject(handle) ? TRUE : FALSE;
     }
     delete event;
     return TRUE;

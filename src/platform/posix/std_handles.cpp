@@ -1,8 +1,7 @@
 // The standard handles as the program asks about them: a terminal is a
 // console, a regular file is a disk file, a pipe, socket or FIFO is a pipe.
-// Also the CRT's 64-bit seek and the tick count.
+// Also the CRT's 64-bit seek.
 #include <sys/stat.h>
-#include <time.h>
 #include <unistd.h>
 
 #include "platform/posix/win32.h"
@@ -49,10 +48,4 @@ BOOL GetConsoleMode(HANDLE consoleHandle, DWORD* mode) {
 
 long long _lseeki64(int fd, long long offset, int origin) {
     return static_cast<long long>(::lseek(fd, static_cast<off_t>(offset), origin));
-}
-
-ULONGLONG GetTickCount64() {
-    timespec now{};
-    ::clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<ULONGLONG>(now.tv_sec) * 1000u + static_cast<ULONGLONG>(now.tv_nsec) / 1000000u;
 }

@@ -1,10 +1,13 @@
 // The C runtime's low-level stream calls. A write to a pipe whose reader has
-// gone fails as it does on Windows: SIGPIPE is ignored from start-up on.
+// gone fails as it does on Windows: SIGPIPE is ignored from start-up on. A
+// write that CancelSynchronousIo interrupts fails, as a cancelled WriteFile
+// does, even when part of it had gone out.
 #include <unistd.h>
 
 #include <atomic>
 
 #include "platform/platform.h"
+#include "platform/posix/objects.h"
 
 namespace {
 // The mode only matters to a C runtime that translates line ends; this host's
@@ -18,6 +21,9 @@ int _setmode(int fd, int mode) {
 }
 
 int _write(int fd, const void* buffer, unsigned int count) {
+    const unsigned cancels = posix::cancelCount();
     const ssize_t n = ::write(fd, buffer, count);
-    return n < 0 ? -1 : static_cast<int>(n);
+    if (n < 0) return -1;
+    const bool cancelled = static_cast<std::size_t>(n) < count && posix::cancelCount() != cancels;
+    return cancelled ? -1 : static_cast<int>(n);
 }

@@ -65,6 +65,9 @@ constexpr DWORD WAIT_ABANDONED = 0x80;
 constexpr DWORD WAIT_TIMEOUT = 0x102;
 constexpr DWORD WAIT_FAILED = 0xFFFFFFFF;
 
+constexpr DWORD SYNCHRONIZE = 0x00100000;
+constexpr DWORD THREAD_TERMINATE = 0x0001;
+
 constexpr DWORD CTRL_C_EVENT = 0;
 constexpr DWORD CTRL_BREAK_EVENT = 1;
 constexpr DWORD CTRL_CLOSE_EVENT = 2;
@@ -256,9 +259,6 @@ HANDLE GetStdHandle(DWORD stdHandle);
 DWORD GetFileType(HANDLE file);
 BOOL GetConsoleMode(HANDLE consoleHandle, DWORD* mode);
 
-// Milliseconds since an arbitrary start, never going back.
-ULONGLONG GetTickCount64();
-
 // Console.
 BOOL SetConsoleCtrlHandler(PHANDLER_ROUTINE handlerRoutine, BOOL add);
 
@@ -272,6 +272,17 @@ HANDLE CreateEventW(void* eventAttributes, BOOL manualReset, BOOL initialState, 
 BOOL SetEvent(HANDLE event);
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
 BOOL CloseHandle(HANDLE object);
+// Events and process handles alike; a process handle is signalled once the process has ended.
+DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD milliseconds);
+
+// Processes and threads.
+HANDLE OpenProcess(DWORD desiredAccess, BOOL inheritHandle, DWORD processId);
+DWORD GetCurrentThreadId();
+HANDLE OpenThread(DWORD desiredAccess, BOOL inheritHandle, DWORD threadId);
+BOOL CancelSynchronousIo(HANDLE thread);
+
+// Time.
+ULONGLONG GetTickCount64();
 
 // COM library.
 HRESULT CoInitializeEx(void* reserved, DWORD coInit);
