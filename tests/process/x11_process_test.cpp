@@ -39,9 +39,8 @@ xcb_window_t mapWindow(xcb_connection_t* x, long netWmPid) {
         xcb_change_property(x, XCB_PROP_MODE_REPLACE, window, atom->atom, XCB_ATOM_CARDINAL, 32, 1, &pid);
     }
     std::free(atom);
-    xcb_map_window(x, window);
-    // A round trip, so the window exists on the server before procloop asks.
-    std::free(xcb_get_input_focus_reply(x, xcb_get_input_focus(x), nullptr));
+    // Checked, so a round trip: the window exists on the server before procloop asks.
+    std::free(xcb_request_check(x, xcb_map_window_checked(x, window)));
     return window;
 }
 

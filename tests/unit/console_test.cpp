@@ -63,7 +63,9 @@ BOOL WINAPI latest(DWORD /*ctrlType*/) {
     mainThread = pthread_self();
     bool registered = !SetConsoleCtrlHandler(nullptr, TRUE) && !SetConsoleCtrlHandler(earlier, FALSE);
     // `earlier` twice: already there, it stays behind `latest`.
-    for (const PHANDLER_ROUTINE h : {earlier, latest, earlier}) registered = registered && SetConsoleCtrlHandler(h, TRUE);
+    for (const PHANDLER_ROUTINE h : {earlier, latest, earlier}) {
+        registered = registered && SetConsoleCtrlHandler(h, TRUE);
+    }
     kill(getpid(), c.signal);
     waitFor(entered, 1);
     kill(getpid(), c.signal);
@@ -86,14 +88,13 @@ TEST_P(ConsoleEvent, EndsTheProcessOnlyAsTheConsoleDoes) {
     EXPECT_EXIT(sendTwice(c), ended, c.endsProcess() ? "handler returned" : "");
 }
 
-INSTANTIATE_TEST_SUITE_P(Events, ConsoleEvent,
-                         ::testing::Values(EventCase{"CtrlCTaken", SIGINT, true}, EventCase{"CtrlCNotTaken", SIGINT, false},
-                                           EventCase{"CtrlBreakTaken", SIGQUIT, true},
-                                           EventCase{"CtrlBreakNotTaken", SIGQUIT, false},
-                                           EventCase{"CloseTaken", SIGHUP, true}, EventCase{"CloseNotTaken", SIGHUP, false},
-                                           EventCase{"ShutdownTaken", SIGTERM, true},
-                                           EventCase{"ShutdownNotTaken", SIGTERM, false}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Events, ConsoleEvent,
+    ::testing::Values(EventCase{"CtrlCTaken", SIGINT, true}, EventCase{"CtrlCNotTaken", SIGINT, false},
+                      EventCase{"CtrlBreakTaken", SIGQUIT, true}, EventCase{"CtrlBreakNotTaken", SIGQUIT, false},
+                      EventCase{"CloseTaken", SIGHUP, true}, EventCase{"CloseNotTaken", SIGHUP, false},
+                      EventCase{"ShutdownTaken", SIGTERM, true}, EventCase{"ShutdownNotTaken", SIGTERM, false}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // Of the console signals, how many this thread blocks (or finds ignored by
 // whoever started us, which stay ignored instead).
