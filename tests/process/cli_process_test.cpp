@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -15,10 +16,18 @@
 
 #include <gtest/gtest.h>
 
-#include "background_process.h"
-#include "host_run.h"
+#include "child_process.h"
 
 namespace {
+
+const std::string kStopped = "info: capture stopped\n";
+
+ChildOptions procloop(const std::vector<std::string>& args) {
+    ChildOptions options;
+    options.argv = {PROCLOOP_HOST_BINARY};
+    options.argv.insert(options.argv.end(), args.begin(), args.end());
+    return options;
+}
 
 std::uint32_t le32(const std::vector<unsigned char>& b, std::size_t at) {
     return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<std::uint32_t>(b[at + 3]) << 24;
@@ -63,7 +72,8 @@ TEST_P(Wav, IsReadBackBySox) {
     const std::string path = dir.path() + "/capture.wav";
     ChildOptions options = procloop({"--pid", "1234", "--wav", "--channels", std::to_string(c.channels)});
     if (c.toFile) options.stdoutPath = path;
-    if (c.sizeLimit != 0) options.limits = {{RLIMIT_FSIZE, c.sizeLimit}};
+    const rlimit limit{c.sizeLimit, c.sizeLimit};
+    if (c.sizeLimit != 0) options.inChild = [&] { ::setrlimit(RLIMIT_FSIZE, &limit); };
     if (c.sizeLimit == 0) options.signalWhenErrContains = "capture started";
     options.beforeSignal = [](pid_t) { ::usleep(300000); };
     const ChildResult r = runChild(options);

@@ -9,11 +9,20 @@
 
 #include <gtest/gtest.h>
 
-#include "host_run.h"
+#include "child_process.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+const std::string kStopped = "info: capture stopped\n";
+
+ChildOptions procloop(const std::vector<std::string>& args) {
+    ChildOptions options;
+    options.argv = {PROCLOOP_HOST_BINARY};
+    options.argv.insert(options.argv.end(), args.begin(), args.end());
+    return options;
+}
 
 double secondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
@@ -56,7 +65,7 @@ INSTANTIATE_TEST_SUITE_P(
     Values, TimingOptionRefused,
     ::testing::Values(EarlyEnd{"NoSuchTarget",
                                {"--pid", "2147483646", "--stop-with-target"},
-                               pidLine(2147483646) + "error: could not open process 2147483646\n"},
+                               "info: pid=2147483646 includeChildren=false\nerror: could not open process 2147483646\n"},
                       EarlyEnd{"DurationNotANumber", {"--pid", "1234", "--duration", "x"},
                                "error: invalid value for --duration: x\n"},
                       EarlyEnd{"DurationTooLarge", {"--pid", "1234", "--duration", "4294967296"},

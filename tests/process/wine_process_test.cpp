@@ -11,7 +11,6 @@
 
 #include <gtest/gtest.h>
 
-#include "background_process.h"
 #include "child_process.h"
 #include "fakes/audio/fake_audio.h"
 #include "output/wav_header.h"

@@ -1,135 +1,110 @@
-// --hwnd on Linux: an X11 window id, resolved to its owner's pid by a private
-// X server the test starts (Xvfb), with windows mapped by a test client.
+// --hwnd on Linux: an X11 window id, resolved to its owner's pid on a private
+// X server the test starts (Xvfb); the test process itself maps the windows.
 #include <sys/stat.h>
+#include <unistd.h>
+#include <xcb/xcb.h>
 
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
 #include <ostream>
 #include <string>
-#include <vector>
 
 #include <gtest/gtest.h>
 
-#include "background_process.h"
-#include "host_run.h"
-#include "xvfb_server.h"
+#include "child_process.h"
 
 namespace {
 
-// Resolved: capture starts for that pid; stopped with Ctrl+C.
-ChildResult captureWindow(const std::string& display, const std::string& hwnd) {
-    ChildOptions options = procloop({"--hwnd", hwnd});
-    options.env = {{"DISPLAY", display}};
-    options.signalWhenErrContains = "capture started";
-    return runChild(options);
-}
-
-std::string unresolved(unsigned long long hwnd) {
-    char text[96];
-    std::snprintf(text, sizeof text, "error: could not resolve HWND %016llX to a process id\n", hwnd);
-    return text;
-}
+constexpr long kNone = -1, kUs = 0, kClaimed = 424242;
 
 struct WindowCase {
     const char* name;
-    bool xResource;        // the server offers the X-Resource extension
-    const char* netWmPid;  // what the client sets: "own", "none" or a number
-    enum Owner { Client, Claimed, Nobody } owner;
+    bool xResource;  // the server offers the X-Resource extension
+    long netWmPid;   // the window's _NET_WM_PID: kNone, kUs (as toolkits set it) or a lie
+    long owner;      // whom procloop captures; kNone: it cannot tell
+    enum Display { Live, Unset, Dead } display = Live;
+    unsigned long long offset = 0;  // added to the window's id
 };
 void PrintTo(const WindowCase& c, std::ostream* os) { *os << c.name; }
-constexpr const char* kClaimedPid = "424242";
+
+xcb_window_t mapWindow(xcb_connection_t* x, long netWmPid) {
+    const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(x)).data;
+    const xcb_window_t window = xcb_generate_id(x);
+    xcb_create_window(x, XCB_COPY_FROM_PARENT, window, screen->root, 0, 0, 64, 64, 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
+                      screen->root_visual, 0, nullptr);
+    const auto pid = static_cast<std::uint32_t>(netWmPid == kUs ? ::getpid() : netWmPid);
+    xcb_intern_atom_reply_t* atom = xcb_intern_atom_reply(x, xcb_intern_atom(x, 0, 11, "_NET_WM_PID"), nullptr);
+    if (atom != nullptr && netWmPid != kNone) {
+        xcb_change_property(x, XCB_PROP_MODE_REPLACE, window, atom->atom, XCB_ATOM_CARDINAL, 32, 1, &pid);
+    }
+    std::free(atom);
+    // Checked, so a round trip: the window exists on the server before procloop asks.
+    std::free(xcb_request_check(x, xcb_map_window_checked(x, window)));
+    return window;
+}
 
 class WindowOwner : public ::testing::TestWithParam<WindowCase> {};
 
 TEST_P(WindowOwner, IsTheClientTheServerKnows) {
     const WindowCase& c = GetParam();
-    const XvfbServer server(c.xResource);
-    ASSERT_FALSE(server.display().empty()) << "Xvfb did not start";
-    BackgroundProcess client({PROCLOOP_X11_WINDOW_TOOL, c.netWmPid}, {{"DISPLAY", server.display()}});
-    const std::string hwnd = client.readLine(10000);
-    ASSERT_FALSE(hwnd.empty()) << "the test client mapped no window";
-
-    const ChildResult r = captureWindow(server.display(), hwnd);
-    ASSERT_FALSE(r.timedOut);
-    switch (c.owner) {
-        case WindowCase::Client:
-        case WindowCase::Claimed: {
-            const unsigned long pid = c.owner == WindowCase::Client ? static_cast<unsigned long>(client.pid())
-                                                                     : std::stoul(kClaimedPid);
-            EXPECT_TRUE(r.signalled);
-            EXPECT_EQ(r.exitCode, 0);
-            EXPECT_EQ(r.err, captureHead(pid) + kStopped);
-            break;
+    std::string dir = (std::filesystem::temp_directory_path() / "procloop-x11-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(dir.data()), nullptr);
+    // -displayfd: the server takes a free display number and writes it once it
+    // accepts connections, so there is no race for a number and no polling.
+    ChildOptions xvfb;
+    xvfb.argv = {"Xvfb", "-displayfd", "1", "-screen", "0", "640x480x24", "-nolisten", "tcp"};
+    if (!c.xResource) xvfb.argv.insert(xvfb.argv.end(), {"-extension", "X-Resource"});
+    xvfb.env = {{"HOME", dir}};
+    xvfb.workingDirectory = dir;
+    ChildOptions options;
+    options.signalWhenErrContains = "capture started";
+    options.signalAfterOutBytes = 4800;
+    unsigned long long hwnd = 0;
+    ChildResult r;
+    xvfb.onProgress = [&](pid_t server, const ChildResult& soFar) {
+        const std::string out(soFar.out.begin(), soFar.out.end());
+        if (hwnd != 0 || out.find('\n') == std::string::npos) return;
+        const std::string display = ":" + out.substr(0, out.find('\n'));
+        xcb_connection_t* x = xcb_connect(display.c_str(), nullptr);
+        int dead = 1000;  // a display number with no server behind it
+        for (struct stat st {}; ::stat(("/tmp/.X11-unix/X" + std::to_string(dead)).c_str(), &st) == 0;) ++dead;
+        const std::string displays[] = {display, "", ":" + std::to_string(dead)};
+        if (xcb_connection_has_error(x) == 0) {
+            hwnd = mapWindow(x, c.netWmPid) + c.offset;
+            options.argv = {PROCLOOP_HOST_BINARY, "--hwnd", std::to_string(hwnd)};
+            options.env = {{"DISPLAY", displays[c.display]}};
+            r = runChild(options);
         }
-        case WindowCase::Nobody:
-            EXPECT_EQ(r.exitCode, 1);
-            EXPECT_EQ(r.err, unresolved(std::stoull(hwnd)));
-            EXPECT_TRUE(r.out.empty());
-            break;
-    }
-}
-
-// The server's word beats what the client claims; without X-Resource the
-// claim is all there is.
-INSTANTIATE_TEST_SUITE_P(
-    Windows, WindowOwner,
-    ::testing::Values(WindowCase{"ServerOwnPid", true, "own", WindowCase::Client},
-                      WindowCase{"ServerNoPid", true, "none", WindowCase::Client},
-                      WindowCase{"ServerFakePid", true, kClaimedPid, WindowCase::Client},
-                      WindowCase{"PropertyOwnPid", false, "own", WindowCase::Client},
-                      WindowCase{"PropertyNoPid", false, "none", WindowCase::Nobody},
-                      WindowCase{"PropertyFakePid", false, kClaimedPid, WindowCase::Claimed}),
-    [](const auto& info) { return std::string(info.param.name); });
-
-struct NoWindowCase {
-    const char* name;
-    enum Display { Unset, Dead, Live } display;
-    unsigned long long offset;  // added to a real window's id
-};
-void PrintTo(const NoWindowCase& c, std::ostream* os) { *os << c.name; }
-
-class NoSuchWindow : public ::testing::TestWithParam<NoWindowCase> {};
-
-TEST_P(NoSuchWindow, IsReportedAndEndsTheRun) {
-    const NoWindowCase& c = GetParam();
-    const XvfbServer server;
-    ASSERT_FALSE(server.display().empty()) << "Xvfb did not start";
-    BackgroundProcess client({PROCLOOP_X11_WINDOW_TOOL, "own"}, {{"DISPLAY", server.display()}});
-    const std::string window = client.readLine(10000);
-    ASSERT_FALSE(window.empty()) << "the test client mapped no window";
-    const unsigned long long hwnd = std::stoull(window) + c.offset;
-
-    ChildOptions options = procloop({"--hwnd", std::to_string(hwnd)});
-    switch (c.display) {
-        case NoWindowCase::Unset:
-            options.env.emplace_back("DISPLAY", "");
-            break;
-        case NoWindowCase::Dead: {
-            // A display number with no server behind it.
-            int number = 1000;
-            struct stat st {};
-            while (::stat(("/tmp/.X11-unix/X" + std::to_string(number)).c_str(), &st) == 0) ++number;
-            options.env = {{"DISPLAY", ":" + std::to_string(number)}};
-            break;
-        }
-        case NoWindowCase::Live:
-            options.env = {{"DISPLAY", server.display()}};
-            break;
-    }
-    const ChildResult r = runChild(options);
+        xcb_disconnect(x);
+        ::kill(server, SIGTERM);
+    };
+    const ChildResult server = runChild(xvfb);
+    std::filesystem::remove_all(dir);
+    ASSERT_NE(hwnd, 0u) << "Xvfb did not start: " << server.err;
     ASSERT_FALSE(r.timedOut);
     EXPECT_EQ(r.termSignal, 0);
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.err, unresolved(hwnd));
-    EXPECT_TRUE(r.out.empty());
+    EXPECT_EQ(r.exitCode, c.owner == kNone ? 1 : 0);
+    EXPECT_EQ(r.signalled, c.owner != kNone);
+    char unresolved[96];
+    std::snprintf(unresolved, sizeof unresolved, "error: could not resolve HWND %016llX to a process id\n", hwnd);
+    const long pid = c.owner == kUs ? ::getpid() : c.owner;
+    EXPECT_EQ(r.err, c.owner == kNone ? unresolved : captureHead(pid) + "info: capture stopped\n");
+    EXPECT_EQ(r.out.empty(), c.owner == kNone);
 }
 
+// The server's word beats what the client claims; without X-Resource the claim is all there is.
 INSTANTIATE_TEST_SUITE_P(
-    Lookups, NoSuchWindow,
-    ::testing::Values(NoWindowCase{"NoDisplay", NoWindowCase::Unset, 0},
-                      NoWindowCase{"NoServer", NoWindowCase::Dead, 0},
-                      // An id in the same client's range: the server knows the
-                      // client, but there is no window.
-                      NoWindowCase{"NextToARealWindow", NoWindowCase::Live, 1},
-                      NoWindowCase{"BeyondThirtyTwoBits", NoWindowCase::Live, 1ULL << 32}),
+    Windows, WindowOwner,
+    ::testing::Values(WindowCase{"ServerOwnPid", true, kUs, kUs}, WindowCase{"ServerNoPid", true, kNone, kUs},
+                      WindowCase{"ServerFakePid", true, kClaimed, kUs}, WindowCase{"PropertyOwnPid", false, kUs, kUs},
+                      WindowCase{"PropertyNoPid", false, kNone, kNone},
+                      WindowCase{"PropertyFakePid", false, kClaimed, kClaimed},
+                      WindowCase{"NoDisplay", true, kUs, kNone, WindowCase::Unset},
+                      WindowCase{"NoServer", true, kUs, kNone, WindowCase::Dead},
+                      // In the client's id range: the server knows the client, but there is no window.
+                      WindowCase{"NextToARealWindow", true, kUs, kNone, WindowCase::Live, 1},
+                      WindowCase{"BeyondThirtyTwoBits", true, kUs, kNone, WindowCase::Live, 1ULL << 32}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

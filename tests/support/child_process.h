@@ -2,18 +2,24 @@
 // treat procloop as other programs do: start it, read the pipe, signal it.
 #pragma once
 
-#include <sys/resource.h>
 #include <sys/types.h>
 
 #include <csignal>
-#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <utility>
 #include <vector>
 
-struct ChildResult;
+struct ChildResult {
+    int exitCode = -1;  // -1 when ended by a signal
+    int termSignal = 0;
+    bool timedOut = false;
+    bool signalled = false;  // the requested signal was sent
+    std::vector<unsigned char> out;
+    std::string err;
+};
+
 // Set on top of the test's environment; an empty value removes the variable.
 using Environment = std::vector<std::pair<std::string, std::string>>;
 
@@ -26,30 +32,14 @@ struct ChildOptions {
     std::string signalWhenErrContains;        // send `signal` once standard error shows this
     std::size_t signalAfterOutBytes = 0;      // ... and at least this much output arrived
     int signal = SIGINT;
-    unsigned signalRepeat = 1;  // sent this many times in a row
-    int thenSignal = 0;         // sent once after those
-    std::function<void(pid_t)> beforeSignal;  // runs while the child still runs, before `signal`
+    std::function<void(pid_t)> beforeSignal;  // runs just before `signal` is sent
     int timeoutMs = 60000;
-
-    // How the child starts.
-    std::vector<int> closedAtStart;  // of 0, 1, 2: closed, not redirected
-    bool stderrReaderGone = false;   // standard error is a pipe nobody reads from any more
-    std::string stdoutPath;          // standard output to this file instead of a pipe
-    std::vector<std::pair<int, rlim_t>> limits;  // setrlimit(resource, soft and hard)
-    std::vector<int> ignoredAtStart;             // signals the child inherits as ignored
-    std::function<void()> beforeExec;            // last, in the child
+    std::string stdoutPath;  // standard output to this file instead of a pipe
+    // In the child, its standard descriptors set, before exec: how a hostile parent starts it.
+    std::function<void()> inChild;
     // Called from the reading loop at least every 20 ms with what arrived so far;
     // it may act on the world or the child, and while it runs nothing is read.
     std::function<void(pid_t pid, const ChildResult& soFar)> onProgress;
-};
-
-struct ChildResult {
-    int exitCode = -1;  // -1 when ended by a signal
-    int termSignal = 0;
-    bool timedOut = false;
-    bool signalled = false;  // the requested signal was sent
-    std::vector<unsigned char> out;
-    std::string err;
 };
 
 ChildResult runChild(const ChildOptions& options);
@@ -67,3 +57,19 @@ int stopProcess(pid_t pid, int signal = SIGTERM, int graceMs = 3000);
 
 // "\r\n" -> "\n", to compare a Windows binary's text-mode lines with the host's.
 std::string unixLines(const std::string& text);
+
+// The lines a capture in the default format starts with.
+std::string captureHead(unsigned long pid = 1234, bool includeChildren = false);
+
+// A private directory under $TMPDIR (or /tmp), removed with what it holds.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+};

@@ -1,6 +1,5 @@
 // Console control events as the POSIX layer delivers them from signals sent to
-// the process. Each case runs in a process of its own (a death test): the
-// handlers registered cannot be taken back, and some cases end the process.
+// the process, and the start-up that makes that possible (this binary links it).
 #include <pthread.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -21,133 +20,107 @@
 
 namespace {
 
-std::atomic<int> taken{0};
-std::atomic<bool> wrongThread{false};
+struct EventCase {
+    const char* name;
+    int signal;
+    bool handled;  // what the latest handler returns
+    bool endsProcess() const { return !handled || signal == SIGHUP || signal == SIGTERM; }
+};
+void PrintTo(const EventCase& c, std::ostream* os) { *os << c.name; }
+
+EventCase current;
 pthread_t mainThread;
-char order[8];
-std::atomic<int> orderLength{0};
-
-void note(char who) {
-    const int at = orderLength.fetch_add(1);
-    if (at < 7) order[at] = who;
-    if (pthread_equal(pthread_self(), mainThread) != 0) wrongThread.store(true);
-}
-
-BOOL WINAPI takeIt(DWORD /*ctrlType*/) {
-    note('T');
-    // Shown on standard error just before returning, so a death test can tell
-    // the process ended after the handler, not during it.
-    std::fprintf(stderr, "handler returned\n");
-    taken.fetch_add(1);
-    return TRUE;
-}
-
-BOOL WINAPI passItOn(DWORD /*ctrlType*/) {
-    note('P');
-    return FALSE;
-}
+std::atomic<int> entered{0}, returned{0}, passedOn{0};
+std::atomic<bool> overlapped{false}, onMainThread{false};
 
 void waitFor(const std::atomic<int>& counter, int value) {
     for (int i = 0; i < 1000 && counter.load() < value; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
 }
 
-struct EventCase {
-    const char* name;
-    int signal;
-    bool handlerTakesIt;
-    bool endsProcess;
-};
-void PrintTo(const EventCase& c, std::ostream* os) { *os << c.name; }
+BOOL WINAPI earlier(DWORD /*ctrlType*/) {
+    passedOn.fetch_add(1);
+    return FALSE;  // passes the event on
+}
 
-// In the death test's process: the event twice, then exit 0 if both were taken.
-[[noreturn]] void sendTwice(int signal, bool handlerTakesIt) {
+BOOL WINAPI latest(DWORD /*ctrlType*/) {
+    if (pthread_equal(pthread_self(), mainThread) != 0) onMainThread.store(true);
+    // The first event waits for the second, which only a thread per event lets in.
+    if (entered.fetch_add(1) == 0 && !current.endsProcess()) {
+        waitFor(entered, 2);
+        overlapped.store(entered.load() == 2);
+    }
+    std::fprintf(stderr, "handler returned\n");  // the process may end only after this
+    returned.fetch_add(1);
+    return current.handled ? TRUE : FALSE;
+}
+
+// In a death test's process, as handlers cannot be taken back: the event twice;
+// exit 0 if both were taken latest handler first, each on a thread of its own.
+[[noreturn]] void sendTwice(const EventCase& c) {
     const rlimit noCore{0, 0};  // an untaken Ctrl+Break would dump core
     setrlimit(RLIMIT_CORE, &noCore);
-    SetConsoleCtrlHandler(handlerTakesIt ? takeIt : passItOn, TRUE);
-    kill(getpid(), signal);
-    waitFor(taken, 1);
-    kill(getpid(), signal);
-    waitFor(taken, 2);
-    std::exit(taken.load() == 2 ? 0 : 1);
+    current = c;
+    mainThread = pthread_self();
+    bool registered = !SetConsoleCtrlHandler(nullptr, TRUE) && !SetConsoleCtrlHandler(earlier, FALSE);
+    // `earlier` twice: already there, it stays behind `latest`.
+    for (const PHANDLER_ROUTINE h : {earlier, latest, earlier}) {
+        registered = registered && SetConsoleCtrlHandler(h, TRUE);
+    }
+    kill(getpid(), c.signal);
+    waitFor(entered, 1);
+    kill(getpid(), c.signal);
+    waitFor(returned, 2);
+    std::exit(registered && returned == 2 && overlapped && passedOn == 0 && !onMainThread ? 0 : 1);
 }
 
-class ConsoleEvent : public ::testing::TestWithParam<EventCase> {
-protected:
-    void SetUp() override { GTEST_FLAG_SET(death_test_style, "threadsafe"); }
-};
+class ConsoleEvent : public ::testing::TestWithParam<EventCase> {};
 
-// Taken Ctrl+C and Ctrl+Break leave the process running (a second one is
-// taken too); untaken ones end it by the signal; close and shutdown end it
-// once the handler has returned.
+// Taken Ctrl+C and Ctrl+Break leave the process running; untaken ones end it
+// by the signal once every handler had its say; close and shutdown end it once
+// the handlers have returned, taken or not.
 TEST_P(ConsoleEvent, EndsTheProcessOnlyAsTheConsoleDoes) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
     const EventCase c = GetParam();
     const auto ended = [c](int status) {
-        if (!c.endsProcess) return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+        if (!c.endsProcess()) return WIFEXITED(status) && WEXITSTATUS(status) == 0;
         return WIFSIGNALED(status) && WTERMSIG(status) == c.signal;
     };
-    EXPECT_EXIT(sendTwice(c.signal, c.handlerTakesIt), ended, c.endsProcess && c.handlerTakesIt ? "handler returned" : "");
+    EXPECT_EXIT(sendTwice(c), ended, c.endsProcess() ? "handler returned" : "");
 }
 
-INSTANTIATE_TEST_SUITE_P(Events, ConsoleEvent,
-                         ::testing::Values(EventCase{"CtrlCTaken", SIGINT, true, false},
-                                           EventCase{"CtrlBreakTaken", SIGQUIT, true, false},
-                                           EventCase{"CtrlCNotTaken", SIGINT, false, true},
-                                           EventCase{"CtrlBreakNotTaken", SIGQUIT, false, true},
-                                           EventCase{"CloseTaken", SIGHUP, true, true},
-                                           EventCase{"CloseNotTaken", SIGHUP, false, true},
-                                           EventCase{"ShutdownTaken", SIGTERM, true, true},
-                                           EventCase{"ShutdownNotTaken", SIGTERM, false, true}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Events, ConsoleEvent,
+    ::testing::Values(EventCase{"CtrlCTaken", SIGINT, true}, EventCase{"CtrlCNotTaken", SIGINT, false},
+                      EventCase{"CtrlBreakTaken", SIGQUIT, true}, EventCase{"CtrlBreakNotTaken", SIGQUIT, false},
+                      EventCase{"CloseTaken", SIGHUP, true}, EventCase{"CloseNotTaken", SIGHUP, false},
+                      EventCase{"ShutdownTaken", SIGTERM, true}, EventCase{"ShutdownNotTaken", SIGTERM, false}),
+    [](const auto& info) { return std::string(info.param.name); });
 
-[[noreturn]] void registerThreeAndSend() {
-    mainThread = pthread_self();
-    SetConsoleCtrlHandler(takeIt, TRUE);
-    SetConsoleCtrlHandler(passItOn, TRUE);
-    SetConsoleCtrlHandler(takeIt, TRUE);  // already there: stays where it was
-    kill(getpid(), SIGINT);
-    waitFor(taken, 1);
-    const bool inOrder = orderLength.load() == 2 && order[0] == 'P' && order[1] == 'T';
-    std::exit(inOrder && !wrongThread.load() ? 0 : 1);
-}
-
-TEST(ConsoleHandlers, RunLatestFirstOffTheMainThread) {
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
-    EXPECT_EXIT(registerThreeAndSend(), ::testing::ExitedWithCode(0), "");
-}
-
-std::atomic<int> breakEntered{0};
-std::atomic<int> ctrlCSeen{0};
-
-// Holds Ctrl+Break until a Ctrl+C has been handled, which can only happen if
-// that event is on a thread of its own.
-BOOL WINAPI holdBreak(DWORD ctrlType) {
-    if (ctrlType == CTRL_C_EVENT) {
-        ctrlCSeen.store(1);
-        return TRUE;
+// Of the console signals, how many this thread blocks (or finds ignored by
+// whoever started us, which stay ignored instead).
+int blockedConsoleSignals(bool orIgnored) {
+    sigset_t mask;
+    pthread_sigmask(SIG_BLOCK, nullptr, &mask);
+    int blocked = 0;
+    for (const int sig : {SIGINT, SIGQUIT, SIGHUP, SIGTERM}) {
+        struct sigaction action {};
+        sigaction(sig, nullptr, &action);
+        blocked += sigismember(&mask, sig) == 1 || (orIgnored && action.sa_handler == SIG_IGN) ? 1 : 0;
     }
-    breakEntered.store(1);
-    waitFor(ctrlCSeen, 1);
-    taken.store(ctrlCSeen.load());
-    return ctrlCSeen.load() == 1 ? TRUE : FALSE;
+    return blocked;
 }
 
-[[noreturn]] void breakThenCtrlC() {
-    SetConsoleCtrlHandler(holdBreak, TRUE);
-    kill(getpid(), SIGQUIT);
-    waitFor(breakEntered, 1);
-    kill(getpid(), SIGINT);
-    waitFor(taken, 1);
-    std::exit(taken.load() == 1 ? 0 : 1);
-}
-
-TEST(ConsoleHandlers, EachEventHasAThreadOfItsOwn) {
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
-    EXPECT_EXIT(breakThenCtrlC(), ::testing::ExitedWithCode(0), "");
-}
-
-TEST(ConsoleHandlers, RefusesWhatCannotBeRegistered) {
-    EXPECT_EQ(SetConsoleCtrlHandler(nullptr, TRUE), FALSE);
-    EXPECT_EQ(SetConsoleCtrlHandler(passItOn, FALSE), FALSE);
+TEST(Startup, BlocksConsoleSignalsInEveryThreadButNotInAForkedChild) {
+    EXPECT_EQ(blockedConsoleSignals(true), 4);
+    int inThread = 0;
+    std::thread([&] { inThread = blockedConsoleSignals(true); }).join();
+    EXPECT_EQ(inThread, 4);
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) _exit(blockedConsoleSignals(false));
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
 }  // namespace
