@@ -14,6 +14,7 @@
 #include <audioclient.h>
 #include <mmdeviceapi.h>
 #include <avrt.h>
+#include <tlhelp32.h>
 #include <fcntl.h>
 #include <io.h>
 

@@ -114,6 +114,7 @@ INSTANTIATE_TEST_SUITE_P(
         EarlyExit{"HwndWithoutWindow", {"--hwnd", "77"},
                   "error: could not resolve HWND 000000000000004D to a process id\r\n"},
         EarlyExit{"PidNotANumber", {"--pid", "abc"}, "error: invalid value for --pid: abc\r\n"},
+        EarlyExit{"NameOfNoProcess", {"--name", "nosuchprogram"}, "error: no process named nosuchprogram\r\n"},
         EarlyExit{"SampleRateOutOfRange", {"--pid", "1", "--sample-rate", "2147483648"},
                   "error: invalid value for --sample-rate: 2147483648\r\n"},
         EarlyExit{"FullwidthHyphensAreNoOption", {"\uFF0D\uFF0Dpid", "5"},

@@ -103,9 +103,9 @@ BOOL CloseHandle(HANDLE handle) {
     {
         const std::lock_guard<std::mutex> lock(openMutex());
         auto* candidate = static_cast<Event*>(handle);
-        if (openSet().erase(candidate) == 0) return FALSE;
-        event = candidate;
+        if (openSet().erase(candidate) != 0) event = candidate;
     }
+    if (event == nullptr) return standin::closeSnapshot(handle) ? TRUE : FALSE;
     standin::trace("CloseHandle #" + std::to_string(event->id));
     --standin::state().openEvents;
     delete event;

@@ -36,4 +36,12 @@ struct State {
 // process in the environment (STANDIN_WINDOWS_VERSION, STANDIN_WINDOWS).
 State& state();
 
+// For the calls that report failures through GetLastError.
+void setLastError(DWORD error);
+// CloseHandle for a process snapshot; false if the handle is none.
+bool closeSnapshot(HANDLE handle);
+// UTF-8 bytes to at most `capacity` - 1 wide characters and a terminator;
+// a byte that starts no valid sequence becomes U+FFFD.
+void utf8ToWide(const char* text, std::size_t length, WCHAR* out, std::size_t capacity);
+
 }  // namespace standin

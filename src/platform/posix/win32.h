@@ -29,6 +29,7 @@ using LPCWSTR = const WCHAR*;
 using REFERENCE_TIME = std::int64_t;
 using VARTYPE = std::uint16_t;
 using HANDLE = void*;
+using ULONG_PTR = std::uintptr_t;
 struct HWND__;
 using HWND = HWND__*;
 struct HINSTANCE__;
@@ -59,6 +60,15 @@ constexpr HRESULT AUDCLNT_E_EVENTHANDLE_NOT_SET = static_cast<HRESULT>(0x8889001
 constexpr HRESULT AUDCLNT_E_BUFFER_ERROR = static_cast<HRESULT>(0x88890018);
 constexpr HRESULT AUDCLNT_E_INVALID_SIZE = static_cast<HRESULT>(0x88890011);
 
+constexpr DWORD ERROR_ACCESS_DENIED = 5;
+constexpr DWORD ERROR_NO_MORE_FILES = 18;
+constexpr DWORD ERROR_BAD_LENGTH = 24;
+constexpr DWORD ERROR_INVALID_PARAMETER = 87;
+constexpr DWORD ERROR_INSUFFICIENT_BUFFER = 122;
+constexpr HRESULT HRESULT_FROM_WIN32(DWORD error) {
+    return error == 0 ? S_OK : static_cast<HRESULT>((error & 0xFFFF) | 0x80070000u);
+}
+
 constexpr DWORD INFINITE = 0xFFFFFFFF;
 constexpr DWORD WAIT_OBJECT_0 = 0;
 constexpr DWORD WAIT_ABANDONED = 0x80;
@@ -85,6 +95,10 @@ constexpr int _O_TEXT = 0x4000;
 constexpr int _O_BINARY = 0x8000;
 
 constexpr DWORD COINIT_MULTITHREADED = 0;
+
+constexpr DWORD MAX_PATH = 260;
+constexpr UINT CP_UTF8 = 65001;
+constexpr DWORD TH32CS_SNAPPROCESS = 0x00000002;
 
 constexpr VARTYPE VT_BLOB = 65;
 
@@ -140,6 +154,19 @@ struct OSVERSIONINFOW {
     DWORD dwBuildNumber;
     DWORD dwPlatformId;
     std::uint16_t szCSDVersion[128];
+};
+
+struct PROCESSENTRY32W {
+    DWORD dwSize;
+    DWORD cntUsage;
+    DWORD th32ProcessID;
+    ULONG_PTR th32DefaultHeapID;
+    DWORD th32ModuleID;
+    DWORD cntThreads;
+    DWORD th32ParentProcessID;
+    LONG pcPriClassBase;
+    DWORD dwFlags;
+    WCHAR szExeFile[MAX_PATH];
 };
 
 struct BLOB {
@@ -252,6 +279,18 @@ long long _lseeki64(int fd, long long offset, int origin);  // SEEK_SET, SEEK_CU
 HANDLE GetStdHandle(DWORD stdHandle);
 DWORD GetFileType(HANDLE file);
 BOOL GetConsoleMode(HANDLE consoleHandle, DWORD* mode);
+
+// The calling thread's last error, set by the calls below that say so.
+DWORD GetLastError();
+
+// Process snapshot (toolhelp), from /proc; each sets the last error when it fails.
+HANDLE CreateToolhelp32Snapshot(DWORD flags, DWORD th32ProcessID);
+BOOL Process32FirstW(HANDLE snapshot, PROCESSENTRY32W* entry);
+BOOL Process32NextW(HANDLE snapshot, PROCESSENTRY32W* entry);
+
+// Text conversion; only CP_UTF8, from the host's wide characters.
+int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wideText, int wideLength, char* text, int textSize,
+                        const char* defaultChar, BOOL* usedDefaultChar);
 
 // Milliseconds since an arbitrary start, never going back.
 ULONGLONG GetTickCount64();
