@@ -33,6 +33,7 @@ constexpr Option kOptions[] = {
      [](const char*, CaptureOptions& o) { return o.includeChildren = true; }, {}},
     {"--wav", nullptr, "write a WAVE header (32-bit float) before the samples",
      [](const char*, CaptureOptions& o) { return o.wav = true; }, {}},
+    {"--list", nullptr, "list the processes with audio sessions and exit", nullptr, ParseResult::List},
     {"--help", nullptr, "print this help and exit", nullptr, ParseResult::Help},
     {"--version", nullptr, "print the version and exit", nullptr, ParseResult::Version},
 };

@@ -19,6 +19,7 @@ enum class ParseResult {
     InvalidValue,  // see ParseError
     Help,          // --help anywhere: answered instead of capturing
     Version,       // --version likewise; the first request given wins
+    List,          // --list likewise
 };
 
 // The option and value of the first value that did not convert, as given.

@@ -12,6 +12,7 @@
 #include <objbase.h>
 #include <mmreg.h>
 #include <audioclient.h>
+#include <audiopolicy.h>
 #include <mmdeviceapi.h>
 #include <avrt.h>
 #include <tlhelp32.h>

@@ -1,4 +1,5 @@
 #include "app/process_names.h"
+#include "app/session_table.h"
 
 #include <gtest/gtest.h>
 
@@ -59,5 +60,27 @@ TEST(TreeRoot, ClimbsThroughParentsWithTheSameExecutable) {
     for (const auto& c : cases) EXPECT_EQ(treeRoot(kTree, c.first, false), c.second) << c.first;
     EXPECT_EQ(treeRoot({{5, 6, "x"}, {6, 5, "x"}}, 5, false), 5u);  // a loop of parents ends where it began
 }
+
+struct TableCase {
+    const char* label;
+    std::vector<SessionOwner> sessions;
+    const char* rows;  // after the header
+};
+
+class SessionTable : public ::testing::TestWithParam<TableCase> {};
+
+TEST_P(SessionTable, OneLinePerProcessInPidOrder) {
+    EXPECT_EQ(sessionTable(GetParam().sessions, kTree, true), std::string("pid\tstate\texecutable\troot\n") + GetParam().rows);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sessions, SessionTable,
+    ::testing::Values(TableCase{"None", {}, ""},
+                      TableCase{"ChildOfATree", {{202, true}}, "202\tactive\tapp\t200\n"},
+                      TableCase{"SortedOnceActiveIfAnyIs",
+                                {{300, false}, {202, false}, {300, true}, {202, false}},
+                                "202\tinactive\tapp\t200\n300\tactive\tApp.exe\t300\n"},
+                      TableCase{"NoProcessOrEnded", {{0, true}, {77, true}, {211, false}}, "211\tinactive\tapp\t211\n"}),
+    [](const auto& info) { return std::string(info.param.label); });
 
 }  // namespace
