@@ -5,8 +5,8 @@
 #include "platform/platform.h"
 
 bool snapshotProcesses(std::vector<ProcessEntry>& out) {
-    const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    if (snapshot == INVALID_HANDLE_VALUE) {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) {  // NOLINT(performance-no-int-to-ptr): the SDK defines it so
         std::fprintf(stderr, "error: CreateToolhelp32Snapshot hr=0x%08X\n",
                      static_cast<unsigned>(HRESULT_FROM_WIN32(GetLastError())));
         return false;

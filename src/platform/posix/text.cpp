@@ -3,6 +3,7 @@
 // https://learn.microsoft.com/windows/win32/api/stringapiset/nf-stringapiset-widechartomultibyte
 #include <cstddef>
 #include <cstdint>
+#include <type_traits>
 
 #include "platform/posix/state.h"
 
@@ -86,7 +87,7 @@ int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wideText, int wideLe
     }
     int written = 0;
     for (std::size_t i = 0; i < count; ++i) {
-        const auto c = static_cast<std::uint32_t>(wideText[i]);
+        const auto c = static_cast<std::uint32_t>(static_cast<std::make_unsigned_t<WCHAR>>(wideText[i]));
         const int n = encode(c, nullptr);
         if (textSize > 0) {
             if (written + n > textSize) {

@@ -115,12 +115,12 @@ DWORD GetLastError() { return lastError; }
 HANDLE CreateToolhelp32Snapshot(DWORD flags, DWORD /*th32ProcessID*/) {
     if ((flags & TH32CS_SNAPPROCESS) == 0) {
         standin::setLastError(ERROR_INVALID_PARAMETER);
-        return INVALID_HANDLE_VALUE;
+        return INVALID_HANDLE_VALUE;  // NOLINT(performance-no-int-to-ptr): the SDK defines it so
     }
     DIR* dir = ::opendir("/proc");
     if (dir == nullptr) {
         standin::setLastError(ERROR_ACCESS_DENIED);
-        return INVALID_HANDLE_VALUE;
+        return INVALID_HANDLE_VALUE;  // NOLINT(performance-no-int-to-ptr): the SDK defines it so
     }
     auto* snapshot = new Snapshot;
     while (const dirent* entry = ::readdir(dir)) {

@@ -66,6 +66,7 @@ std::vector<PlaybackSession> readPlaybackSessions(Connection& connection) {
         active[pid] = active[pid] || !s.corked;
     }
     std::vector<PlaybackSession> sessions;
+    sessions.reserve(active.size());
     for (const auto& entry : active) sessions.push_back(PlaybackSession{entry.first, entry.second});
     return sessions;
 }
