@@ -195,4 +195,16 @@ TEST_F(Wine, AWavFileGetsItsSizesAndRequestsMatchTheHostBuild) {
     }
 }
 
+// Wine's own audio stack has no playback sessions here: the table is its
+// header alone, and no line of the program's own on standard error.
+TEST_F(Wine, ListShowsWinesSessionsAndExitsWithSuccess) {
+    const ChildResult r = runChild(wine(Audio::Wine, {"--list"}));
+    ASSERT_FALSE(r.timedOut);
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(std::string(r.out.begin(), r.out.end()), "pid\tstate\texecutable\troot\r\n");
+    for (const char* prefix : {"info:", "warn:", "error:"}) {
+        EXPECT_EQ(("\n" + r.err).find(std::string("\n") + prefix), std::string::npos) << r.err;  // Wine's own lines aside
+    }
+}
+
 }  // namespace
