@@ -33,7 +33,6 @@ bool readSessions(IMMDevice& device, std::vector<SessionOwner>& out) {
         ComRef<IAudioSessionControl2> control2;
         hr = control->QueryInterface(ids::kIAudioSessionControl2, control2.receiveVoid());
         if (FAILED(hr)) return fail("IAudioSessionControl::QueryInterface", hr);
-        SessionOwner owner;
         DWORD pid = 0;
         hr = control2->GetProcessId(&pid);
         if (FAILED(hr)) return fail("IAudioSessionControl2::GetProcessId", hr);
