@@ -37,7 +37,7 @@ bool resolveTarget(const CaptureOptions& options, std::uint32_t& pid) {
         pid = options.pid;
         return true;
     }
-    if (options.hwnd == 0) return resolveName(options.name, pid);
+    if (options.hwnd == 0 && options.name != nullptr) return resolveName(options.name, pid);
     // A window handle arrives as a number; the platform takes it as a pointer.
     const auto window = reinterpret_cast<HWND>(static_cast<std::uintptr_t>(options.hwnd));  // NOLINT(performance-no-int-to-ptr)
     DWORD owner = 0;
