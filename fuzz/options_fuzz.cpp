@@ -12,7 +12,7 @@
 namespace {
 
 bool isValueOption(const char* name) {
-    return std::strcmp(name, "--pid") == 0 || std::strcmp(name, "--hwnd") == 0 ||
+    return std::strcmp(name, "--pid") == 0 || std::strcmp(name, "--hwnd") == 0 || std::strcmp(name, "--name") == 0 ||
            std::strcmp(name, "--sample-rate") == 0 || std::strcmp(name, "--channels") == 0;
 }
 
@@ -38,14 +38,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (error.option == nullptr || error.value == nullptr || !isValueOption(error.option)) __builtin_trap();
         return 0;
     }
-    if (result == ParseResult::Help || result == ParseResult::Version) {
-        const std::string asked = result == ParseResult::Help ? "--help" : "--version";
+    if (result == ParseResult::Help || result == ParseResult::Version || result == ParseResult::List) {
+        const std::string asked = result == ParseResult::Help      ? "--help"
+                                  : result == ParseResult::Version ? "--version"
+                                                                   : "--list";
         if (std::find(args.begin() + 1, args.end(), asked) == args.end()) __builtin_trap();
         return 0;
     }
     if (options.sampleRate < kMinSampleRate || options.sampleRate > kMaxSampleRate) __builtin_trap();
     if (options.channels < kMinChannels || options.channels > kMaxChannels) __builtin_trap();
-    const bool named = options.pid != 0 || options.hwnd != 0;
+    const bool named = options.pid != 0 || options.hwnd != 0 || (options.name != nullptr && options.name[0] != '\0');
     if (named != (result == ParseResult::TargetNamed)) __builtin_trap();
     return 0;
 }

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "app/session_list.h"
 #include "app/stop_signal.h"
 #include "app/target.h"
 #include "app/version_probe.h"
@@ -29,8 +30,10 @@ int runSequence(int argc, const char* const* argv) {
             return 1;
         case ParseResult::Help:
         case ParseResult::Version:
+        case ParseResult::List:
             // Text for a person: the console's line ends, as on standard error.
             _setmode(1, _O_TEXT);
+            if (result == ParseResult::List) return listSessions();
             if (result == ParseResult::Help) {
                 printUsage(stdout);
             } else {

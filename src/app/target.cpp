@@ -1,14 +1,43 @@
 #include "app/target.h"
 
 #include <cstdio>
+#include <vector>
 
+#include "app/process_names.h"
+#include "app/process_snapshot.h"
 #include "platform/platform.h"
+
+namespace {
+
+// Exactly one root of the processes with that name; else says why not.
+bool resolveName(const char* name, std::uint32_t& pid) {
+    std::vector<ProcessEntry> all;
+    if (!snapshotProcesses(all)) return false;
+    const std::vector<std::uint32_t> roots = rootsNamed(all, name, kExecutableNamesIgnoreCase);
+    if (roots.size() == 1) {
+        pid = roots[0];
+        return true;
+    }
+    if (roots.empty()) {
+        std::fprintf(stderr, "error: no process named %s\n", name);
+        return false;
+    }
+    std::fprintf(stderr, "error: %lu processes named %s:", static_cast<unsigned long>(roots.size()), name);
+    for (std::size_t i = 0; i < roots.size(); ++i) {
+        std::fprintf(stderr, "%s %lu", i == 0 ? "" : ",", static_cast<unsigned long>(roots[i]));
+    }
+    std::fprintf(stderr, "\n");
+    return false;
+}
+
+}  // namespace
 
 bool resolveTarget(const CaptureOptions& options, std::uint32_t& pid) {
     if (options.pid != 0) {
         pid = options.pid;
         return true;
     }
+    if (options.hwnd == 0 && options.name != nullptr) return resolveName(options.name, pid);
     // A window handle arrives as a number; the platform takes it as a pointer.
     const auto window = reinterpret_cast<HWND>(static_cast<std::uintptr_t>(options.hwnd));  // NOLINT(performance-no-int-to-ptr)
     DWORD owner = 0;

@@ -23,6 +23,8 @@ constexpr Option kOptions[] = {
      [](const char* v, CaptureOptions& o) { return decimal::toUnsigned32(v, o.pid); }, {}},
     {"--hwnd", "<hwnd>", "window whose owning process is captured (when --pid is absent or 0)",
      [](const char* v, CaptureOptions& o) { return decimal::toUnsigned64(v, o.hwnd); }, {}},
+    {"--name", "<executable>", "process by executable name (when neither --pid nor --hwnd names one)",
+     [](const char* v, CaptureOptions& o) { return (o.name = v) != nullptr; }, {}},
     {"--sample-rate", "<hz>", "samples per second, 8000 to 192000 (default 48000)",
      [](const char* v, CaptureOptions& o) { return decimal::toSigned32(v, o.sampleRate); }, {}},
     {"--channels", "<n>", "channels, 1 to 8 (default 2)",
@@ -35,6 +37,7 @@ constexpr Option kOptions[] = {
      [](const char*, CaptureOptions& o) { return o.stopWithTarget = true; }, {}},
     {"--duration", "<seconds>", "stop after this many seconds (default 0: no limit)",
      [](const char* v, CaptureOptions& o) { return decimal::toUnsigned32(v, o.durationSeconds); }, {}},
+    {"--list", nullptr, "list the processes with audio sessions and exit", nullptr, ParseResult::List},
     {"--help", nullptr, "print this help and exit", nullptr, ParseResult::Help},
     {"--version", nullptr, "print the version and exit", nullptr, ParseResult::Version},
 };
@@ -76,11 +79,12 @@ ParseResult parseCommandLine(int argc, const char* const* argv, CaptureOptions& 
     }
     options.sampleRate = std::clamp(options.sampleRate, kMinSampleRate, kMaxSampleRate);
     options.channels = std::clamp(options.channels, kMinChannels, kMaxChannels);
-    return (options.pid != 0 || options.hwnd != 0) ? ParseResult::TargetNamed : ParseResult::NoTarget;
+    const bool named = options.name != nullptr && options.name[0] != '\0';
+    return (options.pid != 0 || options.hwnd != 0 || named) ? ParseResult::TargetNamed : ParseResult::NoTarget;
 }
 
 void printUsage(std::FILE* out) {
-    std::fputs("usage: procloop (--pid <pid> | --hwnd <hwnd>) [options] > samples\n", out);
+    std::fputs("usage: procloop (--pid <pid> | --hwnd <hwnd> | --name <executable>) [options] > samples\n", out);
     for (const Option& option : kOptions) {
         char left[40];
         std::snprintf(left, sizeof left, "%s%s%s", option.name, option.value != nullptr ? " " : "",

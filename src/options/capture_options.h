@@ -6,6 +6,7 @@
 struct CaptureOptions {
     std::uint32_t pid = 0;
     std::uint64_t hwnd = 0;
+    const char* name = nullptr;  // executable name, as given (points into argv)
     std::int32_t sampleRate = 48000;
     std::int32_t channels = 2;
     bool includeChildren = false;
@@ -19,7 +20,8 @@ enum class ParseResult {
     NoTarget,
     InvalidValue,  // see ParseError
     Help,          // --help anywhere: answered instead of capturing
-    Version,       // --version likewise; the first of the two wins
+    Version,       // --version likewise; the first request given wins
+    List,          // --list likewise
 };
 
 // The option and value of the first value that did not convert, as given.

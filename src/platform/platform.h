@@ -11,6 +11,14 @@
 
 #include <cstdint>
 
+// How executable names compare: Windows file names ignore case and are often
+// given without ".exe"; POSIX file names are exact bytes.
+#ifdef _WIN32
+constexpr bool kExecutableNamesIgnoreCase = true;
+#else
+constexpr bool kExecutableNamesIgnoreCase = false;
+#endif
+
 // The process-loopback virtual device; older SDKs lack the name.
 #ifndef VIRTUAL_AUDIO_DEVICE_PROCESS_LOOPBACK
 #define VIRTUAL_AUDIO_DEVICE_PROCESS_LOOPBACK L"VAD\\Process_Loopback"

@@ -12,8 +12,10 @@
 #include <objbase.h>
 #include <mmreg.h>
 #include <audioclient.h>
+#include <audiopolicy.h>
 #include <mmdeviceapi.h>
 #include <avrt.h>
+#include <tlhelp32.h>
 #include <fcntl.h>
 #include <io.h>
 

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <thread>
@@ -255,6 +256,56 @@ INSTANTIATE_TEST_SUITE_P(Servers, PulseCapture, testing::ValuesIn(cases()), [](c
     return std::string(std::get<0>(info.param).name) +
            (std::get<1>(info.param) == ServerKind::PulseAudio ? "_PulseAudio" : "_PipeWire");
 });
+
+// --list on the same servers: a process that plays and one whose stream is paused.
+class PulseList : public PulseCapture {};
+
+ChildResult list(const Environment& env) {
+    ChildOptions options;
+    options.argv = {PROCLOOP_HOST_BINARY, "--list"};
+    options.env = env;
+    return runChild(options);
+}
+
+TEST_P(PulseList, ShowsEachPlayingProcessWithItsStateAndRoot) {
+    AudioServer& srv = *server();
+    Player playing(srv, "exec $PLAY 440.wav"), paused(srv, "exec $CORK $T");
+    streams(srv, playing, 1);
+    streams(srv, paused, 1);
+    ::kill(paused.pid, SIGUSR2);
+    const auto row = [](pid_t pid, const char* state, const char* exe) {
+        return std::to_string(pid) + "\t" + state + "\t" + exe + "\t" + std::to_string(pid) + "\n";
+    };
+    // paplay is pacat under another name; the executable is the file that runs.
+    const std::string player = std::filesystem::read_symlink("/proc/" + std::to_string(playing.pid) + "/exe").filename();
+    const std::string rows[] = {row(playing.pid, "active", player.c_str()), row(paused.pid, "inactive", "cork_player")};
+    const std::string expected =
+        "pid\tstate\texecutable\troot\n" + (playing.pid < paused.pid ? rows[0] + rows[1] : rows[1] + rows[0]);
+    ChildResult r;
+    for (int looks = 0; looks < 100; ++looks) {  // until the pause has reached the server
+        r = list(srv.env);
+        if (std::string(r.out.begin(), r.out.end()) == expected) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    EXPECT_EQ(std::string(r.out.begin(), r.out.end()), expected) << srv.pactl({"list", "sink-inputs"});
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.exitCode, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, PulseList,
+                         testing::Values(std::make_tuple(kScenarios[0], ServerKind::PulseAudio),
+                                         std::make_tuple(kScenarios[0], ServerKind::PipeWire)),
+                         [](const auto& info) {
+                             return std::string(std::get<1>(info.param) == ServerKind::PulseAudio ? "_PulseAudio"
+                                                                                                   : "_PipeWire");
+                         });
+
+TEST(PulseNoServer, ListFailsTheEnumeration) {
+    const ChildResult r = list({{"PULSE_SERVER", "unix:/nonexistent/procloop-test/native"}});
+    EXPECT_EQ(r.err, "error: IMMDeviceEnumerator::EnumAudioEndpoints hr=0x88890010\n");
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.out.empty());
+}
 
 TEST(PulseNoServer, FailsTheActivation) {
     ChildOptions options;

@@ -113,6 +113,7 @@ INSTANTIATE_TEST_SUITE_P(
         EarlyExit{"HwndWithoutWindow", {"--hwnd", "77"},
                   "error: could not resolve HWND 000000000000004D to a process id\r\n"},
         EarlyExit{"PidNotANumber", {"--pid", "abc"}, "error: invalid value for --pid: abc\r\n"},
+        EarlyExit{"NameOfNoProcess", {"--name", "nosuchprogram"}, "error: no process named nosuchprogram\r\n"},
         EarlyExit{"SampleRateOutOfRange", {"--pid", "1", "--sample-rate", "2147483648"},
                   "error: invalid value for --sample-rate: 2147483648\r\n"},
         EarlyExit{"FullwidthHyphensAreNoOption", {"\uFF0D\uFF0Dpid", "5"},
@@ -198,6 +199,18 @@ TEST_F(Wine, AWavFileGetsItsSizesAndRequestsMatchTheHostBuild) {
         const ChildResult linux = runChild(host({request, "--pid", "x"}));
         EXPECT_EQ(windows.exitCode + windows.err.size(), 0u);
         EXPECT_EQ(unixLines(std::string(windows.out.begin(), windows.out.end())), std::string(linux.out.begin(), linux.out.end()));
+    }
+}
+
+// Wine's own audio stack has no playback sessions here: the table is its
+// header alone, and no line of the program's own on standard error.
+TEST_F(Wine, ListShowsWinesSessionsAndExitsWithSuccess) {
+    const ChildResult r = runChild(wine(Audio::Wine, {"--list"}));
+    ASSERT_FALSE(r.timedOut);
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(std::string(r.out.begin(), r.out.end()), "pid\tstate\texecutable\troot\r\n");
+    for (const char* prefix : {"info:", "warn:", "error:"}) {
+        EXPECT_EQ(("\n" + r.err).find(std::string("\n") + prefix), std::string::npos) << r.err;  // Wine's own lines aside
     }
 }
 

@@ -1,6 +1,6 @@
 // Test-only player for what the Debian players cannot do: pause (cork) a stream.
 // Plays 440 Hz at amplitude 0.25, 48 kHz stereo float, as a stream named
-// argv[1]; each SIGUSR1 corks it for 600 ms. Plays until killed.
+// argv[1]; each SIGUSR1 corks it for 600 ms, SIGUSR2 for good. Plays until killed.
 #include <pulse/mainloop-signal.h>
 #include <pulse/pulseaudio.h>
 #include <pulse/rtclock.h>
@@ -36,6 +36,7 @@ int main(int argc, char** argv) {
         pa_context_rttime_new(context, pa_rtclock_now() + 600 * PA_USEC_PER_MSEC,
                               [](pa_mainloop_api*, pa_time_event*, const timeval*, void*) { cork(0); }, nullptr);
     }, nullptr);
+    pa_signal_new(SIGUSR2, [](pa_mainloop_api*, pa_signal_event*, int, void*) { cork(1); }, nullptr);
     context = pa_context_new(api, "cork_player");
     pa_context_set_state_callback(context, [](pa_context* c, void* name) {
         if (pa_context_get_state(c) != PA_CONTEXT_READY) return;

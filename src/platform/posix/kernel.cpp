@@ -86,7 +86,9 @@ BOOL CloseHandle(HANDLE handle) {
     auto* event = static_cast<Event*>(handle);
     {
         const std::lock_guard<std::mutex> lock(openMutex());
-        if (openSet().erase(event) == 0) return posix::closeObject(handle) ? TRUE : FALSE;
+        if (openSet().erase(event) == 0) {
+            return posix::closeObject(handle) || posix::closeSnapshot(handle) ? TRUE : FALSE;
+        }
     }
     delete event;
     return TRUE;

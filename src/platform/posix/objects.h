@@ -2,6 +2,8 @@
 // need to know of them. Internal to the POSIX layer.
 #pragma once
 
+#include <cstddef>
+
 #include "platform/platform.h"
 
 namespace posix {
@@ -17,5 +19,16 @@ int processDescriptor(HANDLE handle);
 
 // Counts CancelSynchronousIo calls, so that a write cut short by one can tell.
 unsigned cancelCount();
+
+// Whether COM is initialised on the calling thread (system.cpp).
+bool comInitialized();
+
+// For the calls that report failures through GetLastError.
+void setLastError(DWORD error);
+// CloseHandle for a process snapshot; false if the handle is none.
+bool closeSnapshot(HANDLE handle);
+// UTF-8 bytes to at most `capacity` - 1 wide characters and a terminator;
+// a byte that starts no valid sequence becomes U+FFFD.
+void utf8ToWide(const char* text, std::size_t length, WCHAR* out, std::size_t capacity);
 
 }  // namespace posix

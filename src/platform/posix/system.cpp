@@ -4,6 +4,7 @@
 #include <cwchar>
 
 #include "platform/platform.h"
+#include "platform/posix/objects.h"
 
 namespace {
 
@@ -30,6 +31,8 @@ HRESULT CoInitializeEx(void* /*reserved*/, DWORD coInit) {
 void CoUninitialize() {
     if (comInitCount > 0) --comInitCount;
 }
+
+bool posix::comInitialized() { return comInitCount > 0; }
 
 HANDLE AvSetMmThreadCharacteristicsW(LPCWSTR taskName, DWORD* taskIndex) {
     if (taskName == nullptr || taskIndex == nullptr || std::wcscmp(taskName, L"Audio") != 0) return nullptr;

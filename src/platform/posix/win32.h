@@ -26,9 +26,11 @@ using BOOL = int;
 using HRESULT = std::int32_t;
 using WCHAR = wchar_t;
 using LPCWSTR = const WCHAR*;
+using LPWSTR = WCHAR*;
 using REFERENCE_TIME = std::int64_t;
 using VARTYPE = std::uint16_t;
 using HANDLE = void*;
+using ULONG_PTR = std::uintptr_t;
 struct HWND__;
 using HWND = HWND__*;
 struct HINSTANCE__;
@@ -47,6 +49,9 @@ constexpr HRESULT E_FAIL = static_cast<HRESULT>(0x80004005);
 constexpr HRESULT E_PENDING = static_cast<HRESULT>(0x8000000A);
 constexpr HRESULT E_OUTOFMEMORY = static_cast<HRESULT>(0x8007000E);
 constexpr HRESULT E_INVALIDARG = static_cast<HRESULT>(0x80070057);
+constexpr HRESULT REGDB_E_CLASSNOTREG = static_cast<HRESULT>(0x80040154);
+constexpr HRESULT CLASS_E_NOAGGREGATION = static_cast<HRESULT>(0x80040110);
+constexpr HRESULT CO_E_NOTINITIALIZED = static_cast<HRESULT>(0x800401F0);
 constexpr HRESULT RPC_E_CHANGED_MODE = static_cast<HRESULT>(0x80010106);
 constexpr HRESULT AUDCLNT_E_NOT_INITIALIZED = static_cast<HRESULT>(0x88890001);
 constexpr HRESULT AUDCLNT_E_ALREADY_INITIALIZED = static_cast<HRESULT>(0x88890002);
@@ -58,6 +63,15 @@ constexpr HRESULT AUDCLNT_E_SERVICE_NOT_RUNNING = static_cast<HRESULT>(0x8889001
 constexpr HRESULT AUDCLNT_E_EVENTHANDLE_NOT_SET = static_cast<HRESULT>(0x88890014);
 constexpr HRESULT AUDCLNT_E_BUFFER_ERROR = static_cast<HRESULT>(0x88890018);
 constexpr HRESULT AUDCLNT_E_INVALID_SIZE = static_cast<HRESULT>(0x88890011);
+
+constexpr DWORD ERROR_ACCESS_DENIED = 5;
+constexpr DWORD ERROR_NO_MORE_FILES = 18;
+constexpr DWORD ERROR_BAD_LENGTH = 24;
+constexpr DWORD ERROR_INVALID_PARAMETER = 87;
+constexpr DWORD ERROR_INSUFFICIENT_BUFFER = 122;
+constexpr HRESULT HRESULT_FROM_WIN32(DWORD error) {
+    return error == 0 ? S_OK : static_cast<HRESULT>((error & 0xFFFF) | 0x80070000u);
+}
 
 constexpr DWORD INFINITE = 0xFFFFFFFF;
 constexpr DWORD WAIT_OBJECT_0 = 0;
@@ -88,12 +102,23 @@ constexpr int _O_TEXT = 0x4000;
 constexpr int _O_BINARY = 0x8000;
 
 constexpr DWORD COINIT_MULTITHREADED = 0;
+constexpr DWORD CLSCTX_INPROC_SERVER = 0x1;
+constexpr DWORD CLSCTX_ALL = 0x17;
+
+constexpr DWORD MAX_PATH = 260;
+constexpr UINT CP_UTF8 = 65001;
+constexpr DWORD TH32CS_SNAPPROCESS = 0x00000002;
 
 constexpr VARTYPE VT_BLOB = 65;
 
 constexpr WORD WAVE_FORMAT_PCM = 1;
 constexpr WORD WAVE_FORMAT_IEEE_FLOAT = 3;
 constexpr WORD WAVE_FORMAT_EXTENSIBLE = 0xFFFE;
+
+enum EDataFlow { eRender = 0, eCapture = 1, eAll = 2 };
+enum ERole { eConsole = 0, eMultimedia = 1, eCommunications = 2 };
+constexpr DWORD DEVICE_STATE_ACTIVE = 0x1;
+enum AudioSessionState { AudioSessionStateInactive = 0, AudioSessionStateActive = 1, AudioSessionStateExpired = 2 };
 
 enum AUDCLNT_SHAREMODE { AUDCLNT_SHAREMODE_SHARED = 0, AUDCLNT_SHAREMODE_EXCLUSIVE = 1 };
 constexpr DWORD AUDCLNT_STREAMFLAGS_LOOPBACK = 0x00020000;
@@ -110,6 +135,8 @@ struct GUID {
     BYTE Data4[8];
 };
 using IID = GUID;
+using CLSID = GUID;
+using REFCLSID = const CLSID&;
 using REFIID = const IID&;
 using LPCGUID = const GUID*;
 
@@ -143,6 +170,19 @@ struct OSVERSIONINFOW {
     DWORD dwBuildNumber;
     DWORD dwPlatformId;
     std::uint16_t szCSDVersion[128];
+};
+
+struct PROCESSENTRY32W {
+    DWORD dwSize;
+    DWORD cntUsage;
+    DWORD th32ProcessID;
+    ULONG_PTR th32DefaultHeapID;
+    DWORD th32ModuleID;
+    DWORD cntThreads;
+    DWORD th32ParentProcessID;
+    LONG pcPriClassBase;
+    DWORD dwFlags;
+    WCHAR szExeFile[MAX_PATH];
 };
 
 struct BLOB {
@@ -244,6 +284,107 @@ protected:
     ~IAudioCaptureClient() = default;
 };
 
+// Device and session enumeration: declared in full, in slot order; the
+// service answers the methods the program calls.
+struct IMMDevice;
+struct IMMDeviceCollection;
+struct IMMNotificationClient;
+struct IPropertyStore;
+struct IAudioSessionControl;
+struct IAudioSessionEnumerator;
+struct IAudioSessionEvents;
+struct IAudioSessionNotification;
+struct IAudioVolumeDuckNotification;
+struct ISimpleAudioVolume;
+
+struct IMMDeviceEnumerator : IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE EnumAudioEndpoints(EDataFlow dataFlow, DWORD dwStateMask,
+                                                         IMMDeviceCollection** ppDevices) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetDefaultAudioEndpoint(EDataFlow dataFlow, ERole role,
+                                                              IMMDevice** ppEndpoint) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetDevice(LPCWSTR pwstrId, IMMDevice** ppDevice) = 0;
+    virtual HRESULT STDMETHODCALLTYPE RegisterEndpointNotificationCallback(IMMNotificationClient* pClient) = 0;
+    virtual HRESULT STDMETHODCALLTYPE UnregisterEndpointNotificationCallback(IMMNotificationClient* pClient) = 0;
+
+protected:
+    ~IMMDeviceEnumerator() = default;
+};
+
+struct IMMDeviceCollection : IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE GetCount(UINT* pcDevices) = 0;
+    virtual HRESULT STDMETHODCALLTYPE Item(UINT nDevice, IMMDevice** ppDevice) = 0;
+
+protected:
+    ~IMMDeviceCollection() = default;
+};
+
+struct IMMDevice : IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE Activate(REFIID iid, DWORD dwClsCtx, PROPVARIANT* pActivationParams,
+                                               void** ppInterface) = 0;
+    virtual HRESULT STDMETHODCALLTYPE OpenPropertyStore(DWORD stgmAccess, IPropertyStore** ppProperties) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetId(LPWSTR* ppstrId) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetState(DWORD* pdwState) = 0;
+
+protected:
+    ~IMMDevice() = default;
+};
+
+struct IAudioSessionManager : IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE GetAudioSessionControl(LPCGUID AudioSessionGuid, DWORD StreamFlags,
+                                                             IAudioSessionControl** SessionControl) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetSimpleAudioVolume(LPCGUID AudioSessionGuid, DWORD StreamFlags,
+                                                           ISimpleAudioVolume** AudioVolume) = 0;
+
+protected:
+    ~IAudioSessionManager() = default;
+};
+
+struct IAudioSessionManager2 : IAudioSessionManager {
+    virtual HRESULT STDMETHODCALLTYPE GetSessionEnumerator(IAudioSessionEnumerator** SessionEnum) = 0;
+    virtual HRESULT STDMETHODCALLTYPE RegisterSessionNotification(IAudioSessionNotification* SessionNotification) = 0;
+    virtual HRESULT STDMETHODCALLTYPE UnregisterSessionNotification(IAudioSessionNotification* SessionNotification) = 0;
+    virtual HRESULT STDMETHODCALLTYPE RegisterDuckNotification(LPCWSTR sessionID,
+                                                               IAudioVolumeDuckNotification* duckNotification) = 0;
+    virtual HRESULT STDMETHODCALLTYPE UnregisterDuckNotification(IAudioVolumeDuckNotification* duckNotification) = 0;
+
+protected:
+    ~IAudioSessionManager2() = default;
+};
+
+struct IAudioSessionEnumerator : IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE GetCount(int* SessionCount) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetSession(int SessionCount, IAudioSessionControl** Session) = 0;
+
+protected:
+    ~IAudioSessionEnumerator() = default;
+};
+
+struct IAudioSessionControl : IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE GetState(AudioSessionState* pRetVal) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetDisplayName(LPWSTR* pRetVal) = 0;
+    virtual HRESULT STDMETHODCALLTYPE SetDisplayName(LPCWSTR Value, LPCGUID EventContext) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetIconPath(LPWSTR* pRetVal) = 0;
+    virtual HRESULT STDMETHODCALLTYPE SetIconPath(LPCWSTR Value, LPCGUID EventContext) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetGroupingParam(GUID* pRetVal) = 0;
+    virtual HRESULT STDMETHODCALLTYPE SetGroupingParam(LPCGUID Override, LPCGUID EventContext) = 0;
+    virtual HRESULT STDMETHODCALLTYPE RegisterAudioSessionNotification(IAudioSessionEvents* NewNotifications) = 0;
+    virtual HRESULT STDMETHODCALLTYPE UnregisterAudioSessionNotification(IAudioSessionEvents* NewNotifications) = 0;
+
+protected:
+    ~IAudioSessionControl() = default;
+};
+
+struct IAudioSessionControl2 : IAudioSessionControl {
+    virtual HRESULT STDMETHODCALLTYPE GetSessionIdentifier(LPWSTR* pRetVal) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetSessionInstanceIdentifier(LPWSTR* pRetVal) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetProcessId(DWORD* pRetVal) = 0;
+    virtual HRESULT STDMETHODCALLTYPE IsSystemSoundsSession() = 0;
+    virtual HRESULT STDMETHODCALLTYPE SetDuckingPreference(BOOL optOut) = 0;
+
+protected:
+    ~IAudioSessionControl2() = default;
+};
+
 using PHANDLER_ROUTINE = BOOL(WINAPI*)(DWORD CtrlType);
 
 // C linkage, as on Windows; it also lets a test binary interpose on them by name.
@@ -258,6 +399,21 @@ long long _lseeki64(int fd, long long offset, int origin);  // SEEK_SET, SEEK_CU
 HANDLE GetStdHandle(DWORD stdHandle);
 DWORD GetFileType(HANDLE file);
 BOOL GetConsoleMode(HANDLE consoleHandle, DWORD* mode);
+
+// The calling thread's last error, set by the calls below that say so.
+DWORD GetLastError();
+
+// Process snapshot (toolhelp), from /proc; each sets the last error when it fails.
+HANDLE CreateToolhelp32Snapshot(DWORD flags, DWORD th32ProcessID);
+BOOL Process32FirstW(HANDLE snapshot, PROCESSENTRY32W* entry);
+BOOL Process32NextW(HANDLE snapshot, PROCESSENTRY32W* entry);
+
+// Text conversion; only CP_UTF8, from the host's wide characters.
+int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wideText, int wideLength, char* text, int textSize,
+                        const char* defaultChar, BOOL* usedDefaultChar);
+
+// Milliseconds since an arbitrary start, never going back.
+ULONGLONG GetTickCount64();
 
 // Console.
 BOOL SetConsoleCtrlHandler(PHANDLER_ROUTINE handlerRoutine, BOOL add);
@@ -287,6 +443,9 @@ ULONGLONG GetTickCount64();
 // COM library.
 HRESULT CoInitializeEx(void* reserved, DWORD coInit);
 void CoUninitialize();
+// The device enumerator (CLSID_MMDeviceEnumerator) comes from the audio service
+// linked in; any other class is not registered.
+HRESULT CoCreateInstance(REFCLSID rclsid, IUnknown* pUnkOuter, DWORD dwClsContext, REFIID riid, void** ppv);
 
 // Multimedia class scheduler.
 HANDLE AvSetMmThreadCharacteristicsW(LPCWSTR taskName, DWORD* taskIndex);

@@ -47,7 +47,7 @@ void Connection::stateChanged(pa_context* context, void* self) {
     pa_threaded_mainloop_signal(c->loop_, 0);
 }
 
-Connection* Connection::open() {
+Connection* Connection::open(bool announce) {
     auto* c = new Connection;
     c->loop_ = pa_threaded_mainloop_new();
     if (c->loop_ == nullptr) {
@@ -71,7 +71,7 @@ Connection* Connection::open() {
             }
             connected = pa_context_get_state(c->context_) == PA_CONTEXT_READY;
         }
-        if (connected) {
+        if (connected && announce) {
             ServerInfoReply reply{c->loop_};
             waitFor(c->loop_, pa_context_get_server_info(c->context_, serverInfo, &reply));
         }

@@ -12,9 +12,10 @@ namespace pulse {
 class Connection {
 public:
     // Connects to the server the environment names (PULSE_SERVER, else the
-    // user's runtime dir), never starting one, and on success prints the one
-    // line "info: audio server <name> <version>". nullptr: no server answered.
-    static Connection* open();
+    // user's runtime dir), never starting one, and on success, when asked to
+    // announce it, prints the one line "info: audio server <name> <version>".
+    // nullptr: no server answered.
+    static Connection* open(bool announce = true);
 
     // Disconnects and stops the loop. Never from the loop's own thread.
     ~Connection();

@@ -22,14 +22,6 @@ constexpr pa_usec_t kFragmentUsec = 10000;
 // level and jitter (the level trims itself far below this).
 constexpr std::uint32_t kStreamBufferMs = 250;
 
-std::uint32_t processIdOf(const pa_proplist* properties) {
-    const char* text = properties != nullptr ? pa_proplist_gets(properties, PA_PROP_APPLICATION_PROCESS_ID) : nullptr;
-    if (text == nullptr) return 0;
-    char* end = nullptr;
-    const unsigned long pid = std::strtoul(text, &end, 10);
-    return end != text && *end == '\0' && pid <= UINT32_MAX ? static_cast<std::uint32_t>(pid) : 0;
-}
-
 // The speaker order Windows uses for each channel count (the order of the
 // WAVEFORMATEXTENSIBLE channel-mask bits), so that the server converts into
 // the layout the program's readers expect.
@@ -62,6 +54,14 @@ void forget(pa_operation* operation) {
 }
 
 }  // namespace
+
+std::uint32_t processIdOf(const pa_proplist* properties) {
+    const char* text = properties != nullptr ? pa_proplist_gets(properties, PA_PROP_APPLICATION_PROCESS_ID) : nullptr;
+    if (text == nullptr) return 0;
+    char* end = nullptr;
+    const unsigned long pid = std::strtoul(text, &end, 10);
+    return end != text && *end == '\0' && pid <= UINT32_MAX ? static_cast<std::uint32_t>(pid) : 0;
+}
 
 Tracker::Tracker(Connection& connection, const Target& target, std::uint32_t rate, std::uint32_t channels,
                  std::uint32_t period, Output& output)

@@ -40,6 +40,9 @@ struct Target {
     bool includeTree = true;
 };
 
+// A sink-input's or client's application.process.id; 0 when it has none.
+std::uint32_t processIdOf(const pa_proplist* properties);
+
 class Tracker {
 public:
     Tracker(Connection& connection, const Target& target, std::uint32_t rate, std::uint32_t channels,
