@@ -3,9 +3,9 @@
 #include "app/run_sequence.h"
 #include "app/stop_signal.h"
 
-void RunTest::SetUp() {
+void RunTest::resetAll() {
     fakeaudio::reset();
-    fakeaudio::clearJournal();
+    fakeaudio::takeJournal();
     fakeplatform::reset();
     stopRequested.store(false);
 }
@@ -21,7 +21,7 @@ RunResult RunTest::run(std::vector<const char*> args) {
     r.stats = fakeaudio::stats();
     fakeaudio::reset();  // the platform lets go of whatever it still held
     r.out = fakeplatform::controls().output;
-    r.journal = fakeaudio::journal();
+    r.journal = fakeaudio::takeJournal();
     r.liveObjects = fakeaudio::stats().liveObjects;
     r.openEvents = fakeplatform::controls().openEvents;
     r.comDepth = fakeplatform::controls().comDepth;

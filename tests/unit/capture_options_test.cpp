@@ -55,6 +55,7 @@ const Fields kFields[] = {
     {"Pid", {"--pid", "1234"}, kNamed, 1234, 0, 48000, 2, false},
     {"Hwnd", {"--hwnd", "6699"}, kNamed, 0, 6699, 48000, 2, false},
     {"HexHwndReadsAsZero", {"--hwnd", "0x1A2B"}, kNone, 0, 0, 48000, 2, false},
+    {"PidZeroIsNoTarget", {"--pid", "0"}, kNone, 0, 0, 48000, 2, false},
     {"PidZeroLeavesTheWindow", {"--pid", "0", "--hwnd", "5"}, kNamed, 0, 5, 48000, 2, false},
     {"MissingValue", {"--pid"}, kNone, 0, 0, 48000, 2, false},
     {"LastOneWins", {"--pid", "10", "--pid", "20"}, kNamed, 20, 0, 48000, 2, false},

@@ -291,12 +291,11 @@ public:
         return S_OK;
     }
 
+    // Never asked for by the program.
     HRESULT STDMETHODCALLTYPE GetBufferSize(UINT32*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE GetStreamLatency(REFERENCE_TIME*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE GetCurrentPadding(UINT32*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE IsFormatSupported(AUDCLNT_SHAREMODE, const WAVEFORMATEX*, WAVEFORMATEX**) override {
-        return E_NOTIMPL;
-    }
+    HRESULT STDMETHODCALLTYPE IsFormatSupported(AUDCLNT_SHAREMODE, const WAVEFORMATEX*, WAVEFORMATEX**) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE GetMixFormat(WAVEFORMATEX**) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE GetDevicePeriod(REFERENCE_TIME*, REFERENCE_TIME*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE Reset() override { return E_NOTIMPL; }
@@ -409,14 +408,11 @@ void record(std::string entry) {
     svc().journal.push_back(std::move(entry));
 }
 
-std::vector<std::string> journal() {
+std::vector<std::string> takeJournal() {
+    std::vector<std::string> taken;
     const std::lock_guard<std::mutex> lock(svc().books);
-    return svc().journal;
-}
-
-void clearJournal() {
-    const std::lock_guard<std::mutex> lock(svc().books);
-    svc().journal.clear();
+    taken.swap(svc().journal);
+    return taken;
 }
 
 void load(const Script& script) {
