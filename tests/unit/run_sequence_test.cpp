@@ -43,7 +43,6 @@ const std::string kPid5 = "info: pid=5 includeChildren=false\n";
 const Case kCases[] = {
     {"NoArguments", {}, kNoTarget},
     {"BadPid", {"--pid", "abc"}, "error: invalid value for --pid: abc\n"},
-    {"OptionAsValue", {"--pid", "--include-child-processes"}, "error: invalid value for --pid: --include-child-processes\n"},
     {"WindowResolves", {"--hwnd", "6699", "--pid", "0"},
      std::string("info: pid=4242 includeChildren=false\n") + kBuild22621 + kStopAtCapture},
     {"PidWinsOverAnUnknownWindow", {"--hwnd", "77", "--pid", "17", "--include-child-processes"},
