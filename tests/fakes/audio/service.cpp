@@ -434,7 +434,6 @@ void reset() {
     s.wake.notify_all();
     awaitCompletion();
     stopProducer();
-    if (s.producer.joinable()) s.producer.join();
     {
         const std::lock_guard<std::mutex> lock(s.mutex);
         s.cancelled = false;
