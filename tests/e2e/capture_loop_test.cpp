@@ -56,8 +56,6 @@ TEST_P(CaptureStream, EveryPacketReachesTheOutputInOrderByteForByte) {
         }
     }
     EXPECT_EQ(r.out, expected);
-    EXPECT_EQ(r.stats[Call::ReleaseBuffer], 11u);
-    EXPECT_EQ(r.stats.framesReleased, 488u + 480 + 108 + 2 + 33 + 15);
 }
 
 INSTANTIATE_TEST_SUITE_P(Channels, CaptureStream, ::testing::Values(1u, 2u, 8u));
@@ -110,7 +108,10 @@ INSTANTIATE_TEST_SUITE_P(
                [](fakeaudio::Script&, fakeplatform::Controls& c) {
                    c.onWait = [](unsigned nth, DWORD) { return nth == 2 ? std::optional<DWORD>(WAIT_FAILED) : std::nullopt; };
                },
-               "error: WaitForSingleObject failed\n", 0, 0, 0}),
+               "error: WaitForSingleObject failed\n", 0, 0, 0},
+        // A silent target sends nothing for as long as it is silent: a pause longer than a wait is no end.
+        WayOut{"APauseLongerThanAWaitIsNoEnd", [](fakeaudio::Script& s, fakeplatform::Controls&) { s.periodMs = 400; },
+               kEndOfScript, 480, 3, 3}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // Each console event that stops the program, landing while the loop waits
@@ -169,17 +170,6 @@ TEST_F(Capture, AStopDuringAWaitThatEndsSignalledWritesNothingMore) {
     EXPECT_EQ(r.err, head() + kStopped);
     EXPECT_EQ(r.out, pattern(0, 32));
     EXPECT_EQ(r.stats[Call::GetBuffer], 1u);
-}
-
-// A silent target sends nothing for as long as it is silent.
-TEST_F(Capture, APauseLongerThanAWaitDoesNotEndTheCapture) {
-    fakeaudio::Script script = scriptOf({{{4, 0, false}}, {{8, 0, false}}});
-    script.periodMs = 400;
-    fakeaudio::load(script);
-    const RunResult r = run({"--pid", "1234"});
-    EXPECT_EQ(r.exitCode, 0);
-    EXPECT_EQ(r.err, head() + kEndOfScript + kStopped);
-    EXPECT_EQ(r.out, pattern(0, 96));
 }
 
 }  // namespace

@@ -111,35 +111,49 @@ struct Request {
     std::string err;
     std::string activation;
     std::string initialize;
+    bool schedulerRefuses = false;  // without the boost capture goes on: no line, nothing to revert
 };
 void PrintTo(const Request& c, std::ostream* os) { *os << c.name; }
 
 class CaptureRequest : public RunTest, public ::testing::WithParamInterface<Request> {};
 
+// The completion comes late, well within the documented 8 s the program waits for it.
 TEST_P(CaptureRequest, AsksForTheStreamItWasGivenAndTearsDownInOrder) {
-    fakeaudio::load(scriptOf({}));
-    const RunResult r = run(GetParam().args);
+    const Request& c = GetParam();
+    fakeaudio::Script script = scriptOf({});
+    script.completionDelayMs = 300;
+    fakeaudio::load(script);
+    fakeplatform::controls().failMmcss = c.schedulerRefuses;
+    DWORD activationWaitMs = 0;
+    fakeplatform::controls().onWait = [&](unsigned nth, DWORD ms) {
+        if (nth == 1) activationWaitMs = ms;
+        return std::optional<DWORD>();
+    };
+    const RunResult r = run(c.args);
     EXPECT_EQ(r.exitCode, 0);
-    EXPECT_EQ(r.err, GetParam().err);
+    EXPECT_EQ(r.err, c.err);
+    EXPECT_EQ(activationWaitMs, 8000u);
     EXPECT_EQ(entriesStartingWith(r.journal, {"CoInitializeEx", "ActivateAudioInterfaceAsync", "IAudioClient::",
                                               "AvSetMmThreadCharacteristicsW", "CreateEventW"}),
-              (std::vector<std::string>{"CoInitializeEx null multithreaded", "CreateEventW manual #1", GetParam().activation,
-                                        "CreateEventW auto #2", GetParam().initialize, "IAudioClient::SetEventHandle",
+              (std::vector<std::string>{"CoInitializeEx null multithreaded", "CreateEventW manual #1", c.activation,
+                                        "CreateEventW auto #2", c.initialize, "IAudioClient::SetEventHandle",
                                         "IAudioClient::GetService", "AvSetMmThreadCharacteristicsW Audio index=0",
                                         "IAudioClient::Start", "IAudioClient::Stop"}));
-    EXPECT_EQ(teardownOf(r), (std::vector<std::string>{"IAudioClient::Stop", "AvRevertMmThreadCharacteristics",
-                                                       "CloseHandle #2", "IAudioCaptureClient released", kOperation,
-                                                       kComGone}));
+    std::vector<std::string> teardown = {"IAudioClient::Stop", "AvRevertMmThreadCharacteristics", "CloseHandle #2",
+                                         "IAudioCaptureClient released", kOperation, kComGone};
+    if (c.schedulerRefuses) teardown.erase(teardown.begin() + 1);
+    EXPECT_EQ(teardownOf(r), teardown);
     EXPECT_LT(at(r, "IAudioClient released"), at(r, kComGone));
     expectBalanced(r);
 }
 
+const std::string kDefaultInitialize =
+    "IAudioClient::Initialize share=0 flags=0x80060000 duration=2000000 period=0 format=3/2/48000/384000/8/32/0 session=null";
 INSTANTIATE_TEST_SUITE_P(
     All, CaptureRequest,
     ::testing::Values(
         Request{"Defaults", {"--pid", "1234"}, kActivated + kRunTail, "ActivateAudioInterfaceAsync pid=1234 mode=1",
-                "IAudioClient::Initialize share=0 flags=0x80060000 duration=2000000 period=0 format=3/2/48000/384000/8/32/0 "
-                "session=null"},
+                kDefaultInitialize},
         Request{"TreeAtEightChannels",
                 {"--pid", "77", "--channels", "8", "--sample-rate", "192000", "--include-child-processes"},
                 "info: pid=77 includeChildren=true\ninfo: capture format 192000 Hz 8 ch 32 bit float\n"
@@ -147,20 +161,12 @@ INSTANTIATE_TEST_SUITE_P(
                 "info: capture stopped\n",
                 "ActivateAudioInterfaceAsync pid=77 mode=0",
                 "IAudioClient::Initialize share=0 flags=0x80060000 duration=2000000 period=0 "
-                "format=3/8/192000/6144000/32/32/0 session=null"}),
+                "format=3/8/192000/6144000/32/32/0 session=null"},
+        Request{"SchedulerRefuses", {"--pid", "1234"}, kActivated + kRunTail, "ActivateAudioInterfaceAsync pid=1234 mode=1",
+                kDefaultInitialize, true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 class RunCapture : public RunTest {};
-
-TEST_F(RunCapture, ASchedulerRefusalIsAcceptedSilently) {
-    fakeplatform::controls().failMmcss = true;
-    fakeaudio::load(scriptOf({}));
-    const RunResult r = run({"--pid", "1234"});
-    EXPECT_EQ(r.exitCode, 0);
-    EXPECT_EQ(r.err, kActivated + kRunTail);
-    EXPECT_TRUE(entriesStartingWith(r.journal, {"AvRevert"}).empty());
-    expectBalanced(r);
-}
 
 TEST_F(RunCapture, AStopRequestedDuringSetupEndsCleanlyWithNoSamples) {
     fakeaudio::load(scriptOf({{{1, 0, false}}}));
@@ -169,22 +175,6 @@ TEST_F(RunCapture, AStopRequestedDuringSetupEndsCleanlyWithNoSamples) {
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_EQ(r.err, kActivated + "info: capture started sampleRate=48000 channels=2\ninfo: capture stopped\n");
     EXPECT_TRUE(r.out.empty());
-    expectBalanced(r);
-}
-
-TEST_F(RunCapture, ALateCompletionWithinTheTimeOutStartsTheCapture) {
-    fakeaudio::Script script = scriptOf({});
-    script.completionDelayMs = 300;
-    fakeaudio::load(script);
-    DWORD activationWaitMs = 0;
-    fakeplatform::controls().onWait = [&](unsigned nth, DWORD ms) {
-        if (nth == 1) activationWaitMs = ms;
-        return std::optional<DWORD>();
-    };
-    const RunResult r = run({"--pid", "1234"});
-    EXPECT_EQ(r.exitCode, 0);
-    EXPECT_EQ(r.err, kActivated + kRunTail);
-    EXPECT_EQ(activationWaitMs, 8000u);
     expectBalanced(r);
 }
 

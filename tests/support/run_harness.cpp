@@ -1,11 +1,14 @@
 #include "run_harness.h"
 
+#include <algorithm>
+#include <iterator>
+
 #include "app/run_sequence.h"
 #include "app/stop_signal.h"
 
-void RunTest::SetUp() {
+void RunTest::resetAll() {
     fakeaudio::reset();
-    fakeaudio::clearJournal();
+    fakeaudio::takeJournal();
     fakeplatform::reset();
     stopRequested.store(false);
 }
@@ -21,7 +24,7 @@ RunResult RunTest::run(std::vector<const char*> args) {
     r.stats = fakeaudio::stats();
     fakeaudio::reset();  // the platform lets go of whatever it still held
     r.out = fakeplatform::controls().output;
-    r.journal = fakeaudio::journal();
+    r.journal = fakeaudio::takeJournal();
     r.liveObjects = fakeaudio::stats().liveObjects;
     r.openEvents = fakeplatform::controls().openEvents;
     r.comDepth = fakeplatform::controls().comDepth;
@@ -44,13 +47,8 @@ std::vector<unsigned char> pattern(std::uint64_t offset, std::size_t count) {
 std::vector<std::string> entriesStartingWith(const std::vector<std::string>& journal,
                                              std::initializer_list<const char*> prefixes) {
     std::vector<std::string> kept;
-    for (const std::string& entry : journal) {
-        for (const char* prefix : prefixes) {
-            if (entry.rfind(prefix, 0) == 0) {
-                kept.push_back(entry);
-                break;
-            }
-        }
-    }
+    std::copy_if(journal.begin(), journal.end(), std::back_inserter(kept), [&](const std::string& entry) {
+        return std::any_of(prefixes.begin(), prefixes.end(), [&](const char* prefix) { return entry.rfind(prefix, 0) == 0; });
+    });
     return kept;
 }

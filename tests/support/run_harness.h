@@ -23,11 +23,12 @@ struct RunResult {
     int comDepth = 0;          // COM initialisations left unbalanced
 };
 
-// Every test starts from a host with nothing set, a fresh service and no stop request.
+// Every test starts and ends on a host with nothing set, a fresh service and no stop request.
 class RunTest : public ::testing::Test {
 protected:
-    void SetUp() override;
-    void TearDown() override { SetUp(); }
+    void SetUp() override { resetAll(); }
+    void TearDown() override { resetAll(); }
+    static void resetAll();
 
     RunResult run(std::vector<const char*> args);
 

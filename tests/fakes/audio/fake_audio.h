@@ -71,13 +71,12 @@ Stats stats();
 // References to the service's objects that the program holds right now.
 unsigned programReferences();
 
-// What the program asked of the service and the platform, in order.
+// What the program asked of the service and the platform, in order; taking it empties it.
 void record(std::string entry);
-std::vector<std::string> journal();
-void clearJournal();
+std::vector<std::string> takeJournal();
 
 // Text form of a script, ';'-separated:
-//   fail=<Call>:<hex>[@<n>]  pattern=<packets>x<frames>  end=tone|idle|error:<hex>
+//   fail=<Call>:<hex>  pattern=<packets>x<frames>  end=tone|idle|error:<hex>
 //   limit=<seconds>  period=<ms>  activation=never
 bool parseScript(const std::string& text, Script& script);
 

@@ -20,13 +20,10 @@ bool number(const std::string& text, T& value, int base = 10) {
 bool parseDirective(const std::string& key, const std::string& value, Script& script) {
     if (key == "fail") {
         const auto colon = value.find(':');
-        const auto at = value.find('@');
-        unsigned onCall = 1;
-        if (colon == std::string::npos || (at != std::string::npos && !number(value.substr(at + 1), onCall))) return false;
-        for (int i = 0; i < static_cast<int>(Call::Count); ++i) {
-            if (value.compare(0, colon, kCallNames[i]) == 0 && colon == std::string(kCallNames[i]).size()) {
-                script.faults[i].onCall = onCall;
-                return number(value.substr(colon + 1, at - colon - 1), script.faults[i].status, 16);
+        for (int i = 0; colon != std::string::npos && i < static_cast<int>(Call::Count); ++i) {
+            if (value.substr(0, colon) == kCallNames[i]) {
+                script.faults[i].onCall = 1;
+                return number(value.substr(colon + 1), script.faults[i].status, 16);
             }
         }
         return false;

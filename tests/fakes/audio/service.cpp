@@ -10,7 +10,6 @@
 #include <cwchar>
 #include <deque>
 #include <mutex>
-#include <set>
 #include <thread>
 
 #include "fakes/audio/fake_audio.h"
@@ -56,9 +55,10 @@ struct Service {
     bool cancelled = false;
     bool delivering = false;  // between ActivateCompleted and the release of the handler
 
-    std::mutex books;  // guards the two below
+    std::mutex books;  // guards the journal
     std::vector<std::string> journal;
-    std::set<Object*> objects;
+    std::atomic<unsigned> liveObjects{0};
+    std::atomic<unsigned> programReferences{0};  // summed over every object alive
 };
 
 // Never destroyed: in the DLL a completion thread may still be parked when the
@@ -84,17 +84,16 @@ HRESULT injected(Call call, const char* entry = nullptr) {
 class Object {
 public:
     Object() {
-        const std::lock_guard<std::mutex> lock(svc().books);
-        svc().objects.insert(this);
+        ++svc().liveObjects;
+        ++svc().programReferences;
     }
     Object(const Object&) = delete;
     Object& operator=(const Object&) = delete;
-    virtual ~Object() {
-        const std::lock_guard<std::mutex> lock(svc().books);
-        svc().objects.erase(this);
+    virtual ~Object() { --svc().liveObjects; }
+    void adoptAsInternal() {  // the creating reference becomes the service's
+        --program_;
+        --svc().programReferences;
     }
-    unsigned programHeld() const { return program_.load(); }
-    void adoptAsInternal() { --program_; }  // the creating reference becomes the service's
     void holdInternal() { ++refs_; }
     void dropInternal() {
         if (--refs_ == 0) delete this;
@@ -105,9 +104,11 @@ protected:
     // including those made for an out-parameter.
     ULONG addRef() {
         ++program_;
+        ++svc().programReferences;
         return ++refs_;
     }
     ULONG release(const char* name) {
+        --svc().programReferences;
         if (--program_ == 0) record(std::string(name) + " released");
         const ULONG n = --refs_;
         if (n == 0) delete this;
@@ -291,12 +292,11 @@ public:
         return S_OK;
     }
 
+    // Never asked for by the program.
     HRESULT STDMETHODCALLTYPE GetBufferSize(UINT32*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE GetStreamLatency(REFERENCE_TIME*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE GetCurrentPadding(UINT32*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE IsFormatSupported(AUDCLNT_SHAREMODE, const WAVEFORMATEX*, WAVEFORMATEX**) override {
-        return E_NOTIMPL;
-    }
+    HRESULT STDMETHODCALLTYPE IsFormatSupported(AUDCLNT_SHAREMODE, const WAVEFORMATEX*, WAVEFORMATEX**) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE GetMixFormat(WAVEFORMATEX**) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE GetDevicePeriod(REFERENCE_TIME*, REFERENCE_TIME*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE Reset() override { return E_NOTIMPL; }
@@ -409,14 +409,11 @@ void record(std::string entry) {
     svc().journal.push_back(std::move(entry));
 }
 
-std::vector<std::string> journal() {
+std::vector<std::string> takeJournal() {
+    std::vector<std::string> taken;
     const std::lock_guard<std::mutex> lock(svc().books);
-    return svc().journal;
-}
-
-void clearJournal() {
-    const std::lock_guard<std::mutex> lock(svc().books);
-    svc().journal.clear();
+    taken.swap(svc().journal);
+    return taken;
 }
 
 void load(const Script& script) {
@@ -438,7 +435,6 @@ void reset() {
     s.wake.notify_all();
     awaitCompletion();
     stopProducer();
-    if (s.producer.joinable()) s.producer.join();
     {
         const std::lock_guard<std::mutex> lock(s.mutex);
         s.cancelled = false;
@@ -450,13 +446,9 @@ void reset() {
 }
 
 Stats stats() {
-    Stats copy;
-    {
-        const std::lock_guard<std::mutex> lock(svc().mutex);
-        copy = svc().stats;
-    }
-    const std::lock_guard<std::mutex> lock(svc().books);
-    copy.liveObjects = static_cast<unsigned>(svc().objects.size());
+    const std::lock_guard<std::mutex> lock(svc().mutex);
+    Stats copy = svc().stats;
+    copy.liveObjects = svc().liveObjects.load();
     return copy;
 }
 
@@ -468,10 +460,7 @@ unsigned programReferences() {
         std::unique_lock<std::mutex> lock(s.mutex);
         s.wake.wait_for(lock, std::chrono::seconds(5), [&s] { return !s.delivering; });
     }
-    const std::lock_guard<std::mutex> lock(s.books);
-    unsigned held = 0;
-    for (const Object* object : s.objects) held += object->programHeld();
-    return held;
+    return s.programReferences.load();
 }
 
 }  // namespace fakeaudio
