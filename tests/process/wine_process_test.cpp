@@ -2,11 +2,18 @@
 // as the host build (arguments included as written, whatever their characters),
 // the stream intact through a Windows C runtime, and the whole capture path
 // against the fake audio service's DLL.
+#include <glob.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -18,7 +25,59 @@
 namespace {
 
 const std::string kWindowsBuild = PROCLOOP_WINDOWS_BUILD;
-const std::string kPrefix = PROCLOOP_WINE_PREFIX;
+
+// A private Wine prefix for the run, made at start and removed at the end, with a
+// wineserver of its own that every test's wine process uses, stopped by its pid.
+class WinePrefix : public ::testing::Environment {
+public:
+    static const std::string& path() { return path_; }
+
+    void SetUp() override {
+        char dir[] = "/tmp/procloop-wine-XXXXXX";
+        ASSERT_NE(::mkdtemp(dir), nullptr);
+        path_ = dir;
+        const ::Environment env = {{"WINEPREFIX", path_}, {"WINEDEBUG", "-all"}};
+        server_ = spawnProcess({"wineserver", "--foreground", "--persistent"}, env, path_ + ".server.log");
+        // Clients find the server by the prefix's device and inode (under
+        // /tmp/.wine-<uid>, or a /tmp/wine-* directory on Debian); until its
+        // socket is there, a client would start a server of its own.
+        struct stat prefix {};
+        ASSERT_EQ(::stat(dir, &prefix), 0);
+        char pattern[160];
+        std::snprintf(pattern, sizeof pattern, "/tmp/{.wine-%u,wine-*}/server-%llx-%llx/socket", ::getuid(),
+                      static_cast<unsigned long long>(prefix.st_dev), static_cast<unsigned long long>(prefix.st_ino));
+        bool listening = false;
+        for (int i = 0; i < 500 && !listening; ++i) {
+            glob_t found{};
+            listening = ::glob(pattern, GLOB_BRACE, nullptr, &found) == 0;
+            ::globfree(&found);
+            if (!listening) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        ASSERT_TRUE(listening) << "wineserver did not start";
+        // To a file: the services it leaves running would hold a pipe open.
+        int status = 0;
+        ::waitpid(spawnProcess({"wineboot", "--init"}, env, path_ + ".server.log"), &status, 0);
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "wineboot failed, see " << path_ << ".server.log";
+    }
+    void TearDown() override {
+        // The server ends the prefix's processes (services, devices) and then
+        // itself; the recorded pid is reaped, or killed should it linger.
+        ChildOptions end;
+        end.argv = {"wineserver", "--kill"};
+        end.env = {{"WINEPREFIX", path_}};
+        runChild(end);
+        if (server_ > 0) stopProcess(server_, SIGTERM, 10000);
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
+        std::filesystem::remove(path_ + ".server.log", ignored);
+    }
+
+private:
+    static inline std::string path_;
+    pid_t server_ = -1;
+};
+
+const auto* const kPrefix = ::testing::AddGlobalTestEnvironment(new WinePrefix);
 const std::string kPattern = "pattern=40x97;end=error:88890004;period=1";
 const std::string kStartedStopped = "info: capture started sampleRate=48000 channels=2\r\ninfo: capture stopped\r\n";
 
@@ -29,7 +88,7 @@ ChildOptions wine(std::vector<std::string> args, const char* script = nullptr) {
     options.argv.insert(options.argv.end(), args.begin(), args.end());
     // Wine decodes its Unix arguments with the locale's character set into the
     // wide command line the Windows side sees; UTF-8 makes that exact.
-    options.env = {{"WINEPREFIX", kPrefix}, {"WINEDEBUG", "-all"}, {"LC_ALL", "C.UTF-8"}};
+    options.env = {{"WINEPREFIX", WinePrefix::path()}, {"WINEDEBUG", "-all"}, {"LC_ALL", "C.UTF-8"}};
     options.workingDirectory = kWindowsBuild;
     if (script != nullptr) {
         options.workingDirectory += "/engine-run";
@@ -55,20 +114,7 @@ std::string tailFrom(const std::string& err, const char* from) {
 
 std::string textOf(const std::vector<unsigned char>& bytes) { return std::string(bytes.begin(), bytes.end()); }
 
-class Wine : public ::testing::Test {
-protected:
-    // One wineserver for the suite, so no run waits for it to start or finish,
-    // and so it never holds a test's pipes open.
-    static void SetUpTestSuite() {
-        const std::string env = "WINEPREFIX='" + kPrefix + "' WINEDEBUG=-all ";
-        ASSERT_EQ(std::system(("mkdir -p '" + kPrefix + "'").c_str()), 0);
-        ASSERT_EQ(std::system((env + "wineserver -p </dev/null >/dev/null 2>&1").c_str()), 0);
-        ASSERT_EQ(std::system((env + "wineboot -i </dev/null >/dev/null 2>&1").c_str()), 0);
-    }
-    static void TearDownTestSuite() {
-        std::system(("WINEPREFIX='" + kPrefix + "' wineserver -k </dev/null >/dev/null 2>&1").c_str());
-    }
-};
+class Wine : public ::testing::Test {};
 
 struct EarlyExit {
     const char* name;
@@ -194,6 +240,15 @@ TEST_F(Wine, ListShowsWinesSessionsAndExitsWithSuccess) {
     for (const char* prefix : {"info:", "warn:", "error:"}) {
         EXPECT_EQ(("\n" + r.err).find(std::string("\n") + prefix), std::string::npos) << r.err;  // Wine's own lines aside
     }
+}
+
+// The Windows build's own unit tests, against the real C runtime and SDK types.
+TEST_F(Wine, TheWindowsUnitTestsPass) {
+    ChildOptions options = wine({});
+    options.argv = {"wine", kWindowsBuild + "/tests/windows_unit_tests.exe"};
+    const ChildResult r = runChild(options);
+    EXPECT_EQ(r.exitCode, 0) << textOf(r.out);
+    EXPECT_NE(textOf(r.out).find("[  PASSED  ]"), std::string::npos) << textOf(r.out);
 }
 
 }  // namespace
