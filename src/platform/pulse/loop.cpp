@@ -18,6 +18,19 @@ constexpr std::chrono::milliseconds kTimerSlack{2};
 
 }  // namespace
 
+// libpulse enables a deferred event on nearly every delivery (to send the
+// server its acknowledgement), and pa_mainloop answers each with a write to
+// its wake-up pipe, a read, and a pass of its own. Run by the loop right after
+// each dispatch on the same thread, they need none of that.
+struct Loop::Deferred {
+    Loop* loop;
+    pa_defer_event_cb_t callback;
+    void* userdata;
+    pa_defer_event_destroy_cb_t destroy = nullptr;
+    bool enabled = true;
+    bool dead = false;
+};
+
 Loop* Loop::create() {
     auto* l = new Loop;
     l->loop_ = pa_mainloop_new();
@@ -27,6 +40,16 @@ Loop* Loop::create() {
         return nullptr;
     }
     pa_mainloop_set_poll_func(l->loop_, pollUnlocked, l);
+    l->real_ = pa_mainloop_get_api(l->loop_);
+    l->api_ = *l->real_;
+    l->api_.userdata = l;
+    l->api_.io_new = ioNew;
+    l->api_.time_new = timeNew;
+    l->api_.defer_new = deferNew;
+    l->api_.defer_enable = deferEnable;
+    l->api_.defer_free = deferFree;
+    l->api_.defer_set_destroy = deferSetDestroy;
+    l->api_.quit = quit;
     try {
         l->thread_ = std::thread(&Loop::keep, l);
     } catch (...) {
@@ -38,6 +61,10 @@ Loop* Loop::create() {
 
 Loop::~Loop() {
     stop();
+    for (Deferred* d : deferred_) {
+        if (!d->dead && d->destroy != nullptr) d->destroy(&api_, reinterpret_cast<pa_defer_event*>(d), d->userdata);
+        delete d;
+    }
     if (loop_ != nullptr) pa_mainloop_free(loop_);
     if (takeOverTimer_ >= 0) ::close(takeOverTimer_);
 }
@@ -113,9 +140,87 @@ bool Loop::pump(DWORD milliseconds) {
 }
 
 bool Loop::iterate(int timeoutUsec) {
+    // Enabled from another thread while no one dispatched: due before the poll.
+    if (runDeferred()) timeoutUsec = 0;
     if (pa_mainloop_prepare(loop_, timeoutUsec) < 0) return false;
     if (pa_mainloop_poll(loop_) < 0) return false;
-    return pa_mainloop_dispatch(loop_) >= 0;
+    dispatching_ = true;
+    const bool ok = pa_mainloop_dispatch(loop_) >= 0;
+    runDeferred();
+    dispatching_ = false;
+    return ok;
+}
+
+// Runs the enabled deferred events until none is left enabled (bounded: one
+// that keeps itself enabled gets its next turn after a zero-time poll).
+// true: one is still enabled.
+bool Loop::runDeferred() {
+    bool pending = false;
+    for (int round = 0; round < 8; ++round) {
+        pending = false;
+        // By index: a callback may add events.
+        for (std::size_t i = 0; i < deferred_.size(); ++i) {
+            Deferred* d = deferred_[i];
+            if (d->dead || !d->enabled) continue;
+            d->callback(&api_, reinterpret_cast<pa_defer_event*>(d), d->userdata);
+            pending = pending || (!d->dead && d->enabled);
+        }
+        if (!pending) break;
+    }
+    for (auto it = deferred_.begin(); it != deferred_.end();) {
+        if ((*it)->dead) {
+            delete *it;
+            it = deferred_.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    return pending;
+}
+
+pa_io_event* Loop::ioNew(pa_mainloop_api* a, int fd, pa_io_event_flags_t events, pa_io_event_cb_t callback,
+                         void* userdata) {
+    pa_mainloop_api* real = static_cast<Loop*>(a->userdata)->real_;
+    return real->io_new(real, fd, events, callback, userdata);
+}
+
+pa_time_event* Loop::timeNew(pa_mainloop_api* a, const struct timeval* tv, pa_time_event_cb_t callback,
+                             void* userdata) {
+    pa_mainloop_api* real = static_cast<Loop*>(a->userdata)->real_;
+    return real->time_new(real, tv, callback, userdata);
+}
+
+void Loop::quit(pa_mainloop_api* a, int retval) {
+    pa_mainloop_api* real = static_cast<Loop*>(a->userdata)->real_;
+    real->quit(real, retval);
+}
+
+// The lock is held: by the thread that runs the loop, or by another that
+// then wakes the loop's poll.
+pa_defer_event* Loop::deferNew(pa_mainloop_api* a, pa_defer_event_cb_t callback, void* userdata) {
+    auto* l = static_cast<Loop*>(a->userdata);
+    auto* d = new Deferred{l, callback, userdata};
+    l->deferred_.push_back(d);
+    if (!l->dispatching_) pa_mainloop_wakeup(l->loop_);
+    return reinterpret_cast<pa_defer_event*>(d);
+}
+
+void Loop::deferEnable(pa_defer_event* e, int enable) {
+    auto* d = reinterpret_cast<Deferred*>(e);
+    const bool was = d->enabled;
+    d->enabled = enable != 0;
+    if (d->enabled && !was && !d->loop->dispatching_) pa_mainloop_wakeup(d->loop->loop_);
+}
+
+void Loop::deferFree(pa_defer_event* e) {
+    auto* d = reinterpret_cast<Deferred*>(e);
+    d->dead = true;
+    d->enabled = false;
+    if (d->destroy != nullptr) d->destroy(&d->loop->api_, e, d->userdata);
+}
+
+void Loop::deferSetDestroy(pa_defer_event* e, pa_defer_event_destroy_cb_t callback) {
+    reinterpret_cast<Deferred*>(e)->destroy = callback;
 }
 
 void Loop::armTakeOver(Clock::duration after) {

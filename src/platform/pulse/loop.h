@@ -20,6 +20,7 @@
 #include <condition_variable>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "platform/posix/event_pump.h"
 
@@ -34,7 +35,7 @@ public:
     Loop(const Loop&) = delete;
     Loop& operator=(const Loop&) = delete;
 
-    pa_mainloop_api* api() const { return pa_mainloop_get_api(loop_); }
+    pa_mainloop_api* api() { return &api_; }
 
     void lock() { mutex_.lock(); }
     void unlock() { mutex_.unlock(); }
@@ -53,6 +54,7 @@ public:
 private:
     enum class Runner { None, Own, Waiter };
     using Clock = std::chrono::steady_clock;
+    struct Deferred;
 
     Loop() = default;
     void keep();
@@ -60,7 +62,23 @@ private:
     void armTakeOver(Clock::duration after);
     static int pollUnlocked(struct pollfd* fds, unsigned long count, int timeoutMs, void* self);
 
+    // Deferred events are the loop's own (see loop.cpp).
+    bool runDeferred();
+    static pa_io_event* ioNew(pa_mainloop_api* a, int fd, pa_io_event_flags_t events, pa_io_event_cb_t callback,
+                              void* userdata);
+    static pa_time_event* timeNew(pa_mainloop_api* a, const struct timeval* tv, pa_time_event_cb_t callback,
+                                  void* userdata);
+    static pa_defer_event* deferNew(pa_mainloop_api* a, pa_defer_event_cb_t callback, void* userdata);
+    static void deferEnable(pa_defer_event* e, int enable);
+    static void deferFree(pa_defer_event* e);
+    static void deferSetDestroy(pa_defer_event* e, pa_defer_event_destroy_cb_t callback);
+    static void quit(pa_mainloop_api* a, int retval);
+
     pa_mainloop* loop_ = nullptr;
+    pa_mainloop_api* real_ = nullptr;
+    pa_mainloop_api api_{};
+    std::vector<Deferred*> deferred_;
+    bool dispatching_ = false;
     int takeOverTimer_ = -1;  // fires when the waiter has been away too long
     std::mutex mutex_;
     std::condition_variable signalled_;
