@@ -74,9 +74,9 @@ void Loop::stop() {
     {
         const std::lock_guard<std::mutex> lock(mutex_);
         stopping_ = true;
+        armTakeOver(std::chrono::nanoseconds(1));  // if it is waiting for the waiter to go away
     }
     pa_mainloop_wakeup(loop_);  // if it is polling
-    armTakeOver(std::chrono::nanoseconds(1));  // if it is waiting for the waiter to go away
     thread_.join();
 }
 
@@ -223,13 +223,14 @@ void Loop::deferSetDestroy(pa_defer_event* e, pa_defer_event_destroy_cb_t callba
     reinterpret_cast<Deferred*>(e)->destroy = callback;
 }
 
+// Lock held.
 void Loop::armTakeOver(Clock::duration after) {
     const auto ns = std::max<std::int64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(after).count(), 1);
     takeOverAt_ = Clock::now() + after;
-    struct itimerspec spec = {};
-    spec.it_value.tv_sec = static_cast<time_t>(ns / 1000000000);
-    spec.it_value.tv_nsec = static_cast<long>(ns % 1000000000);
-    timerfd_settime(takeOverTimer_, 0, &spec, nullptr);
+    struct itimerspec when = {};
+    when.it_value.tv_sec = static_cast<time_t>(ns / 1000000000);
+    when.it_value.tv_nsec = static_cast<long>(ns % 1000000000);
+    timerfd_settime(takeOverTimer_, 0, &when, nullptr);
 }
 
 // Like pa_threaded_mainloop's: other threads may take the lock while the loop waits.
