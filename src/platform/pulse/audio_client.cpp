@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "platform/audio_ids.h"
+#include "platform/posix/event_pump.h"
 #include "platform/pulse/output.h"
 
 namespace pulse {
@@ -119,12 +120,14 @@ public:
     }
 
     ~AudioClient() {
+        // The program may have closed the event already; then there is nothing to detach.
+        if (output_.event != nullptr) SetEventPump(output_.event, nullptr);
         {
             const Connection::Lock lock(*connection_);
             if (tracker_) tracker_->stop();
             connection_->onLost(nullptr, nullptr);
         }
-        // The loop thread ends here; only then is nothing left to call the tracker.
+        // The loop's own thread ends here; only then is nothing left to call the tracker.
         delete connection_;
         tracker_.reset();
     }
@@ -234,8 +237,15 @@ public:
         if (!initialized_) return AUDCLNT_E_NOT_INITIALIZED;
         if (event == nullptr) return E_INVALIDARG;
         if (!eventDriven_) return kEventHandleNotExpected;
-        const std::lock_guard<std::mutex> lock(output_.mutex);
-        output_.event = event;
+        HANDLE previous = nullptr;
+        {
+            const std::lock_guard<std::mutex> lock(output_.mutex);
+            previous = output_.event;
+            output_.event = event;
+        }
+        if (previous != nullptr && previous != event) SetEventPump(previous, nullptr);
+        // The program's wait for the event runs the server connection's loop.
+        SetEventPump(event, &connection_->loop());
         return S_OK;
     }
 

@@ -2,8 +2,10 @@
 // client. Both are reference-counted COM objects; the capture client holds a
 // reference to the audio client, which owns the connection. The last Release
 // stops the mixer, closes the monitor streams and the connection, and joins
-// libpulse's loop thread, so it must not come from that thread (it never does:
-// only the program and the activation thread hold references).
+// the loop's own thread, so it must not come from a loop callback (it never
+// does: only the program and the activation thread hold references).
+// The program's waits for the event run the connection's loop (loop.h): the
+// mixer then runs on the program's thread, and a packet costs one wake-up.
 //
 // Behaviour the program relies on, as on Windows:
 // - Initialize: shared mode, LOOPBACK (EVENTCALLBACK, AUTOCONVERTPCM allowed),

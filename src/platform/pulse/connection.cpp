@@ -10,7 +10,7 @@ namespace pulse {
 namespace {
 
 struct ServerInfoReply {
-    pa_threaded_mainloop* loop;
+    Loop* loop;
     bool printed = false;
 };
 
@@ -20,12 +20,12 @@ void serverInfo(pa_context* /*context*/, const pa_server_info* info, void* data)
         std::fprintf(stderr, "info: audio server %s %s\n", info->server_name, info->server_version);
         reply->printed = true;
     }
-    pa_threaded_mainloop_signal(reply->loop, 0);
+    reply->loop->signal();
 }
 
-void waitFor(pa_threaded_mainloop* loop, pa_operation* operation) {
+void waitFor(Loop& loop, pa_operation* operation) {
     if (operation == nullptr) return;
-    while (pa_operation_get_state(operation) == PA_OPERATION_RUNNING) pa_threaded_mainloop_wait(loop);
+    while (pa_operation_get_state(operation) == PA_OPERATION_RUNNING) loop.wait();
     pa_operation_unref(operation);
 }
 
@@ -44,22 +44,25 @@ void Connection::stateChanged(pa_context* context, void* self) {
         default:
             return;
     }
-    pa_threaded_mainloop_signal(c->loop_, 0);
+    c->loop_->signal();
 }
 
 Connection* Connection::open(bool announce) {
     auto* c = new Connection;
-    c->loop_ = pa_threaded_mainloop_new();
+    c->loop_ = Loop::create();
     if (c->loop_ == nullptr) {
         delete c;
         return nullptr;
     }
-    c->context_ = pa_context_new(pa_threaded_mainloop_get_api(c->loop_), "procloop");
-    if (c->context_ == nullptr || pa_threaded_mainloop_start(c->loop_) < 0) {
+    bool connected = false;
+    {
+        const Lock lock(*c);
+        c->context_ = pa_context_new(c->loop_->api(), "procloop");
+    }
+    if (c->context_ == nullptr) {
         delete c;
         return nullptr;
     }
-    bool connected = false;
     {
         const Lock lock(*c);
         pa_context_set_state_callback(c->context_, stateChanged, c);
@@ -67,13 +70,13 @@ Connection* Connection::open(bool announce) {
             for (;;) {
                 const pa_context_state_t state = pa_context_get_state(c->context_);
                 if (state == PA_CONTEXT_READY || !PA_CONTEXT_IS_GOOD(state)) break;
-                pa_threaded_mainloop_wait(c->loop_);
+                c->loop_->wait();
             }
             connected = pa_context_get_state(c->context_) == PA_CONTEXT_READY;
         }
         if (connected && announce) {
             ServerInfoReply reply{c->loop_};
-            waitFor(c->loop_, pa_context_get_server_info(c->context_, serverInfo, &reply));
+            waitFor(*c->loop_, pa_context_get_server_info(c->context_, serverInfo, &reply));
         }
     }
     if (!connected) {
@@ -92,9 +95,9 @@ Connection::~Connection() {
             pa_context_disconnect(context_);
         }
     }
-    if (loop_ != nullptr) pa_threaded_mainloop_stop(loop_);
+    if (loop_ != nullptr) loop_->stop();
     if (context_ != nullptr) pa_context_unref(context_);
-    if (loop_ != nullptr) pa_threaded_mainloop_free(loop_);
+    delete loop_;
 }
 
 }  // namespace pulse

@@ -1,11 +1,13 @@
 // One connection to the audio server over the Pulse protocol (PulseAudio, or
-// PipeWire through pipewire-pulse): libpulse's threaded main loop and context.
-// Callbacks run on the loop's own thread with the loop lock held; any other
-// thread takes the lock (Lock) before touching the context or its streams.
+// PipeWire through pipewire-pulse): libpulse's main loop (loop.h) and context.
+// Callbacks run on whichever thread runs the loop, with the loop lock held;
+// any other thread takes the lock (Lock) before touching the context or its
+// streams.
 #pragma once
 
 #include <pulse/context.h>
-#include <pulse/thread-mainloop.h>
+
+#include "platform/pulse/loop.h"
 
 namespace pulse {
 
@@ -17,15 +19,15 @@ public:
     // nullptr: no server answered.
     static Connection* open(bool announce = true);
 
-    // Disconnects and stops the loop. Never from the loop's own thread.
+    // Disconnects and stops the loop. Never from a callback.
     ~Connection();
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
 
     pa_context* context() const { return context_; }
-    pa_threaded_mainloop* loop() const { return loop_; }
+    Loop& loop() const { return *loop_; }
 
-    // Called on the loop thread, lock held, when the connection is lost after
+    // Called on a loop callback, lock held, when the connection is lost after
     // it was made. Set and cleared with the lock held.
     void onLost(void (*callback)(void*), void* data) {
         lostCallback_ = callback;
@@ -34,20 +36,20 @@ public:
 
     class Lock {
     public:
-        explicit Lock(const Connection& c) : loop_(c.loop_) { pa_threaded_mainloop_lock(loop_); }
-        ~Lock() { pa_threaded_mainloop_unlock(loop_); }
+        explicit Lock(const Connection& c) : loop_(c.loop_) { loop_->lock(); }
+        ~Lock() { loop_->unlock(); }
         Lock(const Lock&) = delete;
         Lock& operator=(const Lock&) = delete;
 
     private:
-        pa_threaded_mainloop* loop_;
+        Loop* loop_;
     };
 
 private:
     Connection() = default;
     static void stateChanged(pa_context* context, void* self);
 
-    pa_threaded_mainloop* loop_ = nullptr;
+    Loop* loop_ = nullptr;
     pa_context* context_ = nullptr;
     bool ready_ = false;
     void (*lostCallback_)(void*) = nullptr;

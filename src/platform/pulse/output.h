@@ -1,5 +1,5 @@
-// What the mixer (on the server connection's loop thread) hands to the capture
-// client (on the program's thread): the packet ring, the program's event and
+// What the mixer (on whichever thread runs the server connection's loop) hands
+// to the capture client (on the program's thread): the packet ring, the program's event and
 // the lost-server flag. The mutex guards ring bookkeeping and the event only;
 // nothing calls into the program with it held.
 #pragma once

@@ -17,7 +17,7 @@ struct Stream {
 };
 
 struct Replies {
-    pa_threaded_mainloop* loop;
+    Loop* loop;
     std::map<std::uint32_t, std::uint32_t> clientPids;
     std::vector<Stream> streams;
 };
@@ -25,7 +25,7 @@ struct Replies {
 void onClient(pa_context* /*c*/, const pa_client_info* info, int eol, void* data) {
     auto* r = static_cast<Replies*>(data);
     if (eol != 0 || info == nullptr) {
-        pa_threaded_mainloop_signal(r->loop, 0);
+        r->loop->signal();
         return;
     }
     r->clientPids[info->index] = processIdOf(info->proplist);
@@ -34,22 +34,22 @@ void onClient(pa_context* /*c*/, const pa_client_info* info, int eol, void* data
 void onSinkInput(pa_context* /*c*/, const pa_sink_input_info* info, int eol, void* data) {
     auto* r = static_cast<Replies*>(data);
     if (eol != 0 || info == nullptr) {
-        pa_threaded_mainloop_signal(r->loop, 0);
+        r->loop->signal();
         return;
     }
     r->streams.push_back(Stream{info->client, processIdOf(info->proplist), info->corked != 0});
 }
 
-void waitFor(pa_threaded_mainloop* loop, pa_operation* operation) {
+void waitFor(Loop* loop, pa_operation* operation) {
     if (operation == nullptr) return;
-    while (pa_operation_get_state(operation) == PA_OPERATION_RUNNING) pa_threaded_mainloop_wait(loop);
+    while (pa_operation_get_state(operation) == PA_OPERATION_RUNNING) loop->wait();
     pa_operation_unref(operation);
 }
 
 }  // namespace
 
 std::vector<PlaybackSession> readPlaybackSessions(Connection& connection) {
-    Replies replies{connection.loop(), {}, {}};
+    Replies replies{&connection.loop(), {}, {}};
     {
         const Connection::Lock lock(connection);
         // Native PipeWire streams carry their process on the client only.

@@ -95,7 +95,7 @@ void Tracker::stop() {
     running_ = false;
     pa_context_set_subscribe_callback(connection_.context(), nullptr, nullptr);
     if (timer_ != nullptr) {
-        pa_threaded_mainloop_get_api(connection_.loop())->time_free(timer_);
+        connection_.loop().api()->time_free(timer_);
         timer_ = nullptr;
     }
     for (auto& entry : sinkInputs_) closeMonitor(*entry.second);
@@ -280,16 +280,19 @@ void Tracker::onMonitorState(pa_stream* stream, void* entry) {
     if (!s->removed) s->owner->querySinkInput(s->index);
 }
 
-void Tracker::onMonitorRead(pa_stream* stream, std::size_t /*bytes*/, void* entry) {
+void Tracker::onMonitorRead(pa_stream* stream, std::size_t bytes, void* entry) {
     auto* s = static_cast<SinkInput*>(entry);
     const std::size_t frameBytes = static_cast<std::size_t>(s->owner->channels_) * sizeof(float);
-    for (;;) {
+    // bytes is what the stream holds: once that much is taken no peek is needed
+    // to find it empty (each libpulse call costs a getpid system call).
+    for (std::size_t taken = 0; taken < bytes;) {
         const void* data = nullptr;
         std::size_t length = 0;
         if (pa_stream_peek(stream, &data, &length) < 0 || length == 0) break;
         // data == nullptr with a length is a hole: silence, keeping time.
         s->fifo.push(static_cast<const float*>(data), static_cast<std::uint32_t>(length / frameBytes));
         pa_stream_drop(stream);
+        taken += length;
     }
     s->lastDelivery = pa_rtclock_now();
     s->owner->mixDue(s->lastDelivery);

@@ -1,6 +1,7 @@
 // Which playback streams (sink-inputs) are captured, their monitor streams,
 // and the mixer that sums them into packets every period. Runs on the server
-// connection's loop thread; start() and stop() are called with the loop lock.
+// connection's loop, on whichever thread runs it; start() and stop() are
+// called with the loop lock.
 //
 // A stream's process is the sink-input's application.process.id, or its
 // client's (native PipeWire streams carry it on the client only). Include mode
