@@ -412,9 +412,6 @@ BOOL Process32NextW(HANDLE snapshot, PROCESSENTRY32W* entry);
 int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wideText, int wideLength, char* text, int textSize,
                         const char* defaultChar, BOOL* usedDefaultChar);
 
-// Milliseconds since an arbitrary start, never going back.
-ULONGLONG GetTickCount64();
-
 // Console.
 BOOL SetConsoleCtrlHandler(PHANDLER_ROUTINE handlerRoutine, BOOL add);
 
