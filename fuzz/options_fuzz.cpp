@@ -13,7 +13,8 @@ namespace {
 
 bool isValueOption(const char* name) {
     return std::strcmp(name, "--pid") == 0 || std::strcmp(name, "--hwnd") == 0 || std::strcmp(name, "--name") == 0 ||
-           std::strcmp(name, "--sample-rate") == 0 || std::strcmp(name, "--channels") == 0;
+           std::strcmp(name, "--sample-rate") == 0 || std::strcmp(name, "--channels") == 0 ||
+           std::strcmp(name, "--duration") == 0;
 }
 
 }  // namespace
