@@ -20,14 +20,7 @@
 
 namespace {
 
-const std::string kStopped = "info: capture stopped\n";
 
-ChildOptions procloop(const std::vector<std::string>& args) {
-    ChildOptions options;
-    options.argv = {PROCLOOP_HOST_BINARY};
-    options.argv.insert(options.argv.end(), args.begin(), args.end());
-    return options;
-}
 
 std::uint32_t le32(const std::vector<unsigned char>& b, std::size_t at) {
     return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<std::uint32_t>(b[at + 3]) << 24;

@@ -20,7 +20,6 @@
 namespace {
 
 const std::string kPidLine = "info: pid=1234 includeChildren=false\n";
-const std::string kStopped = "info: capture stopped\n";
 
 struct Case {
     std::string name;

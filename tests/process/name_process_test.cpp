@@ -23,12 +23,6 @@ namespace {
 const Environment kStopAtCapture = {{"STANDIN_ENGINE_SCRIPT", "fail=ActivateAudioInterfaceAsync:80004005"}};
 constexpr const char* kStoppedAtCapture = "error: ActivateAudioInterfaceAsync hr=0x80004005\n";
 
-ChildOptions procloop(const std::vector<std::string>& args) {
-    ChildOptions options;
-    options.argv = {PROCLOOP_HOST_BINARY};
-    options.argv.insert(options.argv.end(), args.begin(), args.end());
-    return options;
-}
 
 std::string pidLine(pid_t pid) { return "info: pid=" + std::to_string(pid) + " includeChildren=false\n"; }
 

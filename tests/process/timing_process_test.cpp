@@ -15,14 +15,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-const std::string kStopped = "info: capture stopped\n";
 
-ChildOptions procloop(const std::vector<std::string>& args) {
-    ChildOptions options;
-    options.argv = {PROCLOOP_HOST_BINARY};
-    options.argv.insert(options.argv.end(), args.begin(), args.end());
-    return options;
-}
 
 double secondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 

@@ -60,6 +60,17 @@ std::string unixLines(const std::string& text);
 
 // The lines a capture in the default format starts with.
 std::string captureHead(unsigned long pid = 1234, bool includeChildren = false);
+constexpr const char* kStopped = "info: capture stopped\n";
+
+#ifdef PROCLOOP_HOST_BINARY
+// The binary under test, with these arguments.
+inline ChildOptions procloop(const std::vector<std::string>& args) {
+    ChildOptions options;
+    options.argv = {PROCLOOP_HOST_BINARY};
+    options.argv.insert(options.argv.end(), args.begin(), args.end());
+    return options;
+}
+#endif
 
 // A private directory under $TMPDIR (or /tmp), removed with what it holds.
 class TempDir {
