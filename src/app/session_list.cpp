@@ -6,43 +6,39 @@
 #include "app/process_snapshot.h"
 #include "app/session_table.h"
 #include "capture/com_ref.h"
+#include "capture/failure_line.h"
 #include "platform/audio_ids.h"
 #include "platform/platform.h"
 
 namespace {
 
-bool fail(const char* call, HRESULT hr) {
-    std::fprintf(stderr, "error: %s hr=0x%08X\n", call, static_cast<unsigned>(hr));
-    return false;
-}
-
 bool readSessions(IMMDevice& device, std::vector<SessionOwner>& out) {
     ComRef<IAudioSessionManager2> manager;
     HRESULT hr = device.Activate(ids::kIAudioSessionManager2, CLSCTX_ALL, nullptr, manager.receiveVoid());
-    if (FAILED(hr)) return fail("IMMDevice::Activate", hr);
+    if (FAILED(hr)) return reportFailure("IMMDevice::Activate", hr);
     ComRef<IAudioSessionEnumerator> sessions;
     hr = manager->GetSessionEnumerator(sessions.receive());
-    if (FAILED(hr)) return fail("IAudioSessionManager2::GetSessionEnumerator", hr);
+    if (FAILED(hr)) return reportFailure("IAudioSessionManager2::GetSessionEnumerator", hr);
     int count = 0;
     hr = sessions->GetCount(&count);
-    if (FAILED(hr)) return fail("IAudioSessionEnumerator::GetCount", hr);
+    if (FAILED(hr)) return reportFailure("IAudioSessionEnumerator::GetCount", hr);
     for (int i = 0; i < count; ++i) {
         ComRef<IAudioSessionControl> control;
         hr = sessions->GetSession(i, control.receive());
-        if (FAILED(hr)) return fail("IAudioSessionEnumerator::GetSession", hr);
+        if (FAILED(hr)) return reportFailure("IAudioSessionEnumerator::GetSession", hr);
         ComRef<IAudioSessionControl2> control2;
         hr = control->QueryInterface(ids::kIAudioSessionControl2, control2.receiveVoid());
-        if (FAILED(hr)) return fail("IAudioSessionControl::QueryInterface", hr);
+        if (FAILED(hr)) return reportFailure("IAudioSessionControl::QueryInterface", hr);
         DWORD pid = 0;
         hr = control2->GetProcessId(&pid);
-        if (FAILED(hr)) return fail("IAudioSessionControl2::GetProcessId", hr);
+        if (FAILED(hr)) return reportFailure("IAudioSessionControl2::GetProcessId", hr);
         // AUDCLNT_S_NO_SINGLE_PROCESS: a session that spans processes (system
         // sounds) names none of them.
         // https://learn.microsoft.com/windows/win32/api/audiopolicy/nf-audiopolicy-iaudiosessioncontrol2-getprocessid
         if (hr != S_OK) continue;
         AudioSessionState state = AudioSessionStateInactive;
         hr = control->GetState(&state);
-        if (FAILED(hr)) return fail("IAudioSessionControl::GetState", hr);
+        if (FAILED(hr)) return reportFailure("IAudioSessionControl::GetState", hr);
         out.push_back(SessionOwner{pid, state == AudioSessionStateActive});
     }
     return true;
@@ -52,17 +48,17 @@ bool readAllSessions(std::vector<SessionOwner>& out) {
     ComRef<IMMDeviceEnumerator> enumerator;
     HRESULT hr = CoCreateInstance(ids::kMMDeviceEnumerator, nullptr, CLSCTX_ALL, ids::kIMMDeviceEnumerator,
                                   enumerator.receiveVoid());
-    if (FAILED(hr)) return fail("CoCreateInstance", hr);
+    if (FAILED(hr)) return reportFailure("CoCreateInstance", hr);
     ComRef<IMMDeviceCollection> devices;
     hr = enumerator->EnumAudioEndpoints(eRender, DEVICE_STATE_ACTIVE, devices.receive());
-    if (FAILED(hr)) return fail("IMMDeviceEnumerator::EnumAudioEndpoints", hr);
+    if (FAILED(hr)) return reportFailure("IMMDeviceEnumerator::EnumAudioEndpoints", hr);
     UINT count = 0;
     hr = devices->GetCount(&count);
-    if (FAILED(hr)) return fail("IMMDeviceCollection::GetCount", hr);
+    if (FAILED(hr)) return reportFailure("IMMDeviceCollection::GetCount", hr);
     for (UINT i = 0; i < count; ++i) {
         ComRef<IMMDevice> device;
         hr = devices->Item(i, device.receive());
-        if (FAILED(hr)) return fail("IMMDeviceCollection::Item", hr);
+        if (FAILED(hr)) return reportFailure("IMMDeviceCollection::Item", hr);
         if (!readSessions(*device.get(), out)) return false;
     }
     return true;
@@ -73,7 +69,7 @@ bool readAllSessions(std::vector<SessionOwner>& out) {
 int listSessions() {
     const HRESULT hr = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     if (FAILED(hr)) {
-        fail("CoInitializeEx failed", hr);
+        reportFailure("CoInitializeEx failed", hr);
         return 1;
     }
     std::vector<SessionOwner> sessions;

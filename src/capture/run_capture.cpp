@@ -6,6 +6,7 @@
 #include "capture/activation_handler.h"
 #include "capture/capture_loop.h"
 #include "capture/com_ref.h"
+#include "capture/failure_line.h"
 #include "capture/unique_handle.h"
 #include "output/status_line.h"
 #include "output/wav_output.h"
@@ -39,11 +40,6 @@ struct Session {
     std::vector<float> sampleBuffer;
 };
 
-bool fail(const char* call, HRESULT hr) {
-    std::fprintf(stderr, "error: %s hr=0x%08X\n", call, static_cast<unsigned>(hr));
-    return false;
-}
-
 // The handler is ours only for the length of this function, so it is let go
 // on every way out, including a time-out after which the platform may still
 // complete into it.
@@ -62,7 +58,7 @@ bool activate(Session& s, const CaptureOptions& options, std::uint32_t pid) {
     ComRef<ActivationHandler> handler = ActivationHandler::create();
     HRESULT hr = ActivateAudioInterfaceAsync(VIRTUAL_AUDIO_DEVICE_PROCESS_LOOPBACK, ids::kIAudioClient, &property, handler.get(),
                                              s.operation.receive());
-    if (FAILED(hr)) return fail("ActivateAudioInterfaceAsync", hr);
+    if (FAILED(hr)) return reportFailure("ActivateAudioInterfaceAsync", hr);
 
     if (handler->completionEvent() == nullptr ||
         WaitForSingleObject(handler->completionEvent(), kActivationTimeoutMs) != WAIT_OBJECT_0) {
@@ -70,11 +66,11 @@ bool activate(Session& s, const CaptureOptions& options, std::uint32_t pid) {
         return false;
     }
     hr = handler->activationResult();
-    if (FAILED(hr)) return fail("audio client activation failed", hr);
+    if (FAILED(hr)) return reportFailure("audio client activation failed", hr);
 
     s.audioClient = ComRef<IAudioClient>::share(handler->audioClient());
     handler.reset();
-    if (!s.audioClient) return fail("audio client activation failed", S_OK);
+    if (!s.audioClient) return reportFailure("audio client activation failed", S_OK);
     return true;
 }
 
@@ -88,7 +84,7 @@ bool setUp(Session& s, const CaptureOptions& options, std::uint32_t pid, WAVEFOR
         }
     }
     HRESULT hr = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-    if (FAILED(hr)) return fail("CoInitializeEx failed", hr);
+    if (FAILED(hr)) return reportFailure("CoInitializeEx failed", hr);
     s.comInitialized = true;
 
     if (!activate(s, options, pid)) return false;
@@ -110,11 +106,11 @@ bool setUp(Session& s, const CaptureOptions& options, std::uint32_t pid, WAVEFOR
         return false;
     }
     hr = s.audioClient->Initialize(AUDCLNT_SHAREMODE_SHARED, kStreamFlags, kBufferDuration, 0, &format, nullptr);
-    if (FAILED(hr)) return fail("IAudioClient::Initialize", hr);
+    if (FAILED(hr)) return reportFailure("IAudioClient::Initialize", hr);
     hr = s.audioClient->SetEventHandle(s.captureEvent.get());
-    if (FAILED(hr)) return fail("SetEventHandle", hr);
+    if (FAILED(hr)) return reportFailure("SetEventHandle", hr);
     hr = s.audioClient->GetService(ids::kIAudioCaptureClient, s.captureClient.receiveVoid());
-    if (FAILED(hr)) return fail("GetService(IAudioCaptureClient)", hr);
+    if (FAILED(hr)) return reportFailure("GetService(IAudioCaptureClient)", hr);
 
     // Without the scheduler's boost capture still works, only with more risk
     // of glitches under load, so a refusal is not worth stopping for.
@@ -122,7 +118,7 @@ bool setUp(Session& s, const CaptureOptions& options, std::uint32_t pid, WAVEFOR
     s.mmcss = MmcssHandle(AvSetMmThreadCharacteristicsW(L"Audio", &taskIndex));
 
     hr = s.audioClient->Start();
-    if (FAILED(hr)) return fail("IAudioClient::Start", hr);
+    if (FAILED(hr)) return reportFailure("IAudioClient::Start", hr);
     s.started = true;
     std::fprintf(stderr, "info: capture started sampleRate=%u channels=%u\n",
                  static_cast<unsigned>(format.nSamplesPerSec), static_cast<unsigned>(format.nChannels));
