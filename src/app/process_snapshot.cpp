@@ -5,7 +5,7 @@
 #include "platform/platform.h"
 
 bool snapshotProcesses(std::vector<ProcessEntry>& out) {
-    const HANDLE made = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    HANDLE made = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
     if (made == INVALID_HANDLE_VALUE) {  // NOLINT(performance-no-int-to-ptr): the SDK defines it so
         return reportFailure("CreateToolhelp32Snapshot", HRESULT_FROM_WIN32(GetLastError()));
     }
