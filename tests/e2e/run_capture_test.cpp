@@ -1,12 +1,16 @@
-// The capture set-up and teardown, run for real through the run sequence
-// against the fake audio service.
+// The capture set-up and teardown, and --list, run for real through the run
+// sequence against the fake audio service.
+#include <unistd.h>
+
 #include <algorithm>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "app/stop_signal.h"
+#include "child_process.h"
 #include "run_harness.h"
 
 namespace {
@@ -196,5 +200,62 @@ TEST_F(RunCapture, ACompletionAfterTheTimeOutLandsInALiveHandlerThatThenGoes) {
     EXPECT_LT(at(r, "IAudioClient released"), static_cast<std::ptrdiff_t>(r.journal.size()));
     expectBalanced(r);
 }
+
+struct ListCase {
+    std::string name;
+    std::string script;  // {child}: a child of the test's, running sleep
+    std::string out;     // {self}, {child}: the pids
+    std::string err;
+};
+void PrintTo(const ListCase& c, std::ostream* os) { *os << c.name; }
+
+class List : public RunTest, public ::testing::WithParamInterface<ListCase> {};
+
+std::string withPids(std::string text, pid_t child) {
+    for (const auto& [key, pid] : {std::pair<std::string, pid_t>{"{self}", ::getpid()}, {"{child}", child}}) {
+        for (auto at = text.find(key); at != std::string::npos; at = text.find(key)) text.replace(at, key.size(), std::to_string(pid));
+    }
+    return text;
+}
+
+TEST_P(List, PrintsTheSessionsOwnersOrTheFailedCall) {
+    const pid_t child = spawnProcess({"sleep", "60"}, {}, "/dev/null");
+    const std::string exe = "/proc/" + std::to_string(child) + "/exe";
+    while (std::filesystem::read_symlink(exe).filename() != "sleep") ::usleep(1000);
+    fakeaudio::Script script;
+    ASSERT_TRUE(fakeaudio::parseScript(withPids(GetParam().script, child), script));
+    fakeaudio::load(script);
+    ::testing::internal::CaptureStdout();
+    const RunResult r = run({"--list"});
+    const std::string out = ::testing::internal::GetCapturedStdout();
+    stopProcess(child);
+    EXPECT_EQ(out, withPids(GetParam().out, child));
+    EXPECT_EQ(r.err, GetParam().err);
+    EXPECT_EQ(r.exitCode, GetParam().err.empty() ? 0 : 1);
+    EXPECT_EQ(fakeaudio::liveSessionObjects(), 0u);
+    EXPECT_EQ(r.comDepth, 0);
+}
+
+const std::string kHeader = "pid\tstate\texecutable\troot\n";
+ListCase failing(std::string call, const std::string& status) {
+    std::string name = call;
+    name.erase(std::remove(name.begin(), name.end(), ':'), name.end());
+    return {name, "session=self:active;fail=" + call + ":" + status, "", "error: " + call + " hr=0x" + status + "\n"};
+}
+INSTANTIATE_TEST_SUITE_P(
+    All, List,
+    ::testing::Values(
+        ListCase{"SelfActiveMultiSkipped", "session=self:active;session={child}:multi",
+                 kHeader + "{self}\tactive\te2e_tests\t{self}\n", ""},
+        ListCase{"ChildInactiveNoProcessSkipped", "session={child}:inactive;session=4194305:active",
+                 kHeader + "{child}\tinactive\tsleep\t{child}\n", ""},
+        ListCase{"NoSessions", "", kHeader, ""}, failing("CoCreateInstance", "80040154"),
+        failing("IMMDeviceEnumerator::EnumAudioEndpoints", "88890010"), failing("IMMDeviceCollection::GetCount", "80004005"),
+        failing("IMMDeviceCollection::Item", "80070057"), failing("IMMDevice::Activate", "80070005"),
+        failing("IAudioSessionManager2::GetSessionEnumerator", "8007000E"),
+        failing("IAudioSessionEnumerator::GetCount", "80004005"), failing("IAudioSessionEnumerator::GetSession", "80070057"),
+        failing("IAudioSessionControl::QueryInterface", "80004002"),
+        failing("IAudioSessionControl2::GetProcessId", "88890004"), failing("IAudioSessionControl::GetState", "88890004")),
+    [](const auto& info) { return info.param.name; });
 
 }  // namespace

@@ -11,11 +11,15 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/session_objects.h"
 
 namespace fakeaudio {
 
 enum class Call { ActivateAudioInterfaceAsync, GetActivateResult, Initialize, SetEventHandle, GetService, Start, Stop,
-                  GetNextPacketSize, GetBuffer, ReleaseBuffer, Count };
+                  GetNextPacketSize, GetBuffer, ReleaseBuffer,
+                  // the session enumeration, named in scripts as the program names them
+                  CreateEnumerator, EnumAudioEndpoints, DeviceCount, DeviceItem, ActivateDevice, GetSessionEnumerator,
+                  SessionCount, GetSession, SessionQuery, GetProcessId, GetSessionState, Count };
 
 // Each packet carries the next bytes of patternBytes(), whatever its flags.
 struct Packet {
@@ -45,6 +49,7 @@ struct Script {
     HRESULT endStatus = AUDCLNT_E_DEVICE_INVALIDATED;
     unsigned limitSeconds = 0;  // End::Tone: after this much tone, end as ServiceError (0: never)
     unsigned periodMs = 10;     // 0: the next packet as soon as the last is released
+    std::vector<sessionobjects::SessionInfo> sessions;  // of the one active playback device
 
     static constexpr unsigned kNever = ~0u;
     void fail(Call call, HRESULT status, unsigned onCall = 1) { faults[static_cast<int>(call)] = {onCall, status}; }
@@ -71,13 +76,19 @@ Stats stats();
 // References to the service's objects that the program holds right now.
 unsigned programReferences();
 
+// The script's status for `call`, counted (from STANDIN_ENGINE_SCRIPT when none was loaded).
+HRESULT scripted(Call call);
+std::vector<sessionobjects::SessionInfo> scriptedSessions();
+// The session enumeration's objects alive now.
+unsigned liveSessionObjects();
+
 // What the program asked of the service and the platform, in order; taking it empties it.
 void record(std::string entry);
 std::vector<std::string> takeJournal();
 
 // Text form of a script, ';'-separated:
 //   fail=<Call>:<hex>  pattern=<packets>x<frames>  end=tone|idle|error:<hex>
-//   limit=<seconds>  period=<ms>  activation=never
+//   limit=<seconds>  period=<ms>  activation=never  session=<pid>|self:active|inactive|multi (repeatable)
 bool parseScript(const std::string& text, Script& script);
 
 // A byte stream of finite floats whose bytes include 0x0A, 0x0D, 0x1A, 0x00

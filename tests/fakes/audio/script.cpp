@@ -1,4 +1,7 @@
 #include <cstdlib>
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
 #include "fakes/audio/fake_audio.h"
 
@@ -6,7 +9,12 @@ namespace fakeaudio {
 namespace {
 
 const char* const kCallNames[] = {"ActivateAudioInterfaceAsync", "GetActivateResult", "Initialize", "SetEventHandle",
-                                  "GetService", "Start", "Stop", "GetNextPacketSize", "GetBuffer", "ReleaseBuffer"};
+                                  "GetService", "Start", "Stop", "GetNextPacketSize", "GetBuffer", "ReleaseBuffer",
+                                  "CoCreateInstance", "IMMDeviceEnumerator::EnumAudioEndpoints",
+                                  "IMMDeviceCollection::GetCount", "IMMDeviceCollection::Item", "IMMDevice::Activate",
+                                  "IAudioSessionManager2::GetSessionEnumerator", "IAudioSessionEnumerator::GetCount",
+                                  "IAudioSessionEnumerator::GetSession", "IAudioSessionControl::QueryInterface",
+                                  "IAudioSessionControl2::GetProcessId", "IAudioSessionControl::GetState"};
 static_assert(sizeof kCallNames / sizeof kCallNames[0] == static_cast<int>(Call::Count), "one name per call");
 
 // Whole text as a number in `base`, or false.
@@ -19,7 +27,7 @@ bool number(const std::string& text, T& value, int base = 10) {
 
 bool parseDirective(const std::string& key, const std::string& value, Script& script) {
     if (key == "fail") {
-        const auto colon = value.find(':');
+        const auto colon = value.rfind(':');
         for (int i = 0; colon != std::string::npos && i < static_cast<int>(Call::Count); ++i) {
             if (value.substr(0, colon) == kCallNames[i]) {
                 script.faults[i].onCall = 1;
@@ -45,6 +53,19 @@ bool parseDirective(const std::string& key, const std::string& value, Script& sc
     if (key == "activation" && value == "never") {
         script.completionDelayMs = Script::kNever;
         return true;
+    }
+    if (key == "session") {
+        const auto colon = value.find(':');
+        const std::string state = colon == std::string::npos ? "" : value.substr(colon + 1);
+        script.sessions.push_back({0, state != "inactive", state != "multi"});
+        std::uint32_t& pid = script.sessions.back().pid;
+#ifdef _WIN32
+        if (value.rfind("self:", 0) == 0) pid = GetCurrentProcessId();
+#else
+        if (value.rfind("self:", 0) == 0) pid = static_cast<std::uint32_t>(::getpid());
+#endif
+        return (state == "active" || state == "inactive" || state == "multi") &&
+               (pid != 0 || number(value.substr(0, colon), pid));
     }
     if (key == "period") return number(value, script.periodMs);
     if (key == "limit") return number(value, script.limitSeconds);

@@ -445,6 +445,17 @@ void reset() {
     }
 }
 
+HRESULT scripted(Call call) {
+    loadFromEnvironment(svc());
+    return injected(call);
+}
+
+std::vector<sessionobjects::SessionInfo> scriptedSessions() {
+    loadFromEnvironment(svc());
+    const std::lock_guard<std::mutex> lock(svc().mutex);
+    return svc().script.sessions;
+}
+
 Stats stats() {
     const std::lock_guard<std::mutex> lock(svc().mutex);
     Stats copy = svc().stats;

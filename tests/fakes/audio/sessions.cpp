@@ -1,0 +1,122 @@
+// The fake service's session enumeration: the script's sessions on one active
+// playback device, served by the program's own session objects, each call
+// failing with the status the script gives it. The host's CoCreateInstance
+// reaches it through procloop_device_enumerator, Windows' through the DLL's
+// class object.
+#include <atomic>
+#include <utility>
+
+#include "fakes/audio/fake_audio.h"
+
+namespace fakeaudio {
+namespace {
+
+namespace so = sessionobjects;
+
+std::atomic<unsigned> live{0};
+
+template <class F>
+HRESULT unlessScripted(Call call, F&& answer) {
+    const HRESULT hr = scripted(call);
+    return FAILED(hr) ? hr : answer();
+}
+
+template <class Base>
+struct Counted : Base {
+    template <class... A>
+    explicit Counted(A&&... args) : Base(std::forward<A>(args)...) {
+        ++live;
+    }
+    ~Counted() override { --live; }
+};
+
+struct Session final : Counted<so::Session> {
+    using Counted::Counted;
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
+        const auto base = [&] { return so::Session::QueryInterface(riid, out); };
+        return ids::same(riid, ids::kIAudioSessionControl2) ? unlessScripted(Call::SessionQuery, base) : base();
+    }
+    HRESULT STDMETHODCALLTYPE GetProcessId(DWORD* pid) override {
+        return unlessScripted(Call::GetProcessId, [&] { return so::Session::GetProcessId(pid); });
+    }
+    HRESULT STDMETHODCALLTYPE GetState(AudioSessionState* state) override {
+        return unlessScripted(Call::GetSessionState, [&] { return so::Session::GetState(state); });
+    }
+};
+
+struct SessionEnumerator final : Counted<so::SessionEnumerator> {
+    using Counted::Counted;
+    HRESULT STDMETHODCALLTYPE GetCount(int* count) override {
+        return unlessScripted(Call::SessionCount, [&] { return so::SessionEnumerator::GetCount(count); });
+    }
+    HRESULT STDMETHODCALLTYPE GetSession(int index, IAudioSessionControl** session) override {
+        return unlessScripted(Call::GetSession, [&] { return so::SessionEnumerator::GetSession(index, session); });
+    }
+};
+
+struct SessionManager final : Counted<so::SessionManager> {
+    using Counted::Counted;
+    HRESULT STDMETHODCALLTYPE GetSessionEnumerator(IAudioSessionEnumerator** sessions) override {
+        return unlessScripted(Call::GetSessionEnumerator, [&] { return so::SessionManager::GetSessionEnumerator(sessions); });
+    }
+};
+
+struct Device final : Counted<so::Device> {
+    using Counted::Counted;
+    HRESULT STDMETHODCALLTYPE Activate(REFIID iid, DWORD context, PROPVARIANT* params, void** out) override {
+        return unlessScripted(Call::ActivateDevice, [&] { return so::Device::Activate(iid, context, params, out); });
+    }
+};
+
+struct DeviceCollection final : Counted<so::DeviceCollection> {
+    using Counted::Counted;
+    HRESULT STDMETHODCALLTYPE GetCount(UINT* count) override {
+        return unlessScripted(Call::DeviceCount, [&] { return so::DeviceCollection::GetCount(count); });
+    }
+    HRESULT STDMETHODCALLTYPE Item(UINT index, IMMDevice** device) override {
+        return unlessScripted(Call::DeviceItem, [&] { return so::DeviceCollection::Item(index, device); });
+    }
+};
+
+struct DeviceEnumerator final : Counted<so::DeviceEnumerator> {
+    HRESULT STDMETHODCALLTYPE EnumAudioEndpoints(EDataFlow flow, DWORD states, IMMDeviceCollection** out) override {
+        return unlessScripted(Call::EnumAudioEndpoints, [&] { return so::DeviceEnumerator::EnumAudioEndpoints(flow, states, out); });
+    }
+    HRESULT activePlayback(IMMDeviceCollection** out) override {
+        *out = so::newDeviceCollection<Session, SessionEnumerator, SessionManager, Device, DeviceCollection>({scriptedSessions()});
+        return S_OK;
+    }
+};
+
+HRESULT createEnumerator(REFIID riid, void** out) {
+    return unlessScripted(Call::CreateEnumerator, [&] { return so::createEnumerator<DeviceEnumerator>(riid, out); });
+}
+
+#ifdef _WIN32
+constexpr GUID kIClassFactory = {0x00000001, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+
+struct ClassFactory final : so::Object<IClassFactory> {
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override { return answer(riid, out, {&kIClassFactory}); }
+    HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** out) override {
+        return outer != nullptr ? CLASS_E_NOAGGREGATION : createEnumerator(riid, out);
+    }
+    HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
+};
+#endif
+
+}  // namespace
+
+unsigned liveSessionObjects() { return live.load(); }
+
+}  // namespace fakeaudio
+
+#ifdef _WIN32
+// The class object COM asks the DLL registered for CLSID_MMDeviceEnumerator for.
+STDAPI DllGetClassObject(REFCLSID clsid, REFIID riid, LPVOID* out) {
+    if (!ids::same(clsid, ids::kMMDeviceEnumerator)) return CLASS_E_CLASSNOTAVAILABLE;
+    return sessionobjects::createEnumerator<fakeaudio::ClassFactory>(riid, out);
+}
+STDAPI DllCanUnloadNow() { return S_FALSE; }
+#else
+extern "C" HRESULT procloop_device_enumerator(REFIID riid, void** out) { return fakeaudio::createEnumerator(riid, out); }
+#endif
