@@ -58,6 +58,14 @@ public:
         int status = 0;
         ::waitpid(spawnProcess({"wineboot", "--init"}, env, path_ + ".server.log"), &status, 0);
         ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "wineboot failed, see " << path_ << ".server.log";
+        // Wine registers the device enumerator's class at the full path of its own
+        // mmdevapi.dll; by bare name, COM takes the one the program has loaded,
+        // the test DLL under the override too.
+        ChildOptions reg;
+        reg.argv = {"wine", "reg", "add", "HKLM\\Software\\Classes\\CLSID\\{BCDE0395-E52F-467C-8E3D-C4579291692E}\\InprocServer32",
+                    "/ve", "/d", "mmdevapi.dll", "/f"};
+        reg.env = env;
+        ASSERT_EQ(runChild(reg).exitCode, 0);
     }
     void TearDown() override {
         // The server ends the prefix's processes (services, devices) and then
@@ -240,6 +248,20 @@ TEST_F(Wine, ListShowsWinesSessionsAndExitsWithSuccess) {
     for (const char* prefix : {"info:", "warn:", "error:"}) {
         EXPECT_EQ(("\n" + r.err).find(std::string("\n") + prefix), std::string::npos) << r.err;  // Wine's own lines aside
     }
+}
+
+// The session enumeration through COM against the test DLL: procloop.exe's
+// own session (Wine's pid), inactive; one of several processes and one of no
+// process left out. Then a failed call's line.
+TEST_F(Wine, ListShowsTheScriptedSessionsOrTheFailedCall) {
+    const ChildResult r = runChild(wine({"--list"}, "session=self:inactive;session=self:multi;session=4000000:active"));
+    const std::string out = textOf(r.out), header = "pid\tstate\texecutable\troot\r\n";
+    const std::string pid = out.substr(header.size(), out.find('\t', header.size()) - header.size());
+    EXPECT_EQ(out, header + pid + "\tinactive\tprocloop.exe\t" + pid + "\r\n");
+    EXPECT_EQ(r.exitCode, 0);
+    const ChildResult failed = runChild(wine({"--list"}, "session=self:active;fail=IAudioSessionControl2::GetProcessId:88890004"));
+    EXPECT_EQ(failed.err, "error: IAudioSessionControl2::GetProcessId hr=0x88890004\r\n");
+    EXPECT_EQ(failed.exitCode, 1);
 }
 
 // The Windows build's own unit tests, against the real C runtime and SDK types.
