@@ -232,8 +232,7 @@ TEST_P(List, PrintsTheSessionsOwnersOrTheFailedCall) {
     EXPECT_EQ(out, withPids(GetParam().out, child));
     EXPECT_EQ(r.err, GetParam().err);
     EXPECT_EQ(r.exitCode, GetParam().err.empty() ? 0 : 1);
-    EXPECT_EQ(fakeaudio::liveSessionObjects(), 0u);
-    EXPECT_EQ(r.comDepth, 0);
+    expectBalanced(r);
 }
 
 const std::string kHeader = "pid\tstate\texecutable\troot\n";

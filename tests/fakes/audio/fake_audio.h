@@ -79,8 +79,7 @@ unsigned programReferences();
 // The script's status for `call`, counted (from STANDIN_ENGINE_SCRIPT when none was loaded).
 HRESULT scripted(Call call);
 std::vector<sessionobjects::SessionInfo> scriptedSessions();
-// The session enumeration's objects alive now.
-unsigned liveSessionObjects();
+unsigned liveSessionObjects();  // counted in Stats::liveObjects
 
 // What the program asked of the service and the platform, in order; taking it empties it.
 void record(std::string entry);

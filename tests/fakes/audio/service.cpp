@@ -459,7 +459,7 @@ std::vector<sessionobjects::SessionInfo> scriptedSessions() {
 Stats stats() {
     const std::lock_guard<std::mutex> lock(svc().mutex);
     Stats copy = svc().stats;
-    copy.liveObjects = svc().liveObjects.load();
+    copy.liveObjects = svc().liveObjects.load() + liveSessionObjects();
     return copy;
 }
 
