@@ -1,7 +1,7 @@
 // CoCreateInstance for the one class the program creates: the device
 // enumerator, which the audio service linked in supplies through the hook
-// below. Without one (a test fake that models no devices) the class is not
-// registered, as on a Windows without the audio stack.
+// below. Without one the class is not registered, as on a Windows without the
+// audio stack.
 #include "platform/audio_ids.h"
 #include "platform/posix/objects.h"
 
