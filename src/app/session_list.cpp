@@ -5,9 +5,9 @@
 
 #include "app/process_snapshot.h"
 #include "app/session_table.h"
-#include "capture/com_ref.h"
 #include "capture/failure_line.h"
 #include "platform/audio_ids.h"
+#include "platform/com_ref.h"
 #include "platform/platform.h"
 
 namespace {

@@ -2,8 +2,8 @@
 
 #include <atomic>
 
-#include "capture/com_ref.h"
 #include "capture/unique_handle.h"
+#include "platform/com_ref.h"
 #include "platform/platform.h"
 
 // Turns the platform's asynchronous activation into an event the main thread

@@ -5,12 +5,12 @@
 
 #include "capture/activation_handler.h"
 #include "capture/capture_loop.h"
-#include "capture/com_ref.h"
 #include "capture/failure_line.h"
 #include "capture/unique_handle.h"
 #include "output/status_line.h"
 #include "output/wav_output.h"
 #include "platform/audio_ids.h"
+#include "platform/com_ref.h"
 #include "platform/platform.h"
 
 namespace {

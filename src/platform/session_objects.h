@@ -12,8 +12,8 @@
 #include <utility>
 #include <vector>
 
-#include "capture/com_ref.h"
 #include "platform/audio_ids.h"
+#include "platform/com_ref.h"
 #include "platform/platform.h"
 
 namespace sessionobjects {
