@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include "app/stop_signal.h"
 #include "run_harness.h"
 
 namespace {
@@ -48,6 +47,9 @@ const Case kCases[] = {
     {"PidWinsOverAnUnknownWindow", {"--hwnd", "77", "--pid", "17", "--include-child-processes"},
      std::string("info: pid=17 includeChildren=true\n") + kBuild22621 + kStopAtCapture},
     {"UnknownWindow", {"--hwnd", "77"}, "error: could not resolve HWND 000000000000004D to a process id\n"},
+    // A pid, then a window, win over a name, which is then not looked up.
+    {"PidWinsOverAName", {"--name", "sleep", "--pid", "17"}, std::string("info: pid=17 includeChildren=false\n") + kBuild22621 + kStopAtCapture},
+    {"WindowWinsOverAName", {"--hwnd", "77", "--name", "sleep"}, "error: could not resolve HWND 000000000000004D to a process id\n"},
     {"LargestWindow", {"--hwnd", "18446744073709551615"}, "error: could not resolve HWND FFFFFFFFFFFFFFFF to a process id\n"},
     {"WindowWithoutOwner", {"--hwnd", "7000"}, "error: could not resolve HWND 0000000000001B58 to a process id\n"},
     {"NoNtdll", {"--pid", "5"}, kPid5 + kStopAtCapture, {false, false, 0, 10, 0, 22621}},
@@ -62,19 +64,5 @@ const Case kCases[] = {
 };
 INSTANTIATE_TEST_SUITE_P(All, RunSequence, ::testing::ValuesIn(kCases),
                          [](const auto& info) { return std::string(info.param.name); });
-
-class RunStart : public RunTest {};
-
-TEST_F(RunStart, PreparesTheStreamsAndItsStopHandlerFirst) {
-    _setmode(1, _O_TEXT);
-    _setmode(2, _O_BINARY);
-    const RunResult r = run({});
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(_setmode(1, _O_TEXT), _O_BINARY);  // each call answers with the mode it replaces
-    EXPECT_EQ(_setmode(2, _O_TEXT), _O_TEXT);
-    // Registered by this run, even though it stopped early, and it is the stop handler.
-    EXPECT_TRUE(fakeplatform::raiseConsoleControl(CTRL_BREAK_EVENT));
-    EXPECT_TRUE(stopRequested.load());
-}
 
 }  // namespace
