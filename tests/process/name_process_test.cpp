@@ -64,6 +64,11 @@ TEST_P(Name, GivesTheOneRootOrSaysWhyNot) {
     EXPECT_EQ(r.err, expected);
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_TRUE(r.out.empty());
+    // Linux compares the file's name exactly: no other case, no ".exe".
+    for (const std::string& other : {"PROCLOOP" + name.substr(8), name + ".exe"}) {
+        options.argv.back() = other;
+        EXPECT_EQ(runChild(options).err, "error: no process named " + other + "\n");
+    }
     for (const pid_t root : roots) {
         killTree(root);
         ::waitpid(root, nullptr, 0);
