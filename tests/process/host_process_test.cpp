@@ -51,9 +51,7 @@ class HostProcess : public ::testing::TestWithParam<Case> {};
 
 TEST_P(HostProcess, EndsWithItsLinesAndExitCode) {
     const Case& c = GetParam();
-    ChildOptions options;
-    options.argv = {PROCLOOP_HOST_BINARY};
-    options.argv.insert(options.argv.end(), c.args.begin(), c.args.end());
+    ChildOptions options = procloop(c.args);
     options.env = c.env;
     (c.stalls ? options.stallStdoutAfter : options.closeStdoutAfter) = c.readUpTo;
     std::FILE* file = std::tmpfile();  // already unlinked: private

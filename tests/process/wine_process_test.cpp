@@ -100,9 +100,7 @@ ChildOptions wine(std::vector<std::string> args, const char* script = nullptr) {
 }
 
 ChildOptions host(std::vector<std::string> args, const std::string& script = "", const std::string& version = "") {
-    ChildOptions options;
-    options.argv = {PROCLOOP_HOST_BINARY};
-    options.argv.insert(options.argv.end(), args.begin(), args.end());
+    ChildOptions options = procloop(args);
     options.env = {{"STANDIN_ENGINE_SCRIPT", script}, {"STANDIN_WINDOWS_VERSION", version}};
     return options;
 }
