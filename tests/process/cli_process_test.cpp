@@ -20,8 +20,6 @@
 
 namespace {
 
-
-
 std::uint32_t le32(const std::vector<unsigned char>& b, std::size_t at) {
     return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<std::uint32_t>(b[at + 3]) << 24;
 }

@@ -1,21 +1,24 @@
 // The host binary as other programs start it, also in the hostile ways a Linux
-// process can be started. Each must end as the Windows build does: its lines,
-// its exit code, never death by a signal it should have survived.
+// process can be started, and stopped in every way besides Ctrl+C on a pipe
+// that is read. Each must end as the Windows build does: its lines, its exit
+// code, never death by a signal it should have survived.
 #include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <ostream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "child_process.h"
+#include "tone.h"
 
 namespace {
 
@@ -29,6 +32,7 @@ struct Case {
     rlim_t fileLimit = 0;             // standard output to a file with this size limit
     std::function<void()> start;      // in the child before exec: the rest of how it is started
     std::size_t readUpTo = SIZE_MAX;  // then the reader of standard output goes away
+    bool stalls = false;              // ... or stops reading and keeps its end open
     // Sent once standard error shows `when` and `afterBytes` more arrived; the first `storm` times.
     std::vector<int> signals = {SIGINT};
     std::string when = "capture started";
@@ -43,24 +47,13 @@ struct Case {
 void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
 Case with(const char* name, const std::function<void(Case&)>& edit) { Case c; c.name = name; edit(c); return c; }
 
-// Rising zero crossings of channel 0 per second of 48 kHz stereo float audio.
-double frequencyOf(const std::vector<unsigned char>& bytes) {
-    std::vector<float> left(bytes.size() / 8);
-    for (std::size_t i = 0; i < left.size(); ++i) std::memcpy(&left[i], &bytes[i * 8], sizeof(float));
-    unsigned rising = 0;
-    for (std::size_t i = 1; i < left.size(); ++i) rising += (left[i - 1] < 0.0f && left[i] >= 0.0f) ? 1 : 0;
-    return rising * 48000.0 / static_cast<double>(left.size());
-}
-
 class HostProcess : public ::testing::TestWithParam<Case> {};
 
 TEST_P(HostProcess, EndsWithItsLinesAndExitCode) {
     const Case& c = GetParam();
-    ChildOptions options;
-    options.argv = {PROCLOOP_HOST_BINARY};
-    options.argv.insert(options.argv.end(), c.args.begin(), c.args.end());
+    ChildOptions options = procloop(c.args);
     options.env = c.env;
-    options.closeStdoutAfter = c.readUpTo;
+    (c.stalls ? options.stallStdoutAfter : options.closeStdoutAfter) = c.readUpTo;
     std::FILE* file = std::tmpfile();  // already unlinked: private
     options.inChild = [&] {
         for (const int fd : c.closed) ::close(fd);
@@ -81,6 +74,8 @@ TEST_P(HostProcess, EndsWithItsLinesAndExitCode) {
             seen.push_back(std::filesystem::read_symlink(fds + std::to_string(fd), none));
         for (unsigned i = 1; sent == 0 && i < c.storm && ::kill(pid, c.signals[0]) == 0; ++i) {
         }
+        // A stalled reader: the pipe fills in far less, and the program is blocked in its write.
+        if (c.stalls) std::this_thread::sleep_for(std::chrono::milliseconds(500));
         ::kill(pid, c.signals[sent++]);
     };
     const ChildResult r = runChild(options);
@@ -98,9 +93,12 @@ TEST_P(HostProcess, EndsWithItsLinesAndExitCode) {
     if (c.fileLimit > 0) bytes.resize(std::max(0L, ::pread(::fileno(file), bytes.data(), bytes.size(), 0)));
     std::fclose(file);
     EXPECT_EQ(bytes.size(), c.fileLimit > 0 ? c.fileLimit : r.out.size());  // a part of the last sample too
-    // A tenth of a second tells the tones apart; a second pins them down.
+    // A tenth of a second tells the tones apart: the case's is there, the other is not.
+    const std::vector<float> samples = samplesOf(bytes, 2);
+    const double other = c.hz == 440.0 ? 330.0 : 440.0;
     if (bytes.size() >= 38400) {
-        EXPECT_NEAR(frequencyOf(bytes), c.hz, 3.0 * 384000 / bytes.size());
+        EXPECT_GT(level(samples, 48000, 2, 0, c.hz, 0, samples.size() / 2), 0.1);
+        EXPECT_LT(level(samples, 48000, 2, 0, other, 0, samples.size() / 2), 0.01);
     }
 }
 
@@ -195,12 +193,20 @@ INSTANTIATE_TEST_SUITE_P(
         }),
         with("NohupThenCtrlC", [](Case& c) { ignored(c, SIGHUP, SIGINT); }),
         with("BackgroundJobThenShutdown", [](Case& c) { ignored(c, SIGINT, SIGTERM), endsBy(c, SIGTERM); }),
+        // Each failure's line and teardown is the in-process tests' part; here, the whole process's exit code.
         setupFails("Async", "fail=ActivateAudioInterfaceAsync:80070005", "ActivateAudioInterfaceAsync hr=0x80070005"),
-        setupFails("Result", "fail=GetActivateResult:80004005", "audio client activation failed hr=0x00000000"),
-        setupFails("Initialize", "fail=Initialize:88890008", "IAudioClient::Initialize hr=0x88890008", true),
-        setupFails("SetEventHandle", "fail=SetEventHandle:80070057", "SetEventHandle hr=0x80070057", true),
-        setupFails("GetService", "fail=GetService:88890004", "GetService(IAudioCaptureClient) hr=0x88890004", true),
-        setupFails("Start", "fail=Start:88890010", "IAudioClient::Start hr=0x88890010", true)),
+        setupFails("Start", "fail=Start:88890010", "IAudioClient::Start hr=0x88890010", true),
+        // 2147483646 is above the kernel's largest pid.
+        with("StopWithTargetThatIsNot", [](Case& c) {
+            c.args = {"--pid", "2147483646", "--stop-with-target"}, c.signals = {}, c.exitCode = 1, c.minOut = -1;
+            c.err = "info: pid=2147483646 includeChildren=false\nerror: could not open process 2147483646\n";
+        }),
+        // A second of the tone, give or take the pipe's timing.
+        with("DurationStopsAsCtrlCDoes", [](Case& c) {
+            c.args.insert(c.args.end(), {"--duration", "1"}), c.signals = {}, c.minOut = 300000;
+        }),
+        // The write blocked on the full pipe is cancelled: the run still ends in order.
+        with("CtrlCWhileTheReaderStalls", [](Case& c) { c.readUpTo = c.afterBytes = c.minOut = 38400, c.stalls = true; })),
     [](const auto& info) { return info.param.name; });
 
 }  // namespace

@@ -5,8 +5,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cmath>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -16,36 +14,9 @@
 #include <gtest/gtest.h>
 
 #include "audio_server.h"
+#include "tone.h"
 
 namespace {
-
-// Amplitude of the sine at `hz` in one channel, frames [begin, end) (a sine of
-// amplitude A gives A). Hann-windowed Goertzel over 100 ms blocks, power-averaged:
-// a dropout's phase jump cancels no block, and no tone leaks into another's bin.
-double level(const std::vector<float>& samples, unsigned rate, unsigned channels, unsigned channel, double hz,
-             std::size_t begin, std::size_t end) {
-    const std::size_t block = rate / 10;
-    const double coeff = 2.0 * std::cos(2.0 * M_PI * hz / rate);
-    double power = 0.0, blocks = 0.0;
-    for (; begin + block <= end; begin += block, ++blocks) {
-        double s1 = 0.0, s2 = 0.0, gain = 0.0;
-        for (std::size_t i = 0; i < block; ++i, std::swap(s1, s2)) {  // s2 takes s0, then the two swap
-            const double w = 0.5 - 0.5 * std::cos(2.0 * M_PI * static_cast<double>(i) / static_cast<double>(block));
-            s2 = w * samples[(begin + i) * channels + channel] + coeff * s1 - s2;
-            gain += w;
-        }
-        power += 4.0 * std::max(s1 * s1 + s2 * s2 - coeff * s1 * s2, 0.0) / (gain * gain);
-    }
-    return blocks == 0.0 ? 0.0 : std::sqrt(power / blocks);
-}
-
-// Stopped first, so that it starts no more children while they are killed.
-void killTree(pid_t pid) {
-    ::kill(pid, SIGSTOP);
-    std::ifstream children("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/children");
-    for (pid_t child = 0; children >> child;) killTree(child);
-    ::kill(pid, SIGKILL);
-}
 
 // `sh -c script` among the tone files (<hz>.wav: 20 s, 48 kHz stereo float) with
 // $T its tag, $PLAY paplay naming its stream $T and $CORK the test-only player;
@@ -176,9 +147,8 @@ TEST_P(PulseCapture, RecordsWhatItShould) {
     if (onOut2) streams(srv, *onOut2, 1);
     if (s.event == Event::Mute) srv.pactl({"set-sink-input-mute", std::to_string(ours.at(0)), "1"});
 
-    ChildOptions options;
     const std::string rate = std::to_string(s.rate), channels = std::to_string(s.channels);
-    options.argv = {PROCLOOP_HOST_BINARY, "--pid", std::to_string(target.pid)};
+    ChildOptions options = procloop({"--pid", std::to_string(target.pid)});
     if (s.include) options.argv.emplace_back("--include-child-processes");
     if (s.event == Event::TargetExits) options.argv.emplace_back("--stop-with-target");
     if (s.rate != 48000) options.argv.insert(options.argv.end(), {"--sample-rate", rate});
@@ -224,8 +194,7 @@ TEST_P(PulseCapture, RecordsWhatItShould) {
         << r.err;
     EXPECT_TRUE(s.event == Event::CloseReader || r.out.size() % (sizeof(float) * s.channels) == 0) << r.out.size();
 
-    std::vector<float> samples(r.out.size() / (sizeof(float) * s.channels) * s.channels);
-    if (!samples.empty()) std::memcpy(samples.data(), r.out.data(), samples.size() * sizeof(float));
+    const std::vector<float> samples = samplesOf(r.out, s.channels);
     const std::size_t frames = samples.size() / s.channels;
     EXPECT_GE(static_cast<double>(frames) / s.rate, s.minSec);
     EXPECT_LE(static_cast<double>(frames) / s.rate, s.maxSec);
@@ -260,13 +229,6 @@ INSTANTIATE_TEST_SUITE_P(Servers, PulseCapture, testing::ValuesIn(cases()), [](c
 // --list on the same servers: a process that plays and one whose stream is paused.
 class PulseList : public PulseCapture {};
 
-ChildResult list(const Environment& env) {
-    ChildOptions options;
-    options.argv = {PROCLOOP_HOST_BINARY, "--list"};
-    options.env = env;
-    return runChild(options);
-}
-
 TEST_P(PulseList, ShowsEachPlayingProcessWithItsStateAndRoot) {
     AudioServer& srv = *server();
     Player playing(srv, "exec $PLAY 440.wav"), paused(srv, "exec $CORK $T");
@@ -281,9 +243,11 @@ TEST_P(PulseList, ShowsEachPlayingProcessWithItsStateAndRoot) {
     const std::string rows[] = {row(playing.pid, "active", player.c_str()), row(paused.pid, "inactive", "cork_player")};
     const std::string expected =
         "pid\tstate\texecutable\troot\n" + (playing.pid < paused.pid ? rows[0] + rows[1] : rows[1] + rows[0]);
+    ChildOptions list = procloop({"--list"});
+    list.env = srv.env;
     ChildResult r;
     for (int looks = 0; looks < 100; ++looks) {  // until the pause has reached the server
-        r = list(srv.env);
+        r = runChild(list);
         if (std::string(r.out.begin(), r.out.end()) == expected) break;
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
@@ -300,21 +264,15 @@ INSTANTIATE_TEST_SUITE_P(Servers, PulseList,
                                                                                                    : "_PipeWire");
                          });
 
-TEST(PulseNoServer, ListFailsTheEnumeration) {
-    const ChildResult r = list({{"PULSE_SERVER", "unix:/nonexistent/procloop-test/native"}});
-    EXPECT_EQ(r.err, "error: IMMDeviceEnumerator::EnumAudioEndpoints hr=0x88890010\n");
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_TRUE(r.out.empty());
-}
-
-TEST(PulseNoServer, FailsTheActivation) {
-    ChildOptions options;
-    options.argv = {PROCLOOP_HOST_BINARY, "--pid", "4242", "--include-child-processes"};
-    options.env = {{"PULSE_SERVER", "unix:/nonexistent/procloop-test/native"}};
-    const ChildResult r = runChild(options);
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.err, "info: pid=4242 includeChildren=true\nerror: audio client activation failed hr=0x88890010\n");
-    EXPECT_TRUE(r.out.empty());
+// No server: --list fails its enumeration, a capture its activation.
+TEST(PulseNoServer, TheServicesStatusEndsTheRun) {
+    ChildOptions listing = procloop({"--list"}), capture = procloop({"--pid", "4242", "--include-child-processes"});
+    listing.env = capture.env = {{"PULSE_SERVER", "unix:/nonexistent/procloop-test/native"}};
+    const ChildResult listed = runChild(listing), captured = runChild(capture);
+    EXPECT_EQ(listed.err, "error: IMMDeviceEnumerator::EnumAudioEndpoints hr=0x88890010\n");
+    EXPECT_EQ(captured.err, "info: pid=4242 includeChildren=true\nerror: audio client activation failed hr=0x88890010\n");
+    EXPECT_EQ(listed.exitCode + captured.exitCode, 2);
+    EXPECT_TRUE(listed.out.empty() && captured.out.empty());
 }
 
 }  // namespace

@@ -87,7 +87,8 @@ private:
 
 const auto* const kPrefix = ::testing::AddGlobalTestEnvironment(new WinePrefix);
 const std::string kPattern = "pattern=40x97;end=error:88890004;period=1";
-const std::string kStartedStopped = "info: capture started sampleRate=48000 channels=2\r\ninfo: capture stopped\r\n";
+const std::string kFormat = "info: capture format 48000 Hz 2 ch 32 bit float\r\n";
+const std::string kCaptured = kFormat + "info: capture started sampleRate=48000 channels=2\r\ninfo: capture stopped\r\n";
 
 // Without a script, Wine's own audio; with one, the fake service's DLL beside a copy of procloop.exe.
 ChildOptions wine(std::vector<std::string> args, const char* script = nullptr) {
@@ -107,9 +108,7 @@ ChildOptions wine(std::vector<std::string> args, const char* script = nullptr) {
 }
 
 ChildOptions host(std::vector<std::string> args, const std::string& script = "", const std::string& version = "") {
-    ChildOptions options;
-    options.argv = {PROCLOOP_HOST_BINARY};
-    options.argv.insert(options.argv.end(), args.begin(), args.end());
+    ChildOptions options = procloop(args);
     options.env = {{"STANDIN_ENGINE_SCRIPT", script}, {"STANDIN_WINDOWS_VERSION", version}};
     return options;
 }
@@ -183,38 +182,40 @@ TEST_F(Wine, TheStreamArrivesByteForByteAndMatchesTheHostBuild) {
     EXPECT_EQ(linux.err, unixLines(windows.err));
 }
 
-// Ctrl+C, and a reader that goes away, end the run in order with success.
-TEST_F(Wine, CtrlCOrAReaderGoneStopsTheCaptureInOrder) {
-    ChildOptions ctrlC = wine({"--pid", "1234"}, "end=tone");
-    ctrlC.signalWhenErrContains = "capture started";
-    ctrlC.signalAfterOutBytes = 48000 * 8 / 4;
-    ChildOptions readerGone = wine({"--pid", "1234"}, "end=tone");
-    readerGone.closeStdoutAfter = 50000;
-    for (const ChildOptions& options : {ctrlC, readerGone}) {
-        const ChildResult r = runChild(options);
-        ASSERT_FALSE(r.timedOut);
-        EXPECT_EQ(r.signalled, !options.signalWhenErrContains.empty());
-        EXPECT_EQ(r.exitCode, 0);
-        EXPECT_EQ(tailFrom(r.err, "info: capture started"), kStartedStopped);
-    }
+struct WineRun {
+    const char* name;
+    std::vector<std::string> args;
+    const char* script;
+    void (*edit)(ChildOptions&);
+    int exitCode;
+    std::string err;  // from its line of "info: capture format" on
+};
+void PrintTo(const WineRun& run, std::ostream* os) { *os << run.name; }
+
+class WineCapture : public Wine, public ::testing::WithParamInterface<WineRun> {};
+
+// Every way out of a capture ends it in order with success; a set-up failure reports the service's status.
+TEST_P(WineCapture, EndsWithItsLinesAndExitCode) {
+    const WineRun& c = GetParam();
+    ChildOptions options = wine(c.args, c.script);
+    if (c.edit != nullptr) c.edit(options);
+    const ChildResult r = runChild(options);
+    ASSERT_FALSE(r.timedOut);
+    EXPECT_EQ(r.exitCode, c.exitCode);
+    EXPECT_EQ(tailFrom(r.err, "info: capture format"), c.err);
+    EXPECT_EQ(r.out.empty(), c.exitCode != 0);
 }
 
-TEST_F(Wine, ADurationStopsTheCaptureInOrder) {
-    const ChildResult r = runChild(wine({"--pid", "1234", "--duration", "1"}, "end=tone"));
-    ASSERT_FALSE(r.timedOut);
-    EXPECT_EQ(r.exitCode, 0);
-    EXPECT_EQ(tailFrom(r.err, "info: capture started"), kStartedStopped);
-    EXPECT_FALSE(r.out.empty());
-}
-
-TEST_F(Wine, ASetupFailureReportsTheServicesStatus) {
-    const ChildResult r = runChild(wine({"--pid", "1234"}, "fail=Initialize:88890008"));
-    ASSERT_FALSE(r.timedOut);
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(tailFrom(r.err, "info: capture format"),
-              "info: capture format 48000 Hz 2 ch 32 bit float\r\nerror: IAudioClient::Initialize hr=0x88890008\r\n");
-    EXPECT_TRUE(r.out.empty());
-}
+INSTANTIATE_TEST_SUITE_P(
+    WaysOut, WineCapture,
+    ::testing::Values(
+        WineRun{"CtrlC", {"--pid", "1234"}, "end=tone",
+                [](ChildOptions& o) { o.signalWhenErrContains = "capture started", o.signalAfterOutBytes = 96000; }, 0, kCaptured},
+        WineRun{"ReaderGone", {"--pid", "1234"}, "end=tone", [](ChildOptions& o) { o.closeStdoutAfter = 50000; }, 0, kCaptured},
+        WineRun{"Duration", {"--pid", "1234", "--duration", "1"}, "end=tone", nullptr, 0, kCaptured},
+        WineRun{"SetupFailure", {"--pid", "1234"}, "fail=Initialize:88890008", nullptr, 1,
+                kFormat + "error: IAudioClient::Initialize hr=0x88890008\r\n"}),
+    [](const ::testing::TestParamInfo<WineRun>& info) { return std::string(info.param.name); });
 
 // The Windows runtime's file type and seek under --wav: a file gets its final
 // sizes when the service goes away. Help and version read as on the host.

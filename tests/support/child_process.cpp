@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <stdexcept>
 #include <thread>
 
@@ -66,6 +67,13 @@ int stopProcess(pid_t pid, int signal, int graceMs) {
     return status;
 }
 
+void killTree(pid_t pid) {
+    ::kill(pid, SIGSTOP);
+    std::ifstream children("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/children");
+    for (pid_t child = 0; children >> child;) killTree(child);
+    ::kill(pid, SIGKILL);
+}
+
 ChildResult runChild(const ChildOptions& options) {
     int outPipe[2], errPipe[2];
     if (::pipe2(outPipe, O_CLOEXEC) != 0 || ::pipe2(errPipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
@@ -112,7 +120,7 @@ ChildResult runChild(const ChildOptions& options) {
         if (armed && !result.signalled && !exited && result.out.size() >= options.signalAfterOutBytes &&
             result.err.find(options.signalWhenErrContains) != std::string::npos) {
             if (options.beforeSignal) options.beforeSignal(pid);
-            result.signalled = ::kill(pid, options.signal) == 0;
+            result.signalled = ::kill(pid, SIGINT) == 0;
         }
         if (options.onProgress) options.onProgress(pid, result);
     }

@@ -15,7 +15,7 @@ struct ChildResult {
     int exitCode = -1;  // -1 when ended by a signal
     int termSignal = 0;
     bool timedOut = false;
-    bool signalled = false;  // the requested signal was sent
+    bool signalled = false;  // Ctrl+C was sent
     std::vector<unsigned char> out;
     std::string err;
 };
@@ -29,10 +29,9 @@ struct ChildOptions {
     std::string workingDirectory;
     std::size_t closeStdoutAfter = SIZE_MAX;  // the reader goes away after this many bytes
     std::size_t stallStdoutAfter = SIZE_MAX;  // the reader stops reading, the pipe left open
-    std::string signalWhenErrContains;        // send `signal` once standard error shows this
+    std::string signalWhenErrContains;        // send SIGINT once standard error shows this
     std::size_t signalAfterOutBytes = 0;      // ... and at least this much output arrived
-    int signal = SIGINT;
-    std::function<void(pid_t)> beforeSignal;  // runs just before `signal` is sent
+    std::function<void(pid_t)> beforeSignal;  // runs just before it is sent
     int timeoutMs = 60000;
     std::string stdoutPath;  // standard output to this file instead of a pipe
     // In the child, its standard descriptors set, before exec: how a hostile parent starts it.
@@ -54,6 +53,8 @@ pid_t spawnProcess(const std::vector<std::string>& argv, const Environment& env,
 // Ends a process started here: `signal`, then SIGKILL after `graceMs`; reaps it.
 // Returns its wait status.
 int stopProcess(pid_t pid, int signal = SIGTERM, int graceMs = 3000);
+// SIGKILL to a process and its descendants, each stopped first so that it starts no more.
+void killTree(pid_t pid);
 
 // "\r\n" -> "\n", to compare a Windows binary's text-mode lines with the host's.
 std::string unixLines(const std::string& text);

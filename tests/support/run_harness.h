@@ -41,13 +41,3 @@ std::vector<unsigned char> pattern(std::uint64_t offset, std::size_t count);
 std::vector<std::string> entriesStartingWith(const std::vector<std::string>& journal,
                                              std::initializer_list<const char*> prefixes);
 
-// Standard output kept in-process from construction on, on a fresh platform.
-class StreamCapture {
-public:
-    StreamCapture() {
-        fakeplatform::reset();
-        fakeplatform::controls().captureOutput = true;
-    }
-    void finish() { fakeplatform::controls().captureOutput = false; }
-    const std::vector<unsigned char>& out() const { return fakeplatform::controls().output; }
-};

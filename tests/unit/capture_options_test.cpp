@@ -118,6 +118,8 @@ const Refusal kRefusals[] = {
     {"PlusAlone", {"--sample-rate", "+"}, "--sample-rate", "+"},
     {"ChannelsBelowInt32", {"--pid", "1", "--channels", "-2147483649"}, "--channels", "-2147483649"},
     {"EmptyChannels", {"--channels", ""}, "--channels", ""},
+    {"DurationLetters", {"--pid", "1", "--duration", "x"}, "--duration", "x"},
+    {"DurationPast32Bits", {"--duration", "4294967296"}, "--duration", "4294967296"},
     {"FirstBadValueWins", {"--pid", "x", "--hwnd", "y"}, "--pid", "x"},
 };
 INSTANTIATE_TEST_SUITE_P(All, ParseRefusal, ::testing::ValuesIn(kRefusals),

@@ -2,8 +2,6 @@
 // whatever the command name holds, and process trees that a reused pid cannot enter.
 #include "platform/pulse/proc_tree.h"
 
-#include <unistd.h>
-
 #include <string>
 #include <tuple>
 #include <vector>
@@ -57,13 +55,5 @@ INSTANTIATE_TEST_SUITE_P(Trees, ProcessTree,
                          testing::Values(std::tuple(10u, 100ull, Tree{10, 11, 12, 13}), std::tuple(13u, 130ull, Tree{13}),
                                          std::tuple(10u, 99ull, Tree{}),  // the pid was taken over since activation
                                          std::tuple(20u, 0ull, Tree{20, 21}), std::tuple(30u, 0ull, Tree{30})));
-
-TEST(ProcessTree, ReadsThisProcessAndItsParentFromProc) {
-    pulse::ProcStat self;
-    ASSERT_TRUE(pulse::readProcStat(static_cast<std::uint32_t>(getpid()), self));
-    EXPECT_EQ(self.ppid, static_cast<std::uint32_t>(getppid()));
-    const std::vector<std::uint32_t> tree = pulse::processTree(pulse::readAllProcesses(), self.ppid, 0);
-    EXPECT_TRUE(pulse::inTree(tree, self.pid) && pulse::inTree(tree, self.ppid) && !pulse::inTree(tree, 0));
-}
 
 }  // namespace

@@ -1,7 +1,7 @@
 // Test controls of the host platform. Test binaries are linked with
 // -Wl,--wrap=<function> for the POSIX layer's calls listed in
 // tests/fakes/CMakeLists.txt, so each call passes through here first: what the
-// host looks like (ntdll, windows), which calls fail, where standard output
+// host looks like (ntdll), which calls fail, where standard output
 // goes, and a journal of what the program asked for. With nothing set, every
 // call goes straight through.
 #pragma once
@@ -26,7 +26,6 @@ struct Ntdll {
 struct Controls {
     // Set by tests. A whole process takes the version from STANDIN_WINDOWS_VERSION ("10.0.19045").
     Ntdll ntdll;
-    std::map<std::uint64_t, DWORD> windows;  // window -> owning pid (0: cannot be told); empty: ask the X server
     // In-process, standard output is kept here rather than written: each _write
     // takes at most maxBytesPerCall bytes (0: no limit), and once failAfterBytes
     // have gone, writes fail as to a pipe whose reader went away.

@@ -75,7 +75,6 @@ extern "C" {
 int __real__write(int fd, const void* buffer, unsigned int count);
 BOOL __real_SetConsoleCtrlHandler(PHANDLER_ROUTINE handlerRoutine, BOOL add);
 HMODULE __real_GetModuleHandleW(LPCWSTR moduleName);
-DWORD __real_GetWindowThreadProcessId(HWND hWnd, DWORD* lpdwProcessId);
 FARPROC __real_GetProcAddress(HMODULE module, const char* procName);
 HANDLE __real_CreateEventW(void* eventAttributes, BOOL manualReset, BOOL initialState, LPCWSTR name);
 BOOL __real_CloseHandle(HANDLE object);
@@ -113,17 +112,6 @@ FARPROC __wrap_GetProcAddress(HMODULE module, const char* procName) {
     if (module != reinterpret_cast<HMODULE>(&ntdllImage)) return __real_GetProcAddress(module, procName);
     if (!controls().ntdll.entryFound || procName == nullptr || std::strcmp(procName, "RtlGetVersion") != 0) return nullptr;
     return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&fakeRtlGetVersion));
-}
-
-// Once a test names windows, only those exist, whatever X server it runs under;
-// otherwise (a whole procloop_fake process) the X server is asked.
-DWORD __wrap_GetWindowThreadProcessId(HWND hWnd, DWORD* lpdwProcessId) {
-    const auto found = controls().windows.find(reinterpret_cast<std::uintptr_t>(hWnd));
-    if (found == controls().windows.end()) {
-        return controls().windows.empty() ? __real_GetWindowThreadProcessId(hWnd, lpdwProcessId) : 0;
-    }
-    if (lpdwProcessId != nullptr) *lpdwProcessId = found->second;
-    return 1;  // the thread id; nothing reads it
 }
 
 HANDLE __wrap_CreateEventW(void* eventAttributes, BOOL manualReset, BOOL initialState, LPCWSTR name) {
