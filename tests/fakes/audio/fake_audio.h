@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/platform.h"
@@ -25,7 +26,10 @@ struct Packet {
 };
 
 enum class End {
-    Tone,          // after the bursts, a tone (440 Hz for the target's tree, 330 Hz for the rest), one packet per period
+    // After the bursts, a tone (440 Hz for the target's tree, 330 Hz for the rest), one packet per period
+    // on the service's own clock into a buffer of the duration the program asked for, whose oldest
+    // packets go when the program falls behind; GetBuffer gives each its device and QPC position.
+    Tone,
     Idle,          // after the bursts, nothing
     ServiceError,  // after the bursts, GetNextPacketSize fails with endStatus
 };
@@ -44,7 +48,8 @@ struct Script {
     End end = End::Tone;
     HRESULT endStatus = AUDCLNT_E_DEVICE_INVALIDATED;
     unsigned limitSeconds = 0;  // End::Tone: after this much tone, end as ServiceError (0: never)
-    unsigned periodMs = 10;     // 0: the next packet as soon as the last is released
+    unsigned periodMs = 10;     // 0: the next packet as soon as the last is released, off the clock
+    std::vector<std::pair<unsigned, unsigned>> silences;  // End::Tone: {from, for} ms since Start without packets
 
     static constexpr unsigned kNever = ~0u;
     void fail(Call call, HRESULT status, unsigned onCall = 1) { faults[static_cast<int>(call)] = {onCall, status}; }
@@ -77,7 +82,7 @@ std::vector<std::string> takeJournal();
 
 // Text form of a script, ';'-separated:
 //   fail=<Call>:<hex>  pattern=<packets>x<frames>  end=tone|idle|error:<hex>
-//   limit=<seconds>  period=<ms>  activation=never
+//   limit=<seconds>  period=<ms>  activation=never  silence=<fromMs>:<forMs> (repeatable)
 bool parseScript(const std::string& text, Script& script);
 
 // A byte stream of finite floats whose bytes include 0x0A, 0x0D, 0x1A, 0x00

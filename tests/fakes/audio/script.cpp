@@ -46,6 +46,12 @@ bool parseDirective(const std::string& key, const std::string& value, Script& sc
         script.completionDelayMs = Script::kNever;
         return true;
     }
+    if (key == "silence") {
+        const auto colon = value.find(':');
+        script.silences.emplace_back();
+        return colon != std::string::npos && number(value.substr(0, colon), script.silences.back().first) &&
+               number(value.substr(colon + 1), script.silences.back().second);
+    }
     if (key == "period") return number(value, script.periodMs);
     if (key == "limit") return number(value, script.limitSeconds);
     return false;
