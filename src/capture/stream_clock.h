@@ -8,8 +8,9 @@
 // reads the clock.
 class StreamClock {
 public:
-    // Snap tolerance for timestamped packets: rounding and clock jitter between
-    // contiguous packets stay well inside 2 ms, so they are never cut or padded.
+    // Snap tolerance for timestamped packets after the first, which is placed
+    // exactly: rounding and clock jitter between contiguous packets stay well
+    // inside 2 ms, so they are never cut or padded.
     static constexpr std::uint64_t kSnap = 20000;
     // For packets placed by their arrival: the scheduler may wake the loop up to
     // a whole wait late, and that is no gap.
@@ -40,5 +41,5 @@ private:
     std::uint32_t rate_;
     std::uint64_t start_;
     std::uint64_t written_ = 0;
-    std::uint64_t lastTime_ = 0;
+    std::uint64_t lastTime_ = 0;  // of the last timestamped packet; 0: none yet
 };

@@ -155,7 +155,7 @@ std::uint64_t now100ns() {
     return c / f * 10000000u + c % f * 10000000u / f;
 }
 
-void queuePacket(Stream& st, const Packet& packet, bool tone) {
+void queuePacket(Stream& st, Stats& stats, const Packet& packet, bool tone) {
     const std::size_t block = st.format.nBlockAlign;
     const std::uint32_t rate = st.format.nSamplesPerSec;
     Queued q{packet, {}, st.position};
@@ -186,6 +186,7 @@ void queuePacket(Stream& st, const Packet& packet, bool tone) {
         bool dropped = false;
         for (; held > st.capacity && st.queue.size() > keep; dropped = true) {
             held -= st.queue[keep].packet.frames;
+            stats.framesDropped += st.queue[keep].packet.frames;
             st.queue.erase(st.queue.begin() + static_cast<std::ptrdiff_t>(keep));
         }
         if (dropped) (st.queue.size() > keep ? st.queue[keep].packet : q.packet).flags |= AUDCLNT_BUFFERFLAGS_DATA_DISCONTINUITY;
@@ -209,7 +210,7 @@ void deliver(Service& s) {
     const bool idle = st.queue.empty() && !st.inHand;
     if (st.nextBurst < s.script.bursts.size()) {
         if (idle) {
-            for (const Packet& packet : s.script.bursts[st.nextBurst]) queuePacket(st, packet, false);
+            for (const Packet& packet : s.script.bursts[st.nextBurst]) queuePacket(st, s.stats, packet, false);
             ++st.nextBurst;
             SetEvent(st.event);
         }
@@ -219,7 +220,7 @@ void deliver(Service& s) {
             s.script.end = End::ServiceError;
         }
         if (s.script.end == End::Tone && !silentAt(s.script, st.position * 1000 / rate)) {
-            queuePacket(st, Packet{frames, 0, false}, true);
+            queuePacket(st, s.stats, Packet{frames, 0, false}, true);
             SetEvent(st.event);
         } else if (s.script.end == End::ServiceError && idle && !st.kicked) {
             st.kicked = true;
