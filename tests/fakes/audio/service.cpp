@@ -44,6 +44,7 @@ struct Stream {
     std::uint64_t patternOffset = 0;
     std::vector<BYTE> toneCycle;  // one second, a whole number of periods
     std::uint64_t startTime = 0;  // 100 ns units, on the performance counter
+    std::chrono::steady_clock::time_point started;  // the same moment, for the producer's deadlines
     std::uint64_t position = 0;   // frames since Start, silent and dropped time included
 };
 
@@ -239,8 +240,7 @@ void produce() {
     Service& s = svc();
     std::unique_lock<std::mutex> lock(s.mutex);
     // Deadlines are absolute, as a sound card's clock is, so the stream keeps real time.
-    auto deadline = std::chrono::steady_clock::now();
-    s.stream.startTime = now100ns();
+    auto deadline = s.stream.started;
     while (s.stream.producing) {
         if (s.script.periodMs == 0) {
             s.wake.wait(lock, [&s] {
@@ -351,6 +351,8 @@ public:
         const std::lock_guard<std::mutex> lock(s.mutex);
         if (s.stream.event == nullptr) return AUDCLNT_E_EVENTHANDLE_NOT_SET;
         s.stream.producing = true;
+        s.stream.startTime = now100ns();
+        s.stream.started = std::chrono::steady_clock::now();
         s.producer = std::thread(produce);
         return S_OK;
     }
