@@ -123,7 +123,7 @@ const Scenario kScenarios[] = {
     {"MovedToAnotherSink", kTone, true, 1, {440}, {660, 770}, Event::Move, 2.0, 1.4},
     // Corked for 0.6 s: PulseAudio delivers silence meanwhile, PipeWire nothing.
     {"CorkedThenResumed", "exec $CORK $T", true, 1, {440}, {660}, Event::Cork, 1.8},
-    {"CorkedContinuous", "exec $CORK $T", true, 1, {440}, {660}, Event::Cork, 1.8, 1.65, 1.9, 48000, 2, true},
+    {"CorkedContinuous", "exec $CORK $T", true, 1, {440}, {660}, Event::Cork, 1.8, 1.6, 1.95, 48000, 2, true},
     {"MutedInTheMixer", kTone, true, 1, {}, {440, 660}, Event::Mute},
     {"Mono44100", kTone, true, 1, {440}, {660}, Event::None, 1.0, 0.6, 60, 44100, 1},
     {"EightChannels", kTone, true, 1, {440}, {660}, Event::None, 1.0, 0.6, 60, 48000, 8},
@@ -235,7 +235,7 @@ TEST_P(PulseCapture, RecordsWhatItShould) {
     if (s.continuous) {
         std::size_t zeros = 0;
         for (std::size_t f = 0; f < frames; ++f) zeros += samples[f * 2] == 0.0f && samples[f * 2 + 1] == 0.0f;
-        EXPECT_NEAR(static_cast<double>(zeros) / s.rate, 0.6, 0.15);
+        EXPECT_NEAR(static_cast<double>(zeros) / s.rate, 0.6, 0.2);
     }
     const std::size_t window = std::min(frames, static_cast<std::size_t>(0.3 * s.rate));
     const bool ends = endsItself || s.event == Event::End;
