@@ -4,7 +4,6 @@
 #include <optional>
 
 #include "capture/continuous_output.h"
-
 #include "output/output_stream.h"
 #include "output/packet_writer.h"
 #include "output/status_line.h"
@@ -59,7 +58,8 @@ Drain drain(IAudioCaptureClient* captureClient, UINT32 pending, const WAVEFORMAT
         UINT32 frames = 0;
         DWORD flags = 0;
         UINT64 time = 0;
-        const HRESULT hr = captureClient->GetBuffer(&data, &frames, &flags, nullptr, continuous != nullptr ? &time : nullptr);
+        const HRESULT hr =
+            captureClient->GetBuffer(&data, &frames, &flags, nullptr, continuous != nullptr ? &time : nullptr);
         if (FAILED(hr)) {
             status.erase();
             std::fprintf(stderr, "warn: GetBuffer hr=0x%08X\n", static_cast<unsigned>(hr));
@@ -88,8 +88,8 @@ void runCaptureLoop(IAudioCaptureClient* captureClient, HANDLE captureEvent, con
     // Continuous, the run ends once the duration's frames are written rather than when its time is up.
     std::optional<ContinuousOutput> continuous;
     if (limits.continuous) {
-        continuous.emplace(captureFormat, channels, limits.startTime, limits.durationMs * captureFormat.nSamplesPerSec / 1000,
-                           sampleBuffer, status);
+        const ULONGLONG totalFrames = limits.durationMs * captureFormat.nSamplesPerSec / 1000;
+        continuous.emplace(captureFormat, channels, limits.startTime, totalFrames, sampleBuffer, status);
     }
     for (;;) {
         status.refresh();
@@ -112,7 +112,9 @@ void runCaptureLoop(IAudioCaptureClient* captureClient, HANDLE captureEvent, con
                 return;
             }
             ContinuousOutput* locked = continuous ? &*continuous : nullptr;
-            if (drain(captureClient, pending, captureFormat, channels, sampleBuffer, status, locked) == Drain::Leave) return;
+            if (drain(captureClient, pending, captureFormat, channels, sampleBuffer, status, locked) == Drain::Leave) {
+                return;
+            }
         }
         // After the drain, so packets already waiting take their place before it is filled.
         if (continuous && !continuous->fill()) return;
