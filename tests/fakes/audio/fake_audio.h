@@ -47,7 +47,7 @@ struct Script {
     std::vector<std::vector<Packet>> bursts;
     End end = End::Tone;
     HRESULT endStatus = AUDCLNT_E_DEVICE_INVALIDATED;
-    unsigned limitSeconds = 0;  // End::Tone: after this much tone, end as ServiceError (0: never)
+    unsigned limitSeconds = 0;  // End::Tone: this long after Start, end as ServiceError (0: never)
     unsigned periodMs = 10;     // 0: the next packet as soon as the last is released, off the clock
     std::vector<std::pair<unsigned, unsigned>> silences;  // End::Tone: {from, for} ms since Start without packets
 
