@@ -1,7 +1,9 @@
 #include "capture/capture_loop.h"
 
 #include <cstdio>
+#include <optional>
 
+#include "capture/continuous_output.h"
 #include "output/output_stream.h"
 #include "output/packet_writer.h"
 #include "output/status_line.h"
@@ -49,25 +51,29 @@ bool writeSilence(std::uint32_t frames, std::uint32_t channels, std::vector<floa
 // Every packet waiting, in order. The stop flag is not looked at here: packets
 // already captured are written before a stop takes effect.
 Drain drain(IAudioCaptureClient* captureClient, UINT32 pending, const WAVEFORMATEX& captureFormat,
-            std::uint32_t channels, std::vector<float>& sampleBuffer, StatusLine& status) {
+            std::uint32_t channels, std::vector<float>& sampleBuffer, StatusLine& status,
+            ContinuousOutput* continuous) {
     while (pending > 0) {
         BYTE* data = nullptr;
         UINT32 frames = 0;
         DWORD flags = 0;
-        const HRESULT hr = captureClient->GetBuffer(&data, &frames, &flags, nullptr, nullptr);
+        UINT64 time = 0;
+        const HRESULT hr =
+            captureClient->GetBuffer(&data, &frames, &flags, nullptr, continuous != nullptr ? &time : nullptr);
         if (FAILED(hr)) {
             status.erase();
             std::fprintf(stderr, "warn: GetBuffer hr=0x%08X\n", static_cast<unsigned>(hr));
             return Drain::Leave;
         }
         const bool silent = (flags & AUDCLNT_BUFFERFLAGS_SILENT) != 0 || data == nullptr || frames == 0;
-        const bool written = silent ? writeSilence(frames, channels, sampleBuffer)
-                                    : writePacket(data, frames, captureFormat, channels, sampleBuffer);
+        const bool written = continuous != nullptr ? continuous->packet(data, frames, silent, time)
+                             : silent              ? writeSilence(frames, channels, sampleBuffer)
+                                                   : writePacket(data, frames, captureFormat, channels, sampleBuffer);
         // Released whether or not it reached the output, so the engine can go on
         // or shut down cleanly.
         captureClient->ReleaseBuffer(frames);
         if (!written) return Drain::Leave;
-        status.written(sampleBuffer.data(), static_cast<std::size_t>(frames) * channels);
+        if (continuous == nullptr) status.written(sampleBuffer.data(), static_cast<std::size_t>(frames) * channels);
         if (FAILED(captureClient->GetNextPacketSize(&pending))) return Drain::Leave;
     }
     return Drain::Continue;
@@ -79,9 +85,15 @@ void runCaptureLoop(IAudioCaptureClient* captureClient, HANDLE captureEvent, con
                     std::uint32_t channels, std::vector<float>& sampleBuffer, const std::atomic<bool>& stop,
                     StatusLine& status, const CaptureLimits& limits) {
     const ULONGLONG start = GetTickCount64();
+    // Continuous, the run ends once the duration's frames are written rather than when its time is up.
+    std::optional<ContinuousOutput> continuous;
+    if (limits.continuous) {
+        const ULONGLONG totalFrames = limits.durationMs * captureFormat.nSamplesPerSec / 1000;
+        continuous.emplace(captureFormat, channels, limits.startTime, totalFrames, sampleBuffer, status);
+    }
     for (;;) {
         status.refresh();
-        const DWORD ms = msLeft(limits, start);
+        const DWORD ms = continuous ? continuous->waitMs() : msLeft(limits, start);
         if (stop.load() || ms == 0) return;
         const DWORD wait = waitForPackets(captureEvent, limits, ms, status);
         if (wait == WAIT_FAILED) return;
@@ -91,15 +103,20 @@ void runCaptureLoop(IAudioCaptureClient* captureClient, HANDLE captureEvent, con
             std::fprintf(stderr, "info: target process exited\n");
             return;
         }
-        if (wait == WAIT_TIMEOUT) continue;
-
-        UINT32 pending = 0;
-        const HRESULT hr = captureClient->GetNextPacketSize(&pending);
-        if (FAILED(hr)) {
-            status.erase();
-            std::fprintf(stderr, "warn: GetNextPacketSize hr=0x%08X\n", static_cast<unsigned>(hr));
-            return;
+        if (wait != WAIT_TIMEOUT) {
+            UINT32 pending = 0;
+            const HRESULT hr = captureClient->GetNextPacketSize(&pending);
+            if (FAILED(hr)) {
+                status.erase();
+                std::fprintf(stderr, "warn: GetNextPacketSize hr=0x%08X\n", static_cast<unsigned>(hr));
+                return;
+            }
+            ContinuousOutput* locked = continuous ? &*continuous : nullptr;
+            if (drain(captureClient, pending, captureFormat, channels, sampleBuffer, status, locked) == Drain::Leave) {
+                return;
+            }
         }
-        if (drain(captureClient, pending, captureFormat, channels, sampleBuffer, status) == Drain::Leave) return;
+        // After the drain, so packets already waiting take their place before it is filled.
+        if (continuous && !continuous->fill()) return;
     }
 }

@@ -8,10 +8,12 @@
 
 class StatusLine;
 
-// What else ends a capture as a stop request does.
+// What else ends a capture as a stop request does, and whether the stream keeps time.
 struct CaptureLimits {
     HANDLE targetProcess = nullptr;  // signalled when the target ends; null: not watched
-    ULONGLONG durationMs = 0;        // from the loop's start; 0: no limit
+    ULONGLONG durationMs = 0;        // from the loop's start; 0: no limit (continuous: that much audio)
+    bool continuous = false;         // empty time written as zeros (see ContinuousOutput)
+    std::uint64_t startTime = 0;     // continuous: output frame 0's time, 100 ns on the performance counter
 };
 
 // Drains packets to standard output until a stop is requested, a limit is

@@ -5,6 +5,7 @@
 
 #include "capture/activation_handler.h"
 #include "capture/capture_loop.h"
+#include "capture/continuous_output.h"
 #include "capture/failure_line.h"
 #include "capture/unique_handle.h"
 #include "output/status_line.h"
@@ -37,6 +38,7 @@ struct Session {
     ComRef<IAudioCaptureClient> captureClient;
     MmcssHandle mmcss;
     bool started = false;
+    std::uint64_t startTime = 0;  // just before the stream started, on the clock of its packets
     std::vector<float> sampleBuffer;
 };
 
@@ -117,6 +119,7 @@ bool setUp(Session& s, const CaptureOptions& options, std::uint32_t pid, WAVEFOR
     DWORD taskIndex = 0;
     s.mmcss = MmcssHandle(AvSetMmThreadCharacteristicsW(L"Audio", &taskIndex));
 
+    s.startTime = performanceTime();
     hr = s.audioClient->Start();
     if (FAILED(hr)) return reportFailure("IAudioClient::Start", hr);
     s.started = true;
@@ -154,6 +157,8 @@ int runCapture(const CaptureOptions& options, std::uint32_t pid, const std::atom
         CaptureLimits limits;
         limits.targetProcess = s.target.get();
         limits.durationMs = static_cast<ULONGLONG>(options.durationSeconds) * 1000u;
+        limits.continuous = options.continuous;
+        limits.startTime = s.startTime;
         StatusLine status;
         WavOutput wav;
         if (!options.wav || beginWav(wav, format.nSamplesPerSec, channels)) {

@@ -37,6 +37,8 @@ constexpr Option kOptions[] = {
      [](const char*, CaptureOptions& o) { return o.stopWithTarget = true; }, {}},
     {"--duration", "<seconds>", "stop after this many seconds (default 0: no limit)",
      [](const char* v, CaptureOptions& o) { return decimal::toUnsigned32(v, o.durationSeconds); }, {}},
+    {"--continuous", nullptr, "write time without audio as silence, so frames count time since the start",
+     [](const char*, CaptureOptions& o) { return o.continuous = true; }, {}},
     {"--list", nullptr, "list the processes with audio sessions and exit", nullptr, ParseResult::List},
     {"--help", nullptr, "print this help and exit", nullptr, ParseResult::Help},
     {"--version", nullptr, "print the version and exit", nullptr, ParseResult::Version},

@@ -13,6 +13,7 @@ struct CaptureOptions {
     bool wav = false;
     bool stopWithTarget = false;
     std::uint32_t durationSeconds = 0;  // 0: no limit
+    bool continuous = false;            // time without audio written as zeros
 };
 
 enum class ParseResult {

@@ -69,6 +69,7 @@ struct Scenario {
     double seconds = 1.0;              // Ctrl+C this long after the capture started
     double minSec = 0.6, maxSec = 60;  // of audio in the output
     unsigned rate = 48000, channels = 2;
+    bool continuous = false;  // --continuous: the corked time is in the stream as zeros
 };
 
 void PrintTo(const Scenario& s, std::ostream* os) { *os << s.name; }
@@ -93,6 +94,7 @@ const Scenario kScenarios[] = {
     {"MovedToAnotherSink", kTone, true, 1, {440}, {660, 770}, Event::Move, 2.0, 1.4},
     // Corked for 0.6 s: PulseAudio delivers silence meanwhile, PipeWire nothing.
     {"CorkedThenResumed", "exec $CORK $T", true, 1, {440}, {660}, Event::Cork, 1.8},
+    {"CorkedContinuous", "exec $CORK $T", true, 1, {440}, {660}, Event::Cork, 1.8, 1.6, 1.95, 48000, 2, true},
     {"MutedInTheMixer", kTone, true, 1, {}, {440, 660}, Event::Mute},
     {"Mono44100", kTone, true, 1, {440}, {660}, Event::None, 1.0, 0.6, 60, 44100, 1},
     {"EightChannels", kTone, true, 1, {440}, {660}, Event::None, 1.0, 0.6, 60, 48000, 8},
@@ -151,6 +153,7 @@ TEST_P(PulseCapture, RecordsWhatItShould) {
     ChildOptions options = procloop({"--pid", std::to_string(target.pid)});
     if (s.include) options.argv.emplace_back("--include-child-processes");
     if (s.event == Event::TargetExits) options.argv.emplace_back("--stop-with-target");
+    if (s.continuous) options.argv.emplace_back("--continuous");
     if (s.rate != 48000) options.argv.insert(options.argv.end(), {"--sample-rate", rate});
     if (s.channels != 2) options.argv.insert(options.argv.end(), {"--channels", channels});
     options.env = srv.env;
@@ -198,6 +201,11 @@ TEST_P(PulseCapture, RecordsWhatItShould) {
     const std::size_t frames = samples.size() / s.channels;
     EXPECT_GE(static_cast<double>(frames) / s.rate, s.minSec);
     EXPECT_LE(static_cast<double>(frames) / s.rate, s.maxSec);
+    if (s.continuous) {
+        std::size_t zeros = 0;
+        for (std::size_t f = 0; f < frames; ++f) zeros += samples[f * 2] == 0.0f && samples[f * 2 + 1] == 0.0f;
+        EXPECT_NEAR(static_cast<double>(zeros) / s.rate, 0.6, 0.2);
+    }
     const std::size_t window = std::min(frames, static_cast<std::size_t>(0.3 * s.rate));
     const bool ends = endsItself || s.event == Event::End;
     for (unsigned ch = 0; ch < s.channels; ++ch) {

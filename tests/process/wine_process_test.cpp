@@ -7,6 +7,8 @@
 #include <sys/wait.h>
 
 #include <chrono>
+#include <cmath>
+#include <cstring>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -267,6 +269,72 @@ TEST_F(Wine, TheWindowsUnitTestsPass) {
     const ChildResult r = runChild(options);
     EXPECT_EQ(r.exitCode, 0) << textOf(r.out);
     EXPECT_NE(textOf(r.out).find("[  PASSED  ]"), std::string::npos) << textOf(r.out);
+}
+
+// Zero frames after the fake's 440 Hz tone first sounds, each other frame being
+// the tone at its own time (to the last bits of the Windows runtime's sine);
+// -1 when one is not (audio moved, doubled or lost).
+long zerosAroundTheTone(const std::vector<unsigned char>& out) {
+    const std::size_t frames = out.size() / 8;
+    const auto zero = [&out](std::size_t n) { return std::memcmp(&out[n * 8], "\0\0\0\0\0\0\0\0", 8) == 0; };
+    std::size_t lead = 0;  // the tone's first frame is exactly 0
+    while (lead + 1 < frames && zero(lead + 1)) ++lead;
+    long zeros = 0;
+    for (std::size_t n = lead; n < frames; ++n) {
+        const std::size_t t = n - lead;
+        const auto tone = static_cast<float>(0.25 * std::sin(2.0 * M_PI * 440.0 * static_cast<double>(t % 48000) / 48000));
+        float sample[2];
+        std::memcpy(sample, &out[n * 8], 8);
+        if (zero(n) && (t % 48000 != 0 || (n + 1 < frames && zero(n + 1)))) {
+            ++zeros;
+        } else if (std::fabs(sample[0] - tone) > 1e-6f || std::fabs(sample[1] - tone) > 1e-6f) {
+            return -1;
+        }
+    }
+    return zeros;
+}
+
+// Locked to the clock: a scripted second of silence is a second of zeros in a
+// run of exactly two seconds; a reader that stalls a second finds zeros where
+// the service dropped audio, and the rest in its place.
+TEST_F(Wine, ContinuousKeepsTimeThroughASilenceAndAStalledReader) {
+    const ChildResult silence =
+        runChild(wine({"--pid", "1234", "--include-child-processes", "--continuous", "--duration", "2"}, "silence=500:1000"));
+    EXPECT_EQ(silence.exitCode, 0);
+    EXPECT_EQ(tailFrom(silence.err, "info: capture started"), kStartedStopped);
+    EXPECT_EQ(silence.out.size(), 2u * 48000 * 8);
+    EXPECT_EQ(zerosAroundTheTone(silence.out), 48000);
+
+    ChildOptions stalled = wine({"--pid", "1234", "--include-child-processes", "--continuous"}, "end=tone");
+    bool slept = false;
+    stalled.onProgress = [&slept](pid_t, const ChildResult& soFar) {
+        if (!slept && soFar.out.size() > 48000 * 8 / 2) slept = true, std::this_thread::sleep_for(std::chrono::seconds(1));
+    };
+    stalled.signalWhenErrContains = "capture started";
+    stalled.signalAfterOutBytes = 2 * 48000 * 8;
+    const ChildResult r = runChild(stalled);
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(tailFrom(r.err, "info: capture started"), kStartedStopped);
+    // The pipe and the service's 200 ms buffer hold some of that second.
+    EXPECT_GT(zerosAroundTheTone(r.out), 48000 / 4);
+}
+
+// A Windows process of the prefix that lives a few seconds, found by name.
+TEST_F(Wine, StopWithTargetEndsWithTheTarget) {
+    ChildOptions ping = wine({});
+    ping.argv = {"wine", "ping", "-n", "8", "127.0.0.1"};
+    const TempDir dir;
+    const pid_t target = spawnProcess(ping.argv, ping.env, dir.path() + "/ping.log");
+    ChildResult r;  // until ping.exe has started
+    for (int i = 0; i < 20 && (i == 0 || r.err.find("no process named") != std::string::npos); ++i) {
+        r = runChild(wine({"--name", "ping", "--include-child-processes", "--stop-with-target"}, "end=tone"));
+    }
+    stopProcess(target);
+    ASSERT_FALSE(r.timedOut);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(tailFrom(r.err, "info: capture started"),
+              "info: capture started sampleRate=48000 channels=2\r\ninfo: target process exited\r\ninfo: capture stopped\r\n");
+    EXPECT_FALSE(r.out.empty());
 }
 
 }  // namespace

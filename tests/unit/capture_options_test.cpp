@@ -146,3 +146,9 @@ TEST(ParseCommandLine, StopWithTargetAndDuration) {
 }
 
 }  // namespace
+
+TEST(ParseCommandLine, ContinuousIsASwitch) {
+    EXPECT_FALSE(parse({"--pid", "5"}).options.continuous);
+    EXPECT_TRUE(parse({"--continuous", "--pid", "5"}).options.continuous);
+    EXPECT_FALSE(parse({"--pid", "--continuous"}).options.continuous);  // a value there
+}

@@ -22,6 +22,7 @@ using UINT64 = std::uint64_t;
 using ULONGLONG = std::uint64_t;
 using ULONG = std::uint32_t;
 using LONG = std::int32_t;
+using LONGLONG = std::int64_t;
 using BOOL = int;
 using HRESULT = std::int32_t;
 using WCHAR = wchar_t;
@@ -368,6 +369,11 @@ protected:
 using PHANDLER_ROUTINE = BOOL(WINAPI*)(DWORD CtrlType);
 
 // C linkage, as on Windows; it also lets a test binary interpose on them by name.
+// Only the 64-bit view is used here.
+union LARGE_INTEGER {
+    LONGLONG QuadPart;
+};
+
 extern "C" {
 
 // Standard streams (the C runtime's low-level I/O).
@@ -414,8 +420,11 @@ DWORD GetCurrentThreadId();
 HANDLE OpenThread(DWORD desiredAccess, BOOL inheritHandle, DWORD threadId);
 BOOL CancelSynchronousIo(HANDLE thread);
 
-// Time.
+// Time. The performance counter is CLOCK_MONOTONIC in 100 ns units (frequency 10 000 000),
+// the clock and unit the audio service stamps packets with.
 ULONGLONG GetTickCount64();
+BOOL QueryPerformanceCounter(LARGE_INTEGER* count);
+BOOL QueryPerformanceFrequency(LARGE_INTEGER* frequency);
 
 // COM library.
 HRESULT CoInitializeEx(void* reserved, DWORD coInit);

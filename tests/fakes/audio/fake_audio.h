@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/platform.h"
@@ -29,7 +30,10 @@ struct Packet {
 };
 
 enum class End {
-    Tone,          // after the bursts, a tone (440 Hz for the target's tree, 330 Hz for the rest), one packet per period
+    // After the bursts, a tone (440 Hz for the target's tree, 330 Hz for the rest), one packet per period
+    // on the service's own clock into a buffer of the duration the program asked for, whose oldest
+    // packets go when the program falls behind; GetBuffer gives each its device and QPC position.
+    Tone,
     Idle,          // after the bursts, nothing
     ServiceError,  // after the bursts, GetNextPacketSize fails with endStatus
 };
@@ -47,9 +51,10 @@ struct Script {
     std::vector<std::vector<Packet>> bursts;
     End end = End::Tone;
     HRESULT endStatus = AUDCLNT_E_DEVICE_INVALIDATED;
-    unsigned limitSeconds = 0;  // End::Tone: after this much tone, end as ServiceError (0: never)
-    unsigned periodMs = 10;     // 0: the next packet as soon as the last is released
-    std::vector<sessionobjects::SessionInfo> sessions;  // of the one active playback device
+    unsigned limitSeconds = 0;  // End::Tone: this long after Start, end as ServiceError (0: never)
+    unsigned periodMs = 10;     // 0: the next packet as soon as the last is released, off the clock
+    std::vector<std::pair<unsigned, unsigned>> silences;  // End::Tone: {from, for} ms since Start without packets
+    std::vector<sessionobjects::SessionInfo> sessions;    // of the one active playback device
 
     static constexpr unsigned kNever = ~0u;
     void fail(Call call, HRESULT status, unsigned onCall = 1) { faults[static_cast<int>(call)] = {onCall, status}; }
@@ -68,6 +73,7 @@ void awaitCompletion();
 struct Stats {
     unsigned calls[static_cast<int>(Call::Count)] = {};
     std::uint64_t framesReleased = 0;
+    std::uint64_t framesDropped = 0;  // lost to a full buffer
     unsigned liveObjects = 0;
     unsigned operator[](Call call) const { return calls[static_cast<int>(call)]; }
 };
@@ -87,7 +93,8 @@ std::vector<std::string> takeJournal();
 
 // Text form of a script, ';'-separated:
 //   fail=<Call>:<hex>  pattern=<packets>x<frames>  end=tone|idle|error:<hex>
-//   limit=<seconds>  period=<ms>  activation=never  session=<pid>|self:active|inactive|multi (repeatable)
+//   limit=<seconds>  period=<ms>  activation=never  silence=<fromMs>:<forMs> (repeatable)
+//   session=<pid>|self:active|inactive|multi (repeatable)
 bool parseScript(const std::string& text, Script& script);
 
 // A byte stream of finite floats whose bytes include 0x0A, 0x0D, 0x1A, 0x00

@@ -54,6 +54,12 @@ bool parseDirective(const std::string& key, const std::string& value, Script& sc
         script.completionDelayMs = Script::kNever;
         return true;
     }
+    if (key == "silence") {
+        const auto colon = value.find(':');
+        script.silences.emplace_back();
+        return colon != std::string::npos && number(value.substr(0, colon), script.silences.back().first) &&
+               number(value.substr(colon + 1), script.silences.back().second);
+    }
     if (key == "session") {
         const auto colon = value.find(':');
         const std::string state = colon == std::string::npos ? "" : value.substr(colon + 1);

@@ -27,12 +27,14 @@ class Object;
 struct Queued {
     Packet packet;
     std::vector<BYTE> bytes;
+    std::uint64_t position = 0;  // frames since Start of its first frame
 };
 
 struct Stream {
     bool producing = false;
     bool includeTree = true;
     WAVEFORMATEX format{};
+    std::uint64_t capacity = 0;  // frames: the buffer duration the program asked for
     HANDLE event = nullptr;
     std::deque<Queued> queue;
     bool inHand = false;
@@ -41,7 +43,9 @@ struct Stream {
     bool armed = false;   // the next GetNextPacketSize reports the service error
     std::uint64_t patternOffset = 0;
     std::vector<BYTE> toneCycle;  // one second, a whole number of periods
-    std::uint64_t toneFrames = 0;
+    std::uint64_t startTime = 0;  // 100 ns units, on the performance counter
+    std::chrono::steady_clock::time_point started;  // the same moment, for the producer's deadlines
+    std::uint64_t position = 0;   // frames since Start, silent and dropped time included
 };
 
 struct Service {
@@ -144,10 +148,18 @@ void stopProducer() {
     if (s.producer.joinable() && s.producer.get_id() != std::this_thread::get_id()) s.producer.join();
 }
 
-void queuePacket(Stream& st, const Packet& packet, bool tone) {
+std::uint64_t now100ns() {
+    LARGE_INTEGER count{}, frequency{};
+    QueryPerformanceCounter(&count);
+    QueryPerformanceFrequency(&frequency);
+    const auto c = static_cast<std::uint64_t>(count.QuadPart), f = static_cast<std::uint64_t>(frequency.QuadPart);
+    return c / f * 10000000u + c % f * 10000000u / f;
+}
+
+void queuePacket(Stream& st, Stats& stats, const Packet& packet, bool tone) {
     const std::size_t block = st.format.nBlockAlign;
     const std::uint32_t rate = st.format.nSamplesPerSec;
-    Queued q{packet, {}};
+    Queued q{packet, {}, st.position};
     if (!tone) {
         q.bytes = patternBytes(st.patternOffset, packet.frames * block);
         st.patternOffset += q.bytes.size();
@@ -161,35 +173,62 @@ void queuePacket(Stream& st, const Packet& packet, bool tone) {
                 std::memcpy(&st.toneCycle[i * 4], &value, 4);
             }
         }
+        // The phase follows time: after a silence the tone is where it would have been.
         q.bytes.resize(packet.frames * block);
-        for (std::size_t f = 0; f < packet.frames; ++f, ++st.toneFrames) {
-            std::memcpy(&q.bytes[f * block], &st.toneCycle[(st.toneFrames % rate) * block], block);
+        for (std::size_t f = 0; f < packet.frames; ++f) {
+            std::memcpy(&q.bytes[f * block], &st.toneCycle[((st.position + f) % rate) * block], block);
         }
+        // A full buffer loses its oldest whole packets, never the one in the program's hands;
+        // the next one handed out says so.
+        // https://learn.microsoft.com/windows/win32/api/audioclient/ne-audioclient-_audclnt_bufferflags
+        std::uint64_t held = packet.frames;
+        for (const Queued& queued : st.queue) held += queued.packet.frames;
+        const std::size_t keep = st.inHand ? 1 : 0;
+        bool dropped = false;
+        for (; held > st.capacity && st.queue.size() > keep; dropped = true) {
+            held -= st.queue[keep].packet.frames;
+            stats.framesDropped += st.queue[keep].packet.frames;
+            st.queue.erase(st.queue.begin() + static_cast<std::ptrdiff_t>(keep));
+        }
+        if (dropped) (st.queue.size() > keep ? st.queue[keep].packet : q.packet).flags |= AUDCLNT_BUFFERFLAGS_DATA_DISCONTINUITY;
     }
     st.queue.push_back(std::move(q));
 }
 
+bool silentAt(const Script& script, std::uint64_t ms) {
+    for (const auto& s : script.silences) {
+        if (ms >= s.first && ms - s.first < s.second) return true;
+    }
+    return false;
+}
+
 // With the lock held, once per period: the next burst, or what the end brings.
+// The tone comes on the period's clock whether or not the program keeps up.
 void deliver(Service& s) {
     Stream& st = s.stream;
-    if (!st.queue.empty() || st.inHand) return;
+    const std::uint32_t rate = st.format.nSamplesPerSec;
+    const std::uint32_t frames = s.script.periodMs == 0 ? rate / 100 : rate * s.script.periodMs / 1000;
+    const bool idle = st.queue.empty() && !st.inHand;
     if (st.nextBurst < s.script.bursts.size()) {
-        for (const Packet& packet : s.script.bursts[st.nextBurst]) queuePacket(st, packet, false);
-        ++st.nextBurst;
-        SetEvent(st.event);
-        return;
+        if (idle) {
+            for (const Packet& packet : s.script.bursts[st.nextBurst]) queuePacket(st, s.stats, packet, false);
+            ++st.nextBurst;
+            SetEvent(st.event);
+        }
+    } else {
+        if (s.script.end == End::Tone && s.script.limitSeconds != 0 &&
+            st.position >= std::uint64_t{s.script.limitSeconds} * rate) {
+            s.script.end = End::ServiceError;
+        }
+        if (s.script.end == End::Tone && !silentAt(s.script, st.position * 1000 / rate)) {
+            queuePacket(st, s.stats, Packet{frames, 0, false}, true);
+            SetEvent(st.event);
+        } else if (s.script.end == End::ServiceError && idle && !st.kicked) {
+            st.kicked = true;
+            SetEvent(st.event);
+        }
     }
-    if (s.script.end == End::Tone && s.script.limitSeconds != 0 &&
-        st.toneFrames >= std::uint64_t{s.script.limitSeconds} * st.format.nSamplesPerSec) {
-        s.script.end = End::ServiceError;
-    }
-    if (s.script.end == End::Tone) {
-        queuePacket(st, Packet{st.format.nSamplesPerSec / 100, 0, false}, true);
-        SetEvent(st.event);
-    } else if (s.script.end == End::ServiceError && !st.kicked) {
-        st.kicked = true;
-        SetEvent(st.event);
-    }
+    st.position += frames;
 }
 
 bool moreToDeliver(const Service& s) {
@@ -201,7 +240,7 @@ void produce() {
     Service& s = svc();
     std::unique_lock<std::mutex> lock(s.mutex);
     // Deadlines are absolute, as a sound card's clock is, so the stream keeps real time.
-    auto deadline = std::chrono::steady_clock::now();
+    auto deadline = s.stream.started;
     while (s.stream.producing) {
         if (s.script.periodMs == 0) {
             s.wake.wait(lock, [&s] {
@@ -219,7 +258,8 @@ class CaptureClient final : public IAudioCaptureClient, public Object {
 public:
     FAKE_IUNKNOWN(IAudioCaptureClient, ids::kIAudioCaptureClient)
 
-    HRESULT STDMETHODCALLTYPE GetBuffer(BYTE** data, UINT32* frames, DWORD* flags, UINT64*, UINT64*) override {
+    HRESULT STDMETHODCALLTYPE GetBuffer(BYTE** data, UINT32* frames, DWORD* flags, UINT64* devicePosition,
+                                        UINT64* qpcPosition) override {
         const HRESULT hr = injected(Call::GetBuffer);
         if (FAILED(hr)) return hr;
         Stream& st = svc().stream;
@@ -230,6 +270,8 @@ public:
         *data = q.packet.nullData ? nullptr : q.bytes.data();
         *frames = q.packet.frames;
         *flags = q.packet.flags;
+        if (devicePosition != nullptr) *devicePosition = q.position;
+        if (qpcPosition != nullptr) *qpcPosition = st.startTime + q.position * 10000000u / st.format.nSamplesPerSec;
         st.inHand = true;
         return S_OK;
     }
@@ -289,6 +331,7 @@ public:
         if (FAILED(hr)) return hr;
         const std::lock_guard<std::mutex> lock(svc().mutex);
         svc().stream.format = *f;  // what was asked for is in the journal
+        svc().stream.capacity = static_cast<std::uint64_t>(bufferDuration) * f->nSamplesPerSec / 10000000u;
         return S_OK;
     }
 
@@ -308,6 +351,8 @@ public:
         const std::lock_guard<std::mutex> lock(s.mutex);
         if (s.stream.event == nullptr) return AUDCLNT_E_EVENTHANDLE_NOT_SET;
         s.stream.producing = true;
+        s.stream.startTime = now100ns();
+        s.stream.started = std::chrono::steady_clock::now();
         s.producer = std::thread(produce);
         return S_OK;
     }

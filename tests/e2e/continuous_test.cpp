@@ -1,0 +1,125 @@
+// The stream against the fake service's own clock: a target that falls silent,
+// a reader that stalls, a run of fixed length.
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "app/stop_signal.h"
+#include "run_harness.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr std::uint64_t kRate = 48000;
+
+struct Timed {
+    const char* name;
+    std::vector<const char*> args;
+    const char* script;
+    unsigned stopAtMs;                       // Ctrl+C then (0: the run ends by itself)
+    unsigned stallAtMs, stallForMs, stalls;  // the reader stops reading for a while, `stalls` times, as often
+    std::uint64_t frames;                    // exactly this many (0: as many as the time since the start holds)
+    unsigned behindMs;                       // how far the output's end is behind the stop
+};
+void PrintTo(const Timed& c, std::ostream* os) { *os << c.name; }
+
+// The service's 440 Hz tone at frame n of its clock.
+float tone(std::uint64_t n) {
+    const double t = static_cast<double>(n % kRate) / kRate;
+    return static_cast<float>(0.25 * std::sin(2.0 * 3.14159265358979323846 * 440.0 * t));
+}
+
+class Continuous : public RunTest, public ::testing::WithParamInterface<Timed> {};
+
+TEST_P(Continuous, EveryFrameIsTheToneAtItsTimeOrSilence) {
+    const Timed& c = GetParam();
+    fakeaudio::Script script;
+    ASSERT_TRUE(fakeaudio::parseScript(c.script, script));
+    fakeaudio::load(script);
+    const Clock::time_point begun = Clock::now();
+    Clock::time_point stopped{};
+    unsigned stalled = 0;
+    fakeplatform::controls().onWait = [&](unsigned, DWORD) -> std::optional<DWORD> {
+        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - begun).count();
+        if (stalled < c.stalls && ms >= c.stallAtMs + 2 * stalled * c.stallForMs) {
+            ++stalled;
+            std::this_thread::sleep_for(std::chrono::milliseconds(c.stallForMs));
+        }
+        if (c.stopAtMs != 0 && ms >= c.stopAtMs && !stopRequested.exchange(true)) stopped = Clock::now();
+        return std::nullopt;
+    };
+    std::vector<const char*> args{"--pid", "1234", "--include-child-processes"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const RunResult r = run(args);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+
+    const bool continuous = std::strcmp(c.args.back(), "--continuous") == 0;
+    const std::uint64_t frames = r.out.size() / 8;
+    const auto toneAt = [&r](std::uint64_t n, std::uint64_t t) {
+        float sample[2];
+        std::memcpy(sample, &r.out[n * 8], 8);
+        return sample[0] == tone(t) && sample[1] == tone(t);
+    };
+    const auto zero = [&r](std::uint64_t n) { return std::memcmp(&r.out[n * 8], "\0\0\0\0\0\0\0\0", 8) == 0; };
+    const auto scripted = [&script](std::uint64_t t) {
+        for (const auto& s : script.silences) {
+            if (t * 1000 / kRate >= s.first && t * 1000 / kRate < s.first + s.second) return true;
+        }
+        return false;
+    };
+    // The service starts its clock a moment after the program reads its own:
+    // the tone's first frame (exactly 0) is the last of the leading zeros.
+    std::uint64_t lead = 0;
+    while (lead + 1 < frames && zero(lead + 1)) ++lead;
+    EXPECT_LT(lead, kRate / 100);
+    // As delivered, the tone jumps ahead by the whole packets dropped; locked
+    // to the clock, zeros take their place. The tone is exactly 0 on each whole second.
+    std::uint64_t lost = 0, wrong = 0, shift = 0;
+    for (std::uint64_t n = lead; n < frames; ++n) {
+        if (scripted(n - lead + shift)) {
+            wrong += zero(n) ? 0 : 1;
+            continue;
+        }
+        if (zero(n) && ((n - lead + shift) % kRate != 0 || (n + 1 < frames && zero(n + 1)))) {
+            ++lost;
+            continue;
+        }
+        for (std::uint64_t k = 480; !continuous && !toneAt(n, n - lead + shift) && k < kRate && n + 1 < frames; k += 480) {
+            if (toneAt(n, n - lead + shift + k) && toneAt(n + 1, n + 1 - lead + shift + k)) shift += k;
+        }
+        if (!toneAt(n, n - lead + shift)) ++wrong;
+    }
+    EXPECT_EQ(wrong, 0u);
+    EXPECT_EQ(lost, continuous ? r.stats.framesDropped : 0);
+    EXPECT_EQ(shift, continuous ? 0 : r.stats.framesDropped);
+    EXPECT_TRUE(c.stallForMs <= 200 || r.stats.framesDropped > 0);  // the service's buffer holds 200 ms
+    if (c.frames != 0) {
+        EXPECT_EQ(frames, c.frames);
+    } else {
+        // Within a period, the first packet's latency and a loaded machine's delays of the time the run
+        // lasted, less what was dropped.
+        const auto ran = std::chrono::duration_cast<std::chrono::microseconds>(stopped - begun).count() - c.behindMs * 1000;
+        const auto expected = static_cast<double>(ran) * kRate / 1e6 - (continuous ? 0.0 : r.stats.framesDropped);
+        EXPECT_NEAR(static_cast<double>(frames), expected, 0.1 * kRate);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Runs, Continuous,
+    ::testing::Values(Timed{"TwoSecondSilence", {"--continuous"}, "silence=1000:2000", 4000, 0, 0, 0, 0, 0},
+                      // Zeros are written a fill lag and at most a wake-up late: 100 to 150 ms.
+                      Timed{"StopInASilence", {"--continuous"}, "silence=500:5000", 2000, 0, 0, 0, 0, 125},
+                      Timed{"StalledReader", {"--continuous"}, "", 2500, 1000, 600, 1, 0, 0},
+                      Timed{"SlowReaderCatchesUp", {"--continuous"}, "", 2500, 300, 150, 5, 0, 0},
+                      Timed{"StalledReaderAsDelivered", {"--channels", "2"}, "", 2500, 1000, 600, 1, 0, 0},
+                      Timed{"DurationPadsASilentEnd", {"--duration", "2", "--continuous"}, "silence=1500:1000", 0, 0, 0, 0,
+                            2 * kRate, 0},
+                      Timed{"DurationCutsTheLastPacket", {"--duration", "1", "--continuous"}, "period=7", 0, 0, 0, 0, kRate, 0}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
