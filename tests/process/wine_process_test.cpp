@@ -301,7 +301,7 @@ TEST_F(Wine, ContinuousKeepsTimeThroughASilenceAndAStalledReader) {
     const ChildResult silence =
         runChild(wine({"--pid", "1234", "--include-child-processes", "--continuous", "--duration", "2"}, "silence=500:1000"));
     EXPECT_EQ(silence.exitCode, 0);
-    EXPECT_EQ(tailFrom(silence.err, "info: capture started"), kStartedStopped);
+    EXPECT_EQ(tailFrom(silence.err, "info: capture format"), kCaptured);
     EXPECT_EQ(silence.out.size(), 2u * 48000 * 8);
     EXPECT_EQ(zerosAroundTheTone(silence.out), 48000);
 
@@ -314,7 +314,7 @@ TEST_F(Wine, ContinuousKeepsTimeThroughASilenceAndAStalledReader) {
     stalled.signalAfterOutBytes = 2 * 48000 * 8;
     const ChildResult r = runChild(stalled);
     EXPECT_EQ(r.exitCode, 0);
-    EXPECT_EQ(tailFrom(r.err, "info: capture started"), kStartedStopped);
+    EXPECT_EQ(tailFrom(r.err, "info: capture format"), kCaptured);
     // The pipe and the service's 200 ms buffer hold some of that second.
     EXPECT_GT(zerosAroundTheTone(r.out), 48000 / 4);
 }
