@@ -185,7 +185,9 @@ bool Loop::pump(DWORD milliseconds) {
 
 bool Loop::iterate(int timeoutUsec) {
     // Enabled from another thread while no one dispatched: due before the poll.
+    dispatching_ = true;
     if (runDeferred()) timeoutUsec = 0;
+    dispatching_ = false;
     if (rebuild_) rebuildPollSet();
     const int ready = pollUnlocked(timeoutFor(timeoutUsec));
     if (ready < 0) return errno == EINTR;
