@@ -195,7 +195,7 @@ bool Loop::iterate(int timeoutUsec) {
     if (pollSet_[0].revents != 0) {
         std::uint64_t count = 0;
         if (::read(wakeFd_, &count, sizeof count) < 0) {
-            // EAGAIN: another reader had it; nothing to clear.
+            // Left set, it only ends the next poll at once and is read then.
         }
     }
     runTimers();
@@ -239,7 +239,7 @@ void Loop::rebuildPollSet() {
 }
 
 // The poll's time-out in milliseconds: the caller's, or sooner for a timer;
-// rounded up, so that a timer is never woken for too early.
+// rounded up, so that the poll does not end before the timer is due.
 int Loop::timeoutFor(int timeoutUsec) const {
     pa_usec_t wait = timeoutUsec < 0 ? PA_USEC_INVALID : static_cast<pa_usec_t>(timeoutUsec);
     pa_usec_t now = 0;
