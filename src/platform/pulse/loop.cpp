@@ -1,5 +1,8 @@
 #include "platform/pulse/loop.h"
 
+#include <pulse/rtclock.h>
+#include <pulse/timeval.h>
+#include <sys/eventfd.h>
 #include <sys/timerfd.h>
 #include <unistd.h>
 
@@ -18,10 +21,33 @@ constexpr std::chrono::milliseconds kTimerSlack{2};
 
 }  // namespace
 
+// The events libpulse asks of its loop. Freed events are only marked: a
+// dispatch in progress may still reach them; the sweep after it deletes them.
+struct Loop::Io {
+    Loop* loop;
+    int fd;
+    pa_io_event_flags_t events;
+    pa_io_event_cb_t callback;
+    void* userdata;
+    pa_io_event_destroy_cb_t destroy = nullptr;
+    std::size_t slot = 0;  // in pollSet_; 0: not polled yet
+    bool dead = false;
+};
+
+struct Loop::Timer {
+    Loop* loop;
+    pa_time_event_cb_t callback;
+    void* userdata;
+    pa_time_event_destroy_cb_t destroy = nullptr;
+    bool enabled = false;
+    pa_usec_t due = 0;   // pa_rtclock
+    struct timeval tv{};  // as given, handed back to the callback
+    bool dead = false;
+};
+
 // libpulse enables a deferred event on nearly every delivery (to send the
-// server its acknowledgement), and pa_mainloop answers each with a write to
-// its wake-up pipe, a read, and a pass of its own. Run by the loop right after
-// each dispatch on the same thread, they need none of that.
+// server its acknowledgement); run right after each dispatch on the same
+// thread, they need no pass of the poll.
 struct Loop::Deferred {
     Loop* loop;
     pa_defer_event_cb_t callback;
@@ -33,18 +59,21 @@ struct Loop::Deferred {
 
 Loop* Loop::create() {
     auto* l = new Loop;
-    l->loop_ = pa_mainloop_new();
+    l->wakeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     l->takeOverTimer_ = timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK);
-    if (l->loop_ == nullptr || l->takeOverTimer_ < 0) {
+    if (l->wakeFd_ < 0 || l->takeOverTimer_ < 0) {
         delete l;
         return nullptr;
     }
-    pa_mainloop_set_poll_func(l->loop_, pollUnlocked, l);
-    l->real_ = pa_mainloop_get_api(l->loop_);
-    l->api_ = *l->real_;
     l->api_.userdata = l;
     l->api_.io_new = ioNew;
+    l->api_.io_enable = ioEnable;
+    l->api_.io_free = ioFree;
+    l->api_.io_set_destroy = ioSetDestroy;
     l->api_.time_new = timeNew;
+    l->api_.time_restart = timeRestart;
+    l->api_.time_free = timeFree;
+    l->api_.time_set_destroy = timeSetDestroy;
     l->api_.defer_new = deferNew;
     l->api_.defer_enable = deferEnable;
     l->api_.defer_free = deferFree;
@@ -61,12 +90,27 @@ Loop* Loop::create() {
 
 Loop::~Loop() {
     stop();
-    for (Deferred* d : deferred_) {
-        if (!d->dead && d->destroy != nullptr) d->destroy(&api_, reinterpret_cast<pa_defer_event*>(d), d->userdata);
-        delete d;
+    for (Io* e : ios_) {
+        if (!e->dead) ioFree(reinterpret_cast<pa_io_event*>(e));
+        delete e;
     }
-    if (loop_ != nullptr) pa_mainloop_free(loop_);
+    for (Timer* e : timers_) {
+        if (!e->dead) timeFree(reinterpret_cast<pa_time_event*>(e));
+        delete e;
+    }
+    for (Deferred* e : deferred_) {
+        if (!e->dead) deferFree(reinterpret_cast<pa_defer_event*>(e));
+        delete e;
+    }
+    if (wakeFd_ >= 0) ::close(wakeFd_);
     if (takeOverTimer_ >= 0) ::close(takeOverTimer_);
+}
+
+void Loop::wake() {
+    const std::uint64_t one = 1;
+    if (::write(wakeFd_, &one, sizeof one) < 0) {
+        // EAGAIN: the counter is full, so the poll ends anyway.
+    }
 }
 
 void Loop::stop() {
@@ -76,7 +120,7 @@ void Loop::stop() {
         stopping_ = true;
         armTakeOver(std::chrono::nanoseconds(1));  // if it is waiting for the waiter to go away
     }
-    pa_mainloop_wakeup(loop_);  // if it is polling
+    wake();  // if it is polling
     thread_.join();
 }
 
@@ -121,7 +165,7 @@ bool Loop::pump(DWORD milliseconds) {
         // Its poll ends at the wake-up and it hands over after that dispatch,
         // which may have set the event: the waiter looks before it polls.
         waiterWants_ = true;
-        pa_mainloop_wakeup(loop_);
+        wake();
         handedOver_.wait(lock, [this] { return runner_ != Runner::Own; });
         waiterWants_ = false;
     } else {
@@ -141,14 +185,96 @@ bool Loop::pump(DWORD milliseconds) {
 
 bool Loop::iterate(int timeoutUsec) {
     // Enabled from another thread while no one dispatched: due before the poll.
-    if (runDeferred()) timeoutUsec = 0;
-    if (pa_mainloop_prepare(loop_, timeoutUsec) < 0) return false;
-    if (pa_mainloop_poll(loop_) < 0) return false;
     dispatching_ = true;
-    const bool ok = pa_mainloop_dispatch(loop_) >= 0;
-    runDeferred();
+    if (runDeferred()) timeoutUsec = 0;
     dispatching_ = false;
-    return ok;
+    if (rebuild_) rebuildPollSet();
+    const int ready = pollUnlocked(timeoutFor(timeoutUsec));
+    if (ready < 0) return errno == EINTR;
+    dispatching_ = true;
+    if (pollSet_[0].revents != 0) {
+        std::uint64_t count = 0;
+        if (::read(wakeFd_, &count, sizeof count) < 0) {
+            // Left set, it only ends the next poll at once and is read then.
+        }
+    }
+    runTimers();
+    // By index, over the set that was polled: a callback may add or free events.
+    for (std::size_t i = 1; ready > 0 && i < pollSet_.size(); ++i) {
+        const short revents = pollSet_[i].revents;
+        Io* e = polled_[i];
+        if (revents == 0 || e->dead) continue;
+        const auto flags = static_cast<pa_io_event_flags_t>(
+            ((revents & POLLIN) != 0 ? PA_IO_EVENT_INPUT : 0) | ((revents & POLLOUT) != 0 ? PA_IO_EVENT_OUTPUT : 0) |
+            ((revents & POLLERR) != 0 ? PA_IO_EVENT_ERROR : 0) | ((revents & POLLHUP) != 0 ? PA_IO_EVENT_HANGUP : 0));
+        e->callback(&api_, reinterpret_cast<pa_io_event*>(e), e->fd, flags, e->userdata);
+    }
+    runDeferred();
+    sweep();
+    dispatching_ = false;
+    return true;
+}
+
+namespace {
+
+short pollEvents(pa_io_event_flags_t events) {
+    return static_cast<short>(((events & PA_IO_EVENT_INPUT) != 0 ? POLLIN : 0) |
+                              ((events & PA_IO_EVENT_OUTPUT) != 0 ? POLLOUT : 0));
+}
+
+}  // namespace
+
+void Loop::rebuildPollSet() {
+    pollSet_.clear();
+    polled_.clear();
+    pollSet_.push_back({wakeFd_, POLLIN, 0});
+    polled_.push_back(nullptr);
+    for (Io* e : ios_) {
+        if (e->dead) continue;
+        e->slot = pollSet_.size();
+        pollSet_.push_back({e->fd, pollEvents(e->events), 0});
+        polled_.push_back(e);
+    }
+    rebuild_ = false;
+}
+
+// The poll's time-out in milliseconds: the caller's, or sooner for a timer;
+// rounded up, so that the poll does not end before the timer is due.
+int Loop::timeoutFor(int timeoutUsec) const {
+    pa_usec_t wait = timeoutUsec < 0 ? PA_USEC_INVALID : static_cast<pa_usec_t>(timeoutUsec);
+    pa_usec_t now = 0;
+    for (const Timer* t : timers_) {
+        if (t->dead || !t->enabled) continue;
+        if (now == 0) now = pa_rtclock_now();
+        const pa_usec_t left = t->due > now ? t->due - now : 0;
+        if (wait == PA_USEC_INVALID || left < wait) wait = left;
+    }
+    if (wait == PA_USEC_INVALID) return -1;
+    return static_cast<int>(std::min<pa_usec_t>((wait + 999) / 1000, INT32_MAX));
+}
+
+void Loop::runTimers() {
+    pa_usec_t now = 0;
+    for (std::size_t i = 0; i < timers_.size(); ++i) {
+        Timer* t = timers_[i];
+        if (t->dead || !t->enabled) continue;
+        if (now == 0) now = pa_rtclock_now();
+        if (t->due > now) continue;
+        t->enabled = false;
+        t->callback(&api_, reinterpret_cast<pa_time_event*>(t), &t->tv, t->userdata);
+    }
+}
+
+// Deletes the events freed since the last sweep.
+void Loop::sweep() {
+    const auto gone = [](auto* e) {
+        if (!e->dead) return false;
+        delete e;
+        return true;
+    };
+    ios_.erase(std::remove_if(ios_.begin(), ios_.end(), gone), ios_.end());
+    timers_.erase(std::remove_if(timers_.begin(), timers_.end(), gone), timers_.end());
+    deferred_.erase(std::remove_if(deferred_.begin(), deferred_.end(), gone), deferred_.end());
 }
 
 // Runs the enabled deferred events until none is left enabled (bounded: one
@@ -167,33 +293,91 @@ bool Loop::runDeferred() {
         }
         if (!pending) break;
     }
-    for (auto it = deferred_.begin(); it != deferred_.end();) {
-        if ((*it)->dead) {
-            delete *it;
-            it = deferred_.erase(it);
-        } else {
-            ++it;
-        }
-    }
     return pending;
 }
 
+// Every event call comes with the lock held: from a callback on the thread
+// that runs the loop (dispatching_), which polls again only after it has
+// applied the change, or from another thread, whose change must end a poll
+// in progress.
 pa_io_event* Loop::ioNew(pa_mainloop_api* a, int fd, pa_io_event_flags_t events, pa_io_event_cb_t callback,
                          void* userdata) {
-    pa_mainloop_api* real = static_cast<Loop*>(a->userdata)->real_;
-    return real->io_new(real, fd, events, callback, userdata);
+    auto* l = static_cast<Loop*>(a->userdata);
+    auto* e = new Io{l, fd, events, callback, userdata};
+    l->ios_.push_back(e);
+    l->rebuild_ = true;
+    if (!l->dispatching_) l->wake();
+    return reinterpret_cast<pa_io_event*>(e);
 }
+
+void Loop::ioEnable(pa_io_event* event, pa_io_event_flags_t events) {
+    auto* e = reinterpret_cast<Io*>(event);
+    if (e->events == events) return;
+    e->events = events;
+    Loop* l = e->loop;
+    if (e->slot != 0 && !l->rebuild_) l->pollSet_[e->slot].events = pollEvents(events);
+    else l->rebuild_ = true;
+    if (!l->dispatching_) l->wake();
+}
+
+void Loop::ioFree(pa_io_event* event) {
+    auto* e = reinterpret_cast<Io*>(event);
+    e->dead = true;
+    e->loop->rebuild_ = true;
+    if (!e->loop->dispatching_) e->loop->wake();
+    if (e->destroy != nullptr) e->destroy(&e->loop->api_, event, e->userdata);
+}
+
+void Loop::ioSetDestroy(pa_io_event* event, pa_io_event_destroy_cb_t callback) {
+    reinterpret_cast<Io*>(event)->destroy = callback;
+}
+
+namespace {
+
+// A loop other than pa_mainloop is handed wall-clock times
+// (pa_context_rttime_new); the loop keeps time on pa_rtclock.
+// https://freedesktop.org/software/pulseaudio/doxygen/context_8h.html
+pa_usec_t rtclockOf(const struct timeval* tv) {
+    struct timeval now{};
+    pa_gettimeofday(&now);
+    const auto wall = static_cast<std::int64_t>(pa_timeval_load(&now));
+    const auto at = static_cast<std::int64_t>(pa_timeval_load(tv)) - wall + static_cast<std::int64_t>(pa_rtclock_now());
+    return at > 0 ? static_cast<pa_usec_t>(at) : 0;
+}
+
+}  // namespace
 
 pa_time_event* Loop::timeNew(pa_mainloop_api* a, const struct timeval* tv, pa_time_event_cb_t callback,
                              void* userdata) {
-    pa_mainloop_api* real = static_cast<Loop*>(a->userdata)->real_;
-    return real->time_new(real, tv, callback, userdata);
+    auto* l = static_cast<Loop*>(a->userdata);
+    auto* e = new Timer{l, callback, userdata};
+    l->timers_.push_back(e);
+    timeRestart(reinterpret_cast<pa_time_event*>(e), tv);
+    return reinterpret_cast<pa_time_event*>(e);
 }
 
-void Loop::quit(pa_mainloop_api* a, int retval) {
-    pa_mainloop_api* real = static_cast<Loop*>(a->userdata)->real_;
-    real->quit(real, retval);
+void Loop::timeRestart(pa_time_event* event, const struct timeval* tv) {
+    auto* e = reinterpret_cast<Timer*>(event);
+    e->enabled = tv != nullptr;
+    if (tv == nullptr) return;
+    e->tv = *tv;
+    e->due = rtclockOf(tv);
+    if (!e->loop->dispatching_) e->loop->wake();
 }
+
+void Loop::timeFree(pa_time_event* event) {
+    auto* e = reinterpret_cast<Timer*>(event);
+    e->dead = true;
+    e->enabled = false;
+    if (e->destroy != nullptr) e->destroy(&e->loop->api_, event, e->userdata);
+}
+
+void Loop::timeSetDestroy(pa_time_event* event, pa_time_event_destroy_cb_t callback) {
+    reinterpret_cast<Timer*>(event)->destroy = callback;
+}
+
+// Nothing here runs the loop until told to quit; libpulse never asks.
+void Loop::quit(pa_mainloop_api* /*a*/, int /*retval*/) {}
 
 // The lock is held: by the thread that runs the loop, or by another that
 // then wakes the loop's poll.
@@ -201,7 +385,7 @@ pa_defer_event* Loop::deferNew(pa_mainloop_api* a, pa_defer_event_cb_t callback,
     auto* l = static_cast<Loop*>(a->userdata);
     auto* d = new Deferred{l, callback, userdata};
     l->deferred_.push_back(d);
-    if (!l->dispatching_) pa_mainloop_wakeup(l->loop_);
+    if (!l->dispatching_) l->wake();
     return reinterpret_cast<pa_defer_event*>(d);
 }
 
@@ -209,7 +393,7 @@ void Loop::deferEnable(pa_defer_event* e, int enable) {
     auto* d = reinterpret_cast<Deferred*>(e);
     const bool was = d->enabled;
     d->enabled = enable != 0;
-    if (d->enabled && !was && !d->loop->dispatching_) pa_mainloop_wakeup(d->loop->loop_);
+    if (d->enabled && !was && !d->loop->dispatching_) d->loop->wake();
 }
 
 void Loop::deferFree(pa_defer_event* e) {
@@ -234,12 +418,11 @@ void Loop::armTakeOver(Clock::duration after) {
 }
 
 // Like pa_threaded_mainloop's: other threads may take the lock while the loop waits.
-int Loop::pollUnlocked(struct pollfd* fds, unsigned long count, int timeoutMs, void* self) {
-    auto* l = static_cast<Loop*>(self);
-    l->mutex_.unlock();
-    const int result = ::poll(fds, static_cast<nfds_t>(count), timeoutMs);
+int Loop::pollUnlocked(int timeoutMs) {
+    mutex_.unlock();
+    const int result = ::poll(pollSet_.data(), static_cast<nfds_t>(pollSet_.size()), timeoutMs);
     const int error = errno;
-    l->mutex_.lock();
+    mutex_.lock();
     errno = error;
     return result;
 }

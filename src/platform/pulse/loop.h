@@ -10,11 +10,17 @@
 // As with pa_threaded_mainloop: callbacks run with the lock held; any other
 // thread takes the lock before touching the context or its streams; the lock
 // is released while the loop polls.
-// https://freedesktop.org/software/pulseaudio/doxygen/mainloop_8h.html
+//
+// The loop implements pa_mainloop_api itself rather than wrapping pa_mainloop:
+// libpulse re-enables its socket's I/O event around every read, and
+// pa_mainloop answers each change with a write to its wake-up pipe and a read
+// before the next poll. Here a change made on the loop's own thread only
+// edits the poll set; other threads wake the poll through an eventfd.
+// https://freedesktop.org/software/pulseaudio/doxygen/structpa__mainloop__api.html
 #pragma once
 
 #include <poll.h>
-#include <pulse/mainloop.h>
+#include <pulse/mainloop-api.h>
 
 #include <chrono>
 #include <condition_variable>
@@ -49,35 +55,50 @@ public:
     void stop();
 
     bool pump(DWORD milliseconds) override;
-    void wake() override { pa_mainloop_wakeup(loop_); }
+    void wake() override;
 
 private:
     enum class Runner { None, Own, Waiter };
     using Clock = std::chrono::steady_clock;
+    struct Io;
+    struct Timer;
     struct Deferred;
 
     Loop() = default;
     void keep();
     bool iterate(int timeoutUsec);
+    int pollUnlocked(int timeoutMs);
+    void rebuildPollSet();
+    int timeoutFor(int timeoutUsec) const;
+    void runTimers();
+    void sweep();
     void armTakeOver(Clock::duration after);
-    static int pollUnlocked(struct pollfd* fds, unsigned long count, int timeoutMs, void* self);
-
-    // Deferred events are the loop's own (see loop.cpp).
     bool runDeferred();
+
     static pa_io_event* ioNew(pa_mainloop_api* a, int fd, pa_io_event_flags_t events, pa_io_event_cb_t callback,
                               void* userdata);
+    static void ioEnable(pa_io_event* e, pa_io_event_flags_t events);
+    static void ioFree(pa_io_event* e);
+    static void ioSetDestroy(pa_io_event* e, pa_io_event_destroy_cb_t callback);
     static pa_time_event* timeNew(pa_mainloop_api* a, const struct timeval* tv, pa_time_event_cb_t callback,
                                   void* userdata);
+    static void timeRestart(pa_time_event* e, const struct timeval* tv);
+    static void timeFree(pa_time_event* e);
+    static void timeSetDestroy(pa_time_event* e, pa_time_event_destroy_cb_t callback);
     static pa_defer_event* deferNew(pa_mainloop_api* a, pa_defer_event_cb_t callback, void* userdata);
     static void deferEnable(pa_defer_event* e, int enable);
     static void deferFree(pa_defer_event* e);
     static void deferSetDestroy(pa_defer_event* e, pa_defer_event_destroy_cb_t callback);
     static void quit(pa_mainloop_api* a, int retval);
 
-    pa_mainloop* loop_ = nullptr;
-    pa_mainloop_api* real_ = nullptr;
     pa_mainloop_api api_{};
+    int wakeFd_ = -1;  // eventfd: other threads end the poll
+    std::vector<Io*> ios_;
+    std::vector<Timer*> timers_;
     std::vector<Deferred*> deferred_;
+    std::vector<struct pollfd> pollSet_;  // [0] is wakeFd_
+    std::vector<Io*> polled_;             // the event behind each entry of pollSet_
+    bool rebuild_ = true;
     bool dispatching_ = false;
     int takeOverTimer_ = -1;  // fires when the waiter has been away too long
     std::mutex mutex_;
