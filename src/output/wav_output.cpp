@@ -26,6 +26,11 @@ void finishWav(const WavOutput& wav) {
     const auto dataBytes = static_cast<std::uint64_t>(end) - headerBytes;
     buildWavHeader(header, wav.sampleRate, wav.channels, dataBytes);
     if (_lseeki64(1, 0, SEEK_SET) != 0) return;
-    writeAll(header, headerBytes);
+    // A file opened for appending takes every write at its end, wherever the
+    // position is (O_APPEND; FILE_APPEND_DATA without FILE_WRITE_DATA on Windows):
+    // cut that copy off again, so the file keeps its streaming sizes and ends
+    // with the samples.
+    // https://learn.microsoft.com/windows/win32/fileio/file-access-rights-constants
+    if (writeAll(header, headerBytes) && _lseeki64(1, 0, SEEK_END) != end) _chsize_s(1, end);
     _lseeki64(1, 0, SEEK_END);
 }

@@ -15,5 +15,6 @@ struct WavOutput {
 bool beginWav(WavOutput& wav, std::uint32_t sampleRate, std::uint32_t channels);
 
 // Patches the sizes from the file's length and leaves the position at its end.
-// Silent when that cannot be done: the streaming sizes still read to the end.
+// Silent when that cannot be done (a file opened for appending): the streaming
+// sizes still read to the end.
 void finishWav(const WavOutput& wav);

@@ -50,6 +50,7 @@ struct WavCase {
     unsigned channels;
     bool toFile;       // else a pipe
     rlim_t sizeLimit;  // the file fills up; 0: stopped with Ctrl+C
+    bool append = false;  // the file opened for appending, as `>>` does
 };
 
 class Wav : public ::testing::TestWithParam<WavCase> {};
@@ -62,9 +63,12 @@ TEST_P(Wav, IsReadBackBySox) {
     const TempDir dir;
     const std::string path = dir.path() + "/capture.wav";
     ChildOptions options = procloop({"--pid", "1234", "--wav", "--channels", std::to_string(c.channels)});
-    if (c.toFile) options.stdoutPath = path;
+    if (c.toFile && !c.append) options.stdoutPath = path;
     const rlimit limit{c.sizeLimit, c.sizeLimit};
-    if (c.sizeLimit != 0) options.inChild = [&] { ::setrlimit(RLIMIT_FSIZE, &limit); };
+    options.inChild = [&] {
+        if (c.sizeLimit != 0) ::setrlimit(RLIMIT_FSIZE, &limit);
+        if (c.append) ::dup2(::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600), 1);
+    };
     if (c.sizeLimit == 0) options.signalWhenErrContains = "capture started";
     options.beforeSignal = [](pid_t) { ::usleep(300000); };
     const ChildResult r = runChild(options);
@@ -85,9 +89,12 @@ TEST_P(Wav, IsReadBackBySox) {
     ASSERT_GT(bytes.size(), header + 48000);
     if (c.sizeLimit != 0) {
         EXPECT_EQ(bytes.size(), c.sizeLimit);
+    } else {
+        EXPECT_EQ((bytes.size() - header) % (4 * c.channels), 0u) << "not whole frames after the header";
     }
-    EXPECT_EQ(le32(bytes, 4), c.toFile ? bytes.size() - 8 : 0xFFFFFFFF);
-    EXPECT_EQ(le32(bytes, header - 4), c.toFile ? bytes.size() - header : 0xFFFFFFFF);
+    const bool sized = c.toFile && !c.append;  // appending, the sizes cannot be patched
+    EXPECT_EQ(le32(bytes, 4), sized ? bytes.size() - 8 : 0xFFFFFFFF);
+    EXPECT_EQ(le32(bytes, header - 4), sized ? bytes.size() - header : 0xFFFFFFFF);
 
     EXPECT_EQ(sox({"--i", "-c", path}) + sox({"--i", "-r", path}), std::to_string(c.channels) + "\n48000\n");
     const std::string decoded = sox({"-V1", path, "-t", "f32", "-"});
@@ -101,7 +108,7 @@ TEST_P(Wav, IsReadBackBySox) {
 INSTANTIATE_TEST_SUITE_P(WaysOut, Wav,
                          ::testing::Values(WavCase{"FileCtrlC", 2, true, 0}, WavCase{"FileCtrlC6", 6, true, 0},
                                            WavCase{"FileFull", 2, true, 100003}, WavCase{"FileFull8", 8, true, 200000},
-                                           WavCase{"Pipe", 2, false, 0}),
+                                           WavCase{"Pipe", 2, false, 0}, WavCase{"FileAppended", 2, true, 0, true}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // What a terminal shows once the text is drawn: a carriage return overwrites.

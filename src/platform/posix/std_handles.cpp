@@ -1,8 +1,10 @@
 // The standard handles as the program asks about them: a terminal is a
 // console, a regular file is a disk file, a pipe, socket or FIFO is a pipe.
-// Also the CRT's 64-bit seek.
+// Also the CRT's 64-bit seek and resize.
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include "platform/posix/win32.h"
 
@@ -48,4 +50,8 @@ BOOL GetConsoleMode(HANDLE consoleHandle, DWORD* mode) {
 
 long long _lseeki64(int fd, long long offset, int origin) {
     return static_cast<long long>(::lseek(fd, static_cast<off_t>(offset), origin));
+}
+
+int _chsize_s(int fd, long long size) {
+    return ::ftruncate(fd, static_cast<off_t>(size)) == 0 ? 0 : errno;
 }

@@ -380,6 +380,7 @@ extern "C" {
 int _setmode(int fd, int mode);
 int _write(int fd, const void* buffer, unsigned int count);
 long long _lseeki64(int fd, long long offset, int origin);  // SEEK_SET, SEEK_CUR, SEEK_END of <cstdio>
+int _chsize_s(int fd, long long size);  // 0 or an errno value
 
 // Standard handles: a console, a disk file or a pipe.
 HANDLE GetStdHandle(DWORD stdHandle);
