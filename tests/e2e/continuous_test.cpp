@@ -1,7 +1,6 @@
 // The stream against the fake service's own clock: a target that falls silent,
 // a reader that stalls, a run of fixed length.
 #include <chrono>
-#include <cmath>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -27,12 +26,6 @@ struct Timed {
     unsigned behindMs;                       // how far the output's end is behind the stop
 };
 void PrintTo(const Timed& c, std::ostream* os) { *os << c.name; }
-
-// The service's 440 Hz tone at frame n of its clock.
-float tone(std::uint64_t n) {
-    const double t = static_cast<double>(n % kRate) / kRate;
-    return static_cast<float>(0.25 * std::sin(2.0 * 3.14159265358979323846 * 440.0 * t));
-}
 
 class Continuous : public RunTest, public ::testing::WithParamInterface<Timed> {};
 
@@ -63,7 +56,7 @@ TEST_P(Continuous, EveryFrameIsTheToneAtItsTimeOrSilence) {
     const auto toneAt = [&r](std::uint64_t n, std::uint64_t t) {
         float sample[2];
         std::memcpy(sample, &r.out[n * 8], 8);
-        return sample[0] == tone(t) && sample[1] == tone(t);
+        return sample[0] == fakeaudio::toneAt(t, kRate) && sample[1] == fakeaudio::toneAt(t, kRate);
     };
     const auto zero = [&r](std::uint64_t n) { return std::memcmp(&r.out[n * 8], "\0\0\0\0\0\0\0\0", 8) == 0; };
     const auto scripted = [&script](std::uint64_t t) {

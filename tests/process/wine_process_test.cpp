@@ -282,7 +282,7 @@ long zerosAroundTheTone(const std::vector<unsigned char>& out) {
     long zeros = 0;
     for (std::size_t n = lead; n < frames; ++n) {
         const std::size_t t = n - lead;
-        const auto tone = static_cast<float>(0.25 * std::sin(2.0 * M_PI * 440.0 * static_cast<double>(t % 48000) / 48000));
+        const float tone = fakeaudio::toneAt(t, 48000);
         float sample[2];
         std::memcpy(sample, &out[n * 8], 8);
         if (zero(n) && (t % 48000 != 0 || (n + 1 < frames && zero(n + 1)))) {

@@ -2,7 +2,6 @@
 // thread and the thread that hands out packets.
 #include <atomic>
 #include <chrono>
-#include <cmath>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
@@ -42,7 +41,6 @@ struct Stream {
     bool kicked = false;  // the end of the bursts has been signalled
     bool armed = false;   // the next GetNextPacketSize reports the service error
     std::uint64_t patternOffset = 0;
-    std::vector<BYTE> toneCycle;  // one second, a whole number of periods
     std::uint64_t startTime = 0;  // 100 ns units, on the performance counter
     std::chrono::steady_clock::time_point started;  // the same moment, for the producer's deadlines
     std::uint64_t position = 0;   // frames since Start, silent and dropped time included
@@ -164,19 +162,11 @@ void queuePacket(Stream& st, Stats& stats, const Packet& packet, bool tone) {
         q.bytes = patternBytes(st.patternOffset, packet.frames * block);
         st.patternOffset += q.bytes.size();
     } else {
-        if (st.toneCycle.empty()) {
-            st.toneCycle.resize(rate * block);
-            for (std::size_t i = 0; i < rate * st.format.nChannels; ++i) {
-                const double t = static_cast<double>(i / st.format.nChannels) / rate;
-                const double hz = st.includeTree ? 440.0 : 330.0;
-                const auto value = static_cast<float>(0.25 * std::sin(2.0 * 3.14159265358979323846 * hz * t));
-                std::memcpy(&st.toneCycle[i * 4], &value, 4);
-            }
-        }
         // The phase follows time: after a silence the tone is where it would have been.
         q.bytes.resize(packet.frames * block);
-        for (std::size_t f = 0; f < packet.frames; ++f) {
-            std::memcpy(&q.bytes[f * block], &st.toneCycle[((st.position + f) % rate) * block], block);
+        for (std::size_t i = 0; i < packet.frames * st.format.nChannels; ++i) {
+            const float value = toneAt(st.position + i / st.format.nChannels, rate, st.includeTree ? 440.0 : 330.0);
+            std::memcpy(&q.bytes[i * 4], &value, 4);
         }
         // A full buffer loses its oldest whole packets, never the one in the program's hands;
         // the next one handed out says so.
@@ -207,7 +197,7 @@ bool silentAt(const Script& script, std::uint64_t ms) {
 void deliver(Service& s) {
     Stream& st = s.stream;
     const std::uint32_t rate = st.format.nSamplesPerSec;
-    const std::uint32_t frames = s.script.periodMs == 0 ? rate / 100 : rate * s.script.periodMs / 1000;
+    const std::uint32_t frames = rate * s.script.periodMs / 1000;
     const bool idle = st.queue.empty() && !st.inHand;
     if (st.nextBurst < s.script.bursts.size()) {
         if (idle) {
@@ -216,10 +206,6 @@ void deliver(Service& s) {
             SetEvent(st.event);
         }
     } else {
-        if (s.script.end == End::Tone && s.script.limitSeconds != 0 &&
-            st.position >= std::uint64_t{s.script.limitSeconds} * rate) {
-            s.script.end = End::ServiceError;
-        }
         if (s.script.end == End::Tone && !silentAt(s.script, st.position * 1000 / rate)) {
             queuePacket(st, s.stats, Packet{frames, 0, false}, true);
             SetEvent(st.event);
@@ -231,25 +217,13 @@ void deliver(Service& s) {
     st.position += frames;
 }
 
-bool moreToDeliver(const Service& s) {
-    return s.stream.nextBurst < s.script.bursts.size() || s.script.end == End::Tone ||
-           (s.script.end == End::ServiceError && !s.stream.kicked);
-}
-
 void produce() {
     Service& s = svc();
     std::unique_lock<std::mutex> lock(s.mutex);
     // Deadlines are absolute, as a sound card's clock is, so the stream keeps real time.
-    auto deadline = s.stream.started;
-    while (s.stream.producing) {
-        if (s.script.periodMs == 0) {
-            s.wake.wait(lock, [&s] {
-                return !s.stream.producing || (s.stream.queue.empty() && !s.stream.inHand && moreToDeliver(s));
-            });
-        } else {
-            deadline += std::chrono::milliseconds(s.script.periodMs);
-            s.wake.wait_until(lock, deadline, [&s] { return !s.stream.producing; });
-        }
+    for (auto deadline = s.stream.started; s.stream.producing;) {
+        deadline += std::chrono::milliseconds(s.script.periodMs);
+        s.wake.wait_until(lock, deadline, [&s] { return !s.stream.producing; });
         if (s.stream.producing) deliver(s);
     }
 }
@@ -280,14 +254,11 @@ public:
     HRESULT STDMETHODCALLTYPE ReleaseBuffer(UINT32 frames) override {
         const HRESULT hr = injected(Call::ReleaseBuffer);
         Stream& st = svc().stream;
-        {
-            const std::lock_guard<std::mutex> lock(svc().mutex);
-            if (!st.inHand || frames != st.queue.front().packet.frames) return AUDCLNT_E_INVALID_SIZE;
-            st.queue.pop_front();
-            st.inHand = false;
-            svc().stats.framesReleased += frames;
-        }
-        svc().wake.notify_all();
+        const std::lock_guard<std::mutex> lock(svc().mutex);
+        if (!st.inHand || frames != st.queue.front().packet.frames) return AUDCLNT_E_INVALID_SIZE;
+        st.queue.pop_front();
+        st.inHand = false;
+        svc().stats.framesReleased += frames;
         return hr;
     }
 
