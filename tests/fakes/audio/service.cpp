@@ -21,8 +21,6 @@ constexpr HRESULT kBufferEmpty = 0x08890001;  // AUDCLNT_S_BUFFER_EMPTY
 constexpr GUID kIActivateAudioInterfaceAsyncOperation = {
     0x72A22D78, 0xCDE4, 0x431D, {0xB8, 0xCC, 0x84, 0x3A, 0x71, 0x19, 0x9B, 0x6D}};
 
-class Object;
-
 struct Queued {
     Packet packet;
     std::vector<BYTE> bytes;
@@ -81,60 +79,43 @@ HRESULT injected(Call call, const char* entry = nullptr) {
     return (f.onCall != 0 && n >= f.onCall) ? f.status : S_OK;
 }
 
-// The references the program holds are counted apart from the service's own,
-// so that tests can tell at any moment what the program has not let go of.
-class Object {
+// The program's own COM object, with the references the program holds counted
+// apart from the service's, so that tests can tell at any moment what the
+// program has not let go of: every AddRef through the interface is the
+// program's, including those made for an out-parameter.
+template <class I>
+class Object : public sessionobjects::Object<I> {
+    using Base = sessionobjects::Object<I>;
+
 public:
-    Object() {
+    Object(const char* name, const GUID& iid) : name_(name), iid_(iid) {
         ++svc().liveObjects;
         ++svc().programReferences;
     }
-    Object(const Object&) = delete;
-    Object& operator=(const Object&) = delete;
-    virtual ~Object() { --svc().liveObjects; }
+    ~Object() override { --svc().liveObjects; }
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override { return this->answer(riid, out, {&iid_}); }
+    ULONG STDMETHODCALLTYPE AddRef() override {
+        ++program_;
+        ++svc().programReferences;
+        return Base::AddRef();
+    }
+    ULONG STDMETHODCALLTYPE Release() override {
+        --svc().programReferences;
+        if (--program_ == 0) record(std::string(name_) + " released");
+        return Base::Release();
+    }
     void adoptAsInternal() {  // the creating reference becomes the service's
         --program_;
         --svc().programReferences;
     }
-    void holdInternal() { ++refs_; }
-    void dropInternal() {
-        if (--refs_ == 0) delete this;
-    }
-
-protected:
-    // Every AddRef through the interface hands a reference to the program,
-    // including those made for an out-parameter.
-    ULONG addRef() {
-        ++program_;
-        ++svc().programReferences;
-        return ++refs_;
-    }
-    ULONG release(const char* name) {
-        --svc().programReferences;
-        if (--program_ == 0) record(std::string(name) + " released");
-        const ULONG n = --refs_;
-        if (n == 0) delete this;
-        return n;
-    }
-    HRESULT query(void* self, const GUID& iid, REFIID riid, void** out) {
-        if (out == nullptr) return E_POINTER;
-        *out = ids::same(riid, ids::kIUnknown) || ids::same(riid, iid) ? self : nullptr;
-        if (*out == nullptr) return E_NOINTERFACE;
-        addRef();
-        return S_OK;
-    }
+    void holdInternal() { Base::AddRef(); }
+    void dropInternal() { Base::Release(); }
 
 private:
-    std::atomic<ULONG> refs_{1};
+    const char* name_;
+    const GUID& iid_;
     std::atomic<ULONG> program_{1};
 };
-
-#define FAKE_IUNKNOWN(Interface, iid)                                                                   \
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {                        \
-        return query(static_cast<Interface*>(this), iid, riid, out);                                    \
-    }                                                                                                   \
-    ULONG STDMETHODCALLTYPE AddRef() override { return addRef(); }                                     \
-    ULONG STDMETHODCALLTYPE Release() override { return release(#Interface); }
 
 void stopProducer() {
     Service& s = svc();
@@ -228,9 +209,9 @@ void produce() {
     }
 }
 
-class CaptureClient final : public IAudioCaptureClient, public Object {
+class CaptureClient final : public Object<IAudioCaptureClient> {
 public:
-    FAKE_IUNKNOWN(IAudioCaptureClient, ids::kIAudioCaptureClient)
+    CaptureClient() : Object("IAudioCaptureClient", ids::kIAudioCaptureClient) {}
 
     HRESULT STDMETHODCALLTYPE GetBuffer(BYTE** data, UINT32* frames, DWORD* flags, UINT64* devicePosition,
                                         UINT64* qpcPosition) override {
@@ -281,9 +262,9 @@ public:
     }
 };
 
-class AudioClient final : public IAudioClient, public Object {
+class AudioClient final : public Object<IAudioClient> {
 public:
-    FAKE_IUNKNOWN(IAudioClient, ids::kIAudioClient)
+    AudioClient() : Object("IAudioClient", ids::kIAudioClient) {}
 
     ~AudioClient() override { stopProducer(); }
 
@@ -351,17 +332,17 @@ public:
     }
 };
 
-class Operation final : public IActivateAudioInterfaceAsyncOperation, public Object {
+class Operation final : public Object<IActivateAudioInterfaceAsyncOperation> {
 public:
     // Takes over the service's reference to the client, which may be null; an
     // activation that yields no audio client yields the operation itself.
     Operation(AudioClient* client, bool yieldsSelf)
-        : client_(client), result_(yieldsSelf ? static_cast<IUnknown*>(this) : client) {}
+        : Object("IActivateAudioInterfaceAsyncOperation", kIActivateAudioInterfaceAsyncOperation),
+          client_(client),
+          result_(yieldsSelf ? static_cast<IUnknown*>(this) : client) {}
     ~Operation() override {
         if (client_ != nullptr) client_->dropInternal();
     }
-
-    FAKE_IUNKNOWN(IActivateAudioInterfaceAsyncOperation, kIActivateAudioInterfaceAsyncOperation)
 
     HRESULT STDMETHODCALLTYPE GetActivateResult(HRESULT* status, IUnknown** activated) override {
         const HRESULT hr = injected(Call::GetActivateResult);
