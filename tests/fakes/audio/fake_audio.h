@@ -100,7 +100,8 @@ bool parseScript(const std::string& text, Script& script);
 // and 0xFF, so that any text-mode translation on the way shows.
 std::vector<BYTE> patternBytes(std::uint64_t offset, std::size_t count);
 
-// The tone's sample at `frame` of the service's clock.
+// The tone's sample at `frame` of the service's clock, and whether the script silences it `ms` after Start.
 float toneAt(std::uint64_t frame, std::uint32_t rate, double hz = 440.0);
+bool silentAt(const Script& script, std::uint64_t ms);
 
 }  // namespace fakeaudio

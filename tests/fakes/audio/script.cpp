@@ -107,6 +107,13 @@ std::vector<BYTE> patternBytes(std::uint64_t offset, std::size_t count) {
     return bytes;
 }
 
+bool silentAt(const Script& script, std::uint64_t ms) {
+    for (const auto& s : script.silences) {
+        if (ms >= s.first && ms - s.first < s.second) return true;
+    }
+    return false;
+}
+
 float toneAt(std::uint64_t frame, std::uint32_t rate, double hz) {
     return static_cast<float>(0.25 * std::sin(2.0 * 3.14159265358979323846 * hz * static_cast<double>(frame % rate) / rate));
 }

@@ -166,13 +166,6 @@ void queuePacket(Stream& st, Stats& stats, const Packet& packet, bool tone) {
     st.queue.push_back(std::move(q));
 }
 
-bool silentAt(const Script& script, std::uint64_t ms) {
-    for (const auto& s : script.silences) {
-        if (ms >= s.first && ms - s.first < s.second) return true;
-    }
-    return false;
-}
-
 // With the lock held, once per period: the next burst, or what the end brings.
 // The tone comes on the period's clock whether or not the program keeps up.
 void deliver(Service& s) {
