@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "app/stop_signal.h"
+#include "child_process.h"
 #include "run_harness.h"
 
 namespace {
@@ -15,13 +16,7 @@ using fakeaudio::Call;
 using fakeaudio::Packet;
 using Clock = std::chrono::steady_clock;
 
-std::string head(unsigned channels = 2) {
-    const std::string ch = std::to_string(channels);
-    return "info: pid=1234 includeChildren=false\ninfo: capture format 48000 Hz " + ch +
-           " ch 32 bit float\ninfo: capture started sampleRate=48000 channels=" + ch + "\n";
-}
 constexpr const char* kEndOfScript = "warn: GetNextPacketSize hr=0x88890004\n";
-constexpr const char* kStopped = "info: capture stopped\n";
 
 class CaptureStream : public RunTest, public ::testing::WithParamInterface<unsigned> {};
 
@@ -44,7 +39,7 @@ TEST_P(CaptureStream, EveryPacketReachesTheOutputInOrderByteForByte) {
     const std::string ch = std::to_string(channels);
     const RunResult r = run({"--pid", "1234", "--channels", ch.c_str()});
     EXPECT_EQ(r.exitCode, 0);
-    EXPECT_EQ(r.err, head(channels) + kEndOfScript + kStopped);
+    EXPECT_EQ(r.err, captureHead(1234, false, channels) + kEndOfScript + kStopped);
 
     std::vector<unsigned char> expected;
     std::uint64_t offset = 0;
@@ -81,12 +76,13 @@ TEST_P(CaptureEnd, LeavesWithItsLineAndReleasesEveryPacketTaken) {
     fakeaudio::load(script);
     const RunResult r = run({"--pid", "1234"});
     EXPECT_EQ(r.exitCode, 0);
-    EXPECT_EQ(r.err, head() + c.tail + kStopped);
+    EXPECT_EQ(r.err, captureHead() + c.tail + kStopped);
     EXPECT_EQ(r.out, pattern(0, c.outBytes));
     EXPECT_EQ(r.stats[Call::GetBuffer], c.getBuffers);
     EXPECT_EQ(r.stats[Call::ReleaseBuffer], c.releases);
     EXPECT_EQ(r.liveObjects, 0u);
     EXPECT_EQ(r.openEvents, 0);
+    EXPECT_EQ(r.comDepth, 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -113,7 +109,9 @@ INSTANTIATE_TEST_SUITE_P(
                "error: WaitForSingleObject failed\n", 0, 0, 0},
         // A silent target sends nothing for as long as it is silent: a pause longer than a wait is no end.
         WayOut{"APauseLongerThanAWaitIsNoEnd", [](fakeaudio::Script& s, fakeplatform::Controls&) { s.periodMs = 400; },
-               kEndOfScript, 480, 3, 3}),
+               kEndOfScript, 480, 3, 3},
+        WayOut{"AStopRequestedDuringSetUp", [](fakeaudio::Script&, fakeplatform::Controls&) { stopRequested.store(true); }, "", 0,
+               0, 0}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // Each console event that stops the program, landing while the loop waits
@@ -140,7 +138,7 @@ TEST_P(CaptureStop, ARequestDuringAQuietWaitEndsTheCaptureWithinTheWaitBound) {
     const auto latency = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - stoppedAt);
     EXPECT_TRUE(taken);
     EXPECT_EQ(r.exitCode, 0);
-    EXPECT_EQ(r.err, head() + kStopped);
+    EXPECT_EQ(r.err, captureHead() + kStopped);
     EXPECT_EQ(r.out, pattern(0, 32));
     // The loop waits at most 150 ms at a time; generous for a loaded machine.
     EXPECT_LT(latency.count(), 1000);
@@ -169,7 +167,7 @@ TEST_F(Capture, AStopDuringAWaitThatEndsSignalledWritesNothingMore) {
     const RunResult r = run({"--pid", "1234"});
     EXPECT_EQ(fakeplatform::controls().lastWaitResult, WAIT_OBJECT_0);
     EXPECT_EQ(r.exitCode, 0);
-    EXPECT_EQ(r.err, head() + kStopped);
+    EXPECT_EQ(r.err, captureHead() + kStopped);
     EXPECT_EQ(r.out, pattern(0, 32));
     EXPECT_EQ(r.stats[Call::GetBuffer], 1u);
 }
