@@ -14,6 +14,7 @@ namespace {
 
 using fakeaudio::Call;
 using fakeaudio::Packet;
+using fakeaudio::patternBytes;
 using Clock = std::chrono::steady_clock;
 
 constexpr const char* kEndOfScript = "warn: GetNextPacketSize hr=0x88890004\n";
@@ -47,7 +48,7 @@ TEST_P(CaptureStream, EveryPacketReachesTheOutputInOrderByteForByte) {
         for (const Packet& p : burst) {
             const std::size_t size = std::size_t{p.frames} * channels * 4;
             const bool silent = p.nullData || (p.flags & AUDCLNT_BUFFERFLAGS_SILENT) != 0;
-            const std::vector<unsigned char> bytes = silent ? std::vector<unsigned char>(size, 0) : pattern(offset, size);
+            const std::vector<unsigned char> bytes = silent ? std::vector<unsigned char>(size, 0) : patternBytes(offset, size);
             expected.insert(expected.end(), bytes.begin(), bytes.end());
             offset += size;
         }
@@ -77,7 +78,7 @@ TEST_P(CaptureEnd, LeavesWithItsLineAndReleasesEveryPacketTaken) {
     const RunResult r = run({"--pid", "1234"});
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_EQ(r.err, captureHead() + c.tail + kStopped);
-    EXPECT_EQ(r.out, pattern(0, c.outBytes));
+    EXPECT_EQ(r.out, patternBytes(0, c.outBytes));
     EXPECT_EQ(r.stats[Call::GetBuffer], c.getBuffers);
     EXPECT_EQ(r.stats[Call::ReleaseBuffer], c.releases);
     EXPECT_EQ(r.liveObjects, 0u);
@@ -139,7 +140,7 @@ TEST_P(CaptureStop, ARequestDuringAQuietWaitEndsTheCaptureWithinTheWaitBound) {
     EXPECT_TRUE(taken);
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_EQ(r.err, captureHead() + kStopped);
-    EXPECT_EQ(r.out, pattern(0, 32));
+    EXPECT_EQ(r.out, patternBytes(0, 32));
     // The loop waits at most 150 ms at a time; generous for a loaded machine.
     EXPECT_LT(latency.count(), 1000);
 }
@@ -168,7 +169,7 @@ TEST_F(Capture, AStopDuringAWaitThatEndsSignalledWritesNothingMore) {
     EXPECT_EQ(fakeplatform::controls().lastWaitResult, WAIT_OBJECT_0);
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_EQ(r.err, captureHead() + kStopped);
-    EXPECT_EQ(r.out, pattern(0, 32));
+    EXPECT_EQ(r.out, patternBytes(0, 32));
     EXPECT_EQ(r.stats[Call::GetBuffer], 1u);
 }
 

@@ -166,8 +166,7 @@ TEST_F(Wine, TheStreamArrivesByteForByteAndMatchesTheHostBuild) {
     const ChildResult windows = runChild(wine(args, kPattern.c_str()));
     ASSERT_FALSE(windows.timedOut);
     EXPECT_EQ(windows.exitCode, 0);
-    const std::vector<BYTE> expected = fakeaudio::patternBytes(0, 40 * 97 * 8);
-    EXPECT_EQ(windows.out, std::vector<unsigned char>(expected.begin(), expected.end()));
+    EXPECT_EQ(windows.out, fakeaudio::patternBytes(0, 40 * 97 * 8));
     EXPECT_EQ(tailFrom(windows.err, "info: capture started"),
               "info: capture started sampleRate=48000 channels=2\r\nwarn: GetNextPacketSize hr=0x88890004\r\n"
               "info: capture stopped\r\n");
@@ -229,7 +228,7 @@ TEST_F(Wine, AWavFileGetsItsSizesAndRequestsMatchTheHostBuild) {
     const std::vector<unsigned char> bytes{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
     unsigned char header[kWavHeaderMaxBytes];
     std::vector<unsigned char> expected(header, header + buildWavHeader(header, 48000, 2, 40 * 97 * 8));
-    const std::vector<BYTE> samples = fakeaudio::patternBytes(0, 40 * 97 * 8);
+    const std::vector<unsigned char> samples = fakeaudio::patternBytes(0, 40 * 97 * 8);
     expected.insert(expected.end(), samples.begin(), samples.end());
     EXPECT_EQ(bytes, expected);
 
