@@ -127,7 +127,7 @@ TEST_P(CaptureStop, ARequestDuringAQuietWaitEndsTheCaptureWithinTheWaitBound) {
     unsigned raisedAt = 0;
     bool taken = false;
     fakeplatform::controls().onWait = [&](unsigned nth, DWORD) -> std::optional<DWORD> {
-        if (raisedAt == 0 && fakeaudio::stats().framesReleased == 4) {
+        if (raisedAt == 0 && fakeaudio::stats()[Call::ReleaseBuffer] == 1) {
             raisedAt = nth;
             taken = fakeplatform::raiseConsoleControl(GetParam());
             stoppedAt = Clock::now();
@@ -158,7 +158,7 @@ TEST_F(Capture, AStopDuringAWaitThatEndsSignalledWritesNothingMore) {
     script.periodMs = 200;
     fakeaudio::load(script);
     fakeplatform::controls().onWait = [](unsigned, DWORD) -> std::optional<DWORD> {
-        if (!stopRequested.load() && fakeaudio::stats().framesReleased == 4) {
+        if (!stopRequested.load() && fakeaudio::stats()[Call::ReleaseBuffer] == 1) {
             fakeplatform::raiseConsoleControl(CTRL_C_EVENT);
             // The next burst is queued and signalled meanwhile, so this wait ends at once, signalled.
             std::this_thread::sleep_for(std::chrono::milliseconds(400));

@@ -71,7 +71,6 @@ void awaitCompletion();
 
 struct Stats {
     unsigned calls[static_cast<int>(Call::Count)] = {};
-    std::uint64_t framesReleased = 0;
     std::uint64_t framesDropped = 0;  // lost to a full buffer
     unsigned liveObjects = 0;
     unsigned operator[](Call call) const { return calls[static_cast<int>(call)]; }

@@ -232,7 +232,6 @@ public:
         if (!st.inHand || frames != st.queue.front().packet.frames) return AUDCLNT_E_INVALID_SIZE;
         st.queue.pop_front();
         st.inHand = false;
-        svc().stats.framesReleased += frames;
         return hr;
     }
 
