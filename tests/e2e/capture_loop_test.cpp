@@ -7,21 +7,17 @@
 #include <gtest/gtest.h>
 
 #include "app/stop_signal.h"
+#include "child_process.h"
 #include "run_harness.h"
 
 namespace {
 
 using fakeaudio::Call;
 using fakeaudio::Packet;
+using fakeaudio::patternBytes;
 using Clock = std::chrono::steady_clock;
 
-std::string head(unsigned channels = 2) {
-    const std::string ch = std::to_string(channels);
-    return "info: pid=1234 includeChildren=false\ninfo: capture format 48000 Hz " + ch +
-           " ch 32 bit float\ninfo: capture started sampleRate=48000 channels=" + ch + "\n";
-}
 constexpr const char* kEndOfScript = "warn: GetNextPacketSize hr=0x88890004\n";
-constexpr const char* kStopped = "info: capture stopped\n";
 
 class CaptureStream : public RunTest, public ::testing::WithParamInterface<unsigned> {};
 
@@ -44,7 +40,7 @@ TEST_P(CaptureStream, EveryPacketReachesTheOutputInOrderByteForByte) {
     const std::string ch = std::to_string(channels);
     const RunResult r = run({"--pid", "1234", "--channels", ch.c_str()});
     EXPECT_EQ(r.exitCode, 0);
-    EXPECT_EQ(r.err, head(channels) + kEndOfScript + kStopped);
+    EXPECT_EQ(r.err, captureHead(1234, false, channels) + kEndOfScript + kStopped);
 
     std::vector<unsigned char> expected;
     std::uint64_t offset = 0;
@@ -52,7 +48,7 @@ TEST_P(CaptureStream, EveryPacketReachesTheOutputInOrderByteForByte) {
         for (const Packet& p : burst) {
             const std::size_t size = std::size_t{p.frames} * channels * 4;
             const bool silent = p.nullData || (p.flags & AUDCLNT_BUFFERFLAGS_SILENT) != 0;
-            const std::vector<unsigned char> bytes = silent ? std::vector<unsigned char>(size, 0) : pattern(offset, size);
+            const std::vector<unsigned char> bytes = silent ? std::vector<unsigned char>(size, 0) : patternBytes(offset, size);
             expected.insert(expected.end(), bytes.begin(), bytes.end());
             offset += size;
         }
@@ -81,12 +77,13 @@ TEST_P(CaptureEnd, LeavesWithItsLineAndReleasesEveryPacketTaken) {
     fakeaudio::load(script);
     const RunResult r = run({"--pid", "1234"});
     EXPECT_EQ(r.exitCode, 0);
-    EXPECT_EQ(r.err, head() + c.tail + kStopped);
-    EXPECT_EQ(r.out, pattern(0, c.outBytes));
+    EXPECT_EQ(r.err, captureHead() + c.tail + kStopped);
+    EXPECT_EQ(r.out, patternBytes(0, c.outBytes));
     EXPECT_EQ(r.stats[Call::GetBuffer], c.getBuffers);
     EXPECT_EQ(r.stats[Call::ReleaseBuffer], c.releases);
     EXPECT_EQ(r.liveObjects, 0u);
     EXPECT_EQ(r.openEvents, 0);
+    EXPECT_EQ(r.comDepth, 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -113,7 +110,9 @@ INSTANTIATE_TEST_SUITE_P(
                "error: WaitForSingleObject failed\n", 0, 0, 0},
         // A silent target sends nothing for as long as it is silent: a pause longer than a wait is no end.
         WayOut{"APauseLongerThanAWaitIsNoEnd", [](fakeaudio::Script& s, fakeplatform::Controls&) { s.periodMs = 400; },
-               kEndOfScript, 480, 3, 3}),
+               kEndOfScript, 480, 3, 3},
+        WayOut{"AStopRequestedDuringSetUp", [](fakeaudio::Script&, fakeplatform::Controls&) { stopRequested.store(true); }, "", 0,
+               0, 0}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // Each console event that stops the program, landing while the loop waits
@@ -128,7 +127,7 @@ TEST_P(CaptureStop, ARequestDuringAQuietWaitEndsTheCaptureWithinTheWaitBound) {
     unsigned raisedAt = 0;
     bool taken = false;
     fakeplatform::controls().onWait = [&](unsigned nth, DWORD) -> std::optional<DWORD> {
-        if (raisedAt == 0 && fakeaudio::stats().framesReleased == 4) {
+        if (raisedAt == 0 && fakeaudio::stats()[Call::ReleaseBuffer] == 1) {
             raisedAt = nth;
             taken = fakeplatform::raiseConsoleControl(GetParam());
             stoppedAt = Clock::now();
@@ -140,8 +139,8 @@ TEST_P(CaptureStop, ARequestDuringAQuietWaitEndsTheCaptureWithinTheWaitBound) {
     const auto latency = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - stoppedAt);
     EXPECT_TRUE(taken);
     EXPECT_EQ(r.exitCode, 0);
-    EXPECT_EQ(r.err, head() + kStopped);
-    EXPECT_EQ(r.out, pattern(0, 32));
+    EXPECT_EQ(r.err, captureHead() + kStopped);
+    EXPECT_EQ(r.out, patternBytes(0, 32));
     // The loop waits at most 150 ms at a time; generous for a loaded machine.
     EXPECT_LT(latency.count(), 1000);
 }
@@ -159,7 +158,7 @@ TEST_F(Capture, AStopDuringAWaitThatEndsSignalledWritesNothingMore) {
     script.periodMs = 200;
     fakeaudio::load(script);
     fakeplatform::controls().onWait = [](unsigned, DWORD) -> std::optional<DWORD> {
-        if (!stopRequested.load() && fakeaudio::stats().framesReleased == 4) {
+        if (!stopRequested.load() && fakeaudio::stats()[Call::ReleaseBuffer] == 1) {
             fakeplatform::raiseConsoleControl(CTRL_C_EVENT);
             // The next burst is queued and signalled meanwhile, so this wait ends at once, signalled.
             std::this_thread::sleep_for(std::chrono::milliseconds(400));
@@ -169,8 +168,8 @@ TEST_F(Capture, AStopDuringAWaitThatEndsSignalledWritesNothingMore) {
     const RunResult r = run({"--pid", "1234"});
     EXPECT_EQ(fakeplatform::controls().lastWaitResult, WAIT_OBJECT_0);
     EXPECT_EQ(r.exitCode, 0);
-    EXPECT_EQ(r.err, head() + kStopped);
-    EXPECT_EQ(r.out, pattern(0, 32));
+    EXPECT_EQ(r.err, captureHead() + kStopped);
+    EXPECT_EQ(r.out, patternBytes(0, 32));
     EXPECT_EQ(r.stats[Call::GetBuffer], 1u);
 }
 

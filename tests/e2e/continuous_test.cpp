@@ -1,7 +1,6 @@
 // The stream against the fake service's own clock: a target that falls silent,
 // a reader that stalls, a run of fixed length.
 #include <chrono>
-#include <cmath>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -11,6 +10,7 @@
 
 #include "app/stop_signal.h"
 #include "run_harness.h"
+#include "tone.h"
 
 namespace {
 
@@ -27,12 +27,6 @@ struct Timed {
     unsigned behindMs;                       // how far the output's end is behind the stop
 };
 void PrintTo(const Timed& c, std::ostream* os) { *os << c.name; }
-
-// The service's 440 Hz tone at frame n of its clock.
-float tone(std::uint64_t n) {
-    const double t = static_cast<double>(n % kRate) / kRate;
-    return static_cast<float>(0.25 * std::sin(2.0 * 3.14159265358979323846 * 440.0 * t));
-}
 
 class Continuous : public RunTest, public ::testing::WithParamInterface<Timed> {};
 
@@ -60,43 +54,12 @@ TEST_P(Continuous, EveryFrameIsTheToneAtItsTimeOrSilence) {
 
     const bool continuous = std::strcmp(c.args.back(), "--continuous") == 0;
     const std::uint64_t frames = r.out.size() / 8;
-    const auto toneAt = [&r](std::uint64_t n, std::uint64_t t) {
-        float sample[2];
-        std::memcpy(sample, &r.out[n * 8], 8);
-        return sample[0] == tone(t) && sample[1] == tone(t);
-    };
-    const auto zero = [&r](std::uint64_t n) { return std::memcmp(&r.out[n * 8], "\0\0\0\0\0\0\0\0", 8) == 0; };
-    const auto scripted = [&script](std::uint64_t t) {
-        for (const auto& s : script.silences) {
-            if (t * 1000 / kRate >= s.first && t * 1000 / kRate < s.first + s.second) return true;
-        }
-        return false;
-    };
-    // The service starts its clock a moment after the program reads its own:
-    // the tone's first frame (exactly 0) is the last of the leading zeros.
-    std::uint64_t lead = 0;
-    while (lead + 1 < frames && zero(lead + 1)) ++lead;
-    EXPECT_LT(lead, kRate / 100);
-    // As delivered, the tone jumps ahead by the whole packets dropped; locked
-    // to the clock, zeros take their place. The tone is exactly 0 on each whole second.
-    std::uint64_t lost = 0, wrong = 0, shift = 0;
-    for (std::uint64_t n = lead; n < frames; ++n) {
-        if (scripted(n - lead + shift)) {
-            wrong += zero(n) ? 0 : 1;
-            continue;
-        }
-        if (zero(n) && ((n - lead + shift) % kRate != 0 || (n + 1 < frames && zero(n + 1)))) {
-            ++lost;
-            continue;
-        }
-        for (std::uint64_t k = 480; !continuous && !toneAt(n, n - lead + shift) && k < kRate && n + 1 < frames; k += 480) {
-            if (toneAt(n, n - lead + shift + k) && toneAt(n + 1, n + 1 - lead + shift + k)) shift += k;
-        }
-        if (!toneAt(n, n - lead + shift)) ++wrong;
-    }
-    EXPECT_EQ(wrong, 0u);
-    EXPECT_EQ(lost, continuous ? r.stats.framesDropped : 0);
-    EXPECT_EQ(shift, continuous ? 0 : r.stats.framesDropped);
+    // As delivered, the tone jumps ahead by the whole packets dropped; locked to the clock, zeros take their place.
+    const ToneFrames f = toneFrames(r.out, script, !continuous);
+    EXPECT_LT(f.lead, kRate / 100);
+    EXPECT_EQ(f.wrong, 0u);
+    EXPECT_EQ(f.lost, continuous ? r.stats.framesDropped : 0);
+    EXPECT_EQ(f.shift, continuous ? 0 : r.stats.framesDropped);
     EXPECT_TRUE(c.stallForMs <= 200 || r.stats.framesDropped > 0);  // the service's buffer holds 200 ms
     if (c.frames != 0) {
         EXPECT_EQ(frames, c.frames);

@@ -183,10 +183,8 @@ TEST_P(PulseCapture, RecordsWhatItShould) {
     EXPECT_EQ(r.exitCode, 0);
     const bool endsItself = s.event == Event::Kill || s.event == Event::CloseReader || s.event == Event::TargetExits;
     EXPECT_EQ(interrupted, !endsItself);
-    const std::string head = "info: pid=" + std::to_string(target.pid) + " includeChildren=" +
-                             (s.include ? "true" : "false") + "\ninfo: audio server " + name +
-                             "\ninfo: capture format " + rate + " Hz " + channels +
-                             " ch 32 bit float\ninfo: capture started sampleRate=" + rate + " channels=" + channels + "\n";
+    std::string head = captureHead(target.pid, s.include, s.channels, s.rate);
+    head.insert(head.find('\n') + 1, "info: audio server " + name + "\n");
     // The server's loss shows on the next call: after a wake-up it is warned
     // about; a failure while draining leaves quietly, as the loop does on Windows.
     const std::string endings[] = {"", "warn: GetNextPacketSize hr=0x88890004\n", "warn: GetBuffer hr=0x88890004\n"};
@@ -229,10 +227,12 @@ std::vector<PulseCapture::ParamType> cases() {
     return all;
 }
 
-INSTANTIATE_TEST_SUITE_P(Servers, PulseCapture, testing::ValuesIn(cases()), [](const auto& info) {
-    return std::string(std::get<0>(info.param).name) +
-           (std::get<1>(info.param) == ServerKind::PulseAudio ? "_PulseAudio" : "_PipeWire");
-});
+std::string kindOf(const PulseCapture::ParamType& param) {
+    return std::get<1>(param) == ServerKind::PulseAudio ? "_PulseAudio" : "_PipeWire";
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, PulseCapture, testing::ValuesIn(cases()),
+                         [](const auto& info) { return std::get<0>(info.param).name + kindOf(info.param); });
 
 // --list on the same servers: a process that plays and one whose stream is paused.
 class PulseList : public PulseCapture {};
@@ -267,10 +267,7 @@ TEST_P(PulseList, ShowsEachPlayingProcessWithItsStateAndRoot) {
 INSTANTIATE_TEST_SUITE_P(Servers, PulseList,
                          testing::Values(std::make_tuple(kScenarios[0], ServerKind::PulseAudio),
                                          std::make_tuple(kScenarios[0], ServerKind::PipeWire)),
-                         [](const auto& info) {
-                             return std::string(std::get<1>(info.param) == ServerKind::PulseAudio ? "_PulseAudio"
-                                                                                                   : "_PipeWire");
-                         });
+                         [](const auto& info) { return kindOf(info.param); });
 
 // No server: --list fails its enumeration, a capture its activation.
 TEST(PulseNoServer, TheServicesStatusEndsTheRun) {

@@ -7,8 +7,6 @@
 #include <sys/wait.h>
 
 #include <chrono>
-#include <cmath>
-#include <cstring>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -23,6 +21,7 @@
 #include "child_process.h"
 #include "fakes/audio/fake_audio.h"
 #include "output/wav_header.h"
+#include "tone.h"
 
 namespace {
 
@@ -167,8 +166,7 @@ TEST_F(Wine, TheStreamArrivesByteForByteAndMatchesTheHostBuild) {
     const ChildResult windows = runChild(wine(args, kPattern.c_str()));
     ASSERT_FALSE(windows.timedOut);
     EXPECT_EQ(windows.exitCode, 0);
-    const std::vector<BYTE> expected = fakeaudio::patternBytes(0, 40 * 97 * 8);
-    EXPECT_EQ(windows.out, std::vector<unsigned char>(expected.begin(), expected.end()));
+    EXPECT_EQ(windows.out, fakeaudio::patternBytes(0, 40 * 97 * 8));
     EXPECT_EQ(tailFrom(windows.err, "info: capture started"),
               "info: capture started sampleRate=48000 channels=2\r\nwarn: GetNextPacketSize hr=0x88890004\r\n"
               "info: capture stopped\r\n");
@@ -230,7 +228,7 @@ TEST_F(Wine, AWavFileGetsItsSizesAndRequestsMatchTheHostBuild) {
     const std::vector<unsigned char> bytes{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
     unsigned char header[kWavHeaderMaxBytes];
     std::vector<unsigned char> expected(header, header + buildWavHeader(header, 48000, 2, 40 * 97 * 8));
-    const std::vector<BYTE> samples = fakeaudio::patternBytes(0, 40 * 97 * 8);
+    const std::vector<unsigned char> samples = fakeaudio::patternBytes(0, 40 * 97 * 8);
     expected.insert(expected.end(), samples.begin(), samples.end());
     EXPECT_EQ(bytes, expected);
 
@@ -271,39 +269,19 @@ TEST_F(Wine, TheWindowsUnitTestsPass) {
     EXPECT_NE(textOf(r.out).find("[  PASSED  ]"), std::string::npos) << textOf(r.out);
 }
 
-// Zero frames after the fake's 440 Hz tone first sounds, each other frame being
-// the tone at its own time (to the last bits of the Windows runtime's sine);
-// -1 when one is not (audio moved, doubled or lost).
-long zerosAroundTheTone(const std::vector<unsigned char>& out) {
-    const std::size_t frames = out.size() / 8;
-    const auto zero = [&out](std::size_t n) { return std::memcmp(&out[n * 8], "\0\0\0\0\0\0\0\0", 8) == 0; };
-    std::size_t lead = 0;  // the tone's first frame is exactly 0
-    while (lead + 1 < frames && zero(lead + 1)) ++lead;
-    long zeros = 0;
-    for (std::size_t n = lead; n < frames; ++n) {
-        const std::size_t t = n - lead;
-        const auto tone = static_cast<float>(0.25 * std::sin(2.0 * M_PI * 440.0 * static_cast<double>(t % 48000) / 48000));
-        float sample[2];
-        std::memcpy(sample, &out[n * 8], 8);
-        if (zero(n) && (t % 48000 != 0 || (n + 1 < frames && zero(n + 1)))) {
-            ++zeros;
-        } else if (std::fabs(sample[0] - tone) > 1e-6f || std::fabs(sample[1] - tone) > 1e-6f) {
-            return -1;
-        }
-    }
-    return zeros;
-}
-
 // Locked to the clock: a scripted second of silence is a second of zeros in a
 // run of exactly two seconds; a reader that stalls a second finds zeros where
 // the service dropped audio, and the rest in its place.
 TEST_F(Wine, ContinuousKeepsTimeThroughASilenceAndAStalledReader) {
+    fakeaudio::Script script;
+    ASSERT_TRUE(fakeaudio::parseScript("silence=500:1000", script));
     const ChildResult silence =
         runChild(wine({"--pid", "1234", "--include-child-processes", "--continuous", "--duration", "2"}, "silence=500:1000"));
     EXPECT_EQ(silence.exitCode, 0);
     EXPECT_EQ(tailFrom(silence.err, "info: capture format"), kCaptured);
     EXPECT_EQ(silence.out.size(), 2u * 48000 * 8);
-    EXPECT_EQ(zerosAroundTheTone(silence.out), 48000);
+    const ToneFrames quiet = toneFrames(silence.out, script, false, 1e-6f);
+    EXPECT_EQ(quiet.lost + quiet.wrong, 0u);
 
     ChildOptions stalled = wine({"--pid", "1234", "--include-child-processes", "--continuous"}, "end=tone");
     bool slept = false;
@@ -316,7 +294,9 @@ TEST_F(Wine, ContinuousKeepsTimeThroughASilenceAndAStalledReader) {
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_EQ(tailFrom(r.err, "info: capture format"), kCaptured);
     // The pipe and the service's 200 ms buffer hold some of that second.
-    EXPECT_GT(zerosAroundTheTone(r.out), 48000 / 4);
+    const ToneFrames stall = toneFrames(r.out, fakeaudio::Script{}, false, 1e-6f);
+    EXPECT_EQ(stall.wrong, 0u);
+    EXPECT_GT(stall.lost, 48000u / 4);
 }
 
 // A Windows process of the prefix that lives a few seconds, found by name.

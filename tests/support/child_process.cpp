@@ -144,10 +144,11 @@ std::string unixLines(const std::string& text) {
     return out;
 }
 
-std::string captureHead(unsigned long pid, bool includeChildren) {
+std::string captureHead(unsigned long pid, bool includeChildren, unsigned channels, unsigned rate) {
+    const std::string hz = std::to_string(rate), ch = std::to_string(channels);
     return "info: pid=" + std::to_string(pid) + " includeChildren=" + (includeChildren ? "true" : "false") +
-           "\ninfo: capture format 48000 Hz 2 ch 32 bit float\n"
-           "info: capture started sampleRate=48000 channels=2\n";
+           "\ninfo: capture format " + hz + " Hz " + ch + " ch 32 bit float\ninfo: capture started sampleRate=" + hz +
+           " channels=" + ch + "\n";
 }
 
 TempDir::TempDir() {

@@ -59,8 +59,8 @@ void killTree(pid_t pid);
 // "\r\n" -> "\n", to compare a Windows binary's text-mode lines with the host's.
 std::string unixLines(const std::string& text);
 
-// The lines a capture in the default format starts with.
-std::string captureHead(unsigned long pid = 1234, bool includeChildren = false);
+// The lines a capture starts with (in the default format unless given).
+std::string captureHead(unsigned long pid = 1234, bool includeChildren = false, unsigned channels = 2, unsigned rate = 48000);
 constexpr const char* kStopped = "info: capture stopped\n";
 
 #ifdef PROCLOOP_HOST_BINARY

@@ -39,11 +39,6 @@ fakeaudio::Script scriptOf(std::vector<std::vector<fakeaudio::Packet>> bursts) {
     return script;
 }
 
-std::vector<unsigned char> pattern(std::uint64_t offset, std::size_t count) {
-    const std::vector<BYTE> bytes = fakeaudio::patternBytes(offset, count);
-    return {bytes.begin(), bytes.end()};
-}
-
 std::vector<std::string> entriesStartingWith(const std::vector<std::string>& journal,
                                              std::initializer_list<const char*> prefixes) {
     std::vector<std::string> kept;

@@ -37,7 +37,6 @@ protected:
 
 // A script that plays `bursts` of pattern packets, then ends with a device error, quickly.
 fakeaudio::Script scriptOf(std::vector<std::vector<fakeaudio::Packet>> bursts);
-std::vector<unsigned char> pattern(std::uint64_t offset, std::size_t count);
 std::vector<std::string> entriesStartingWith(const std::vector<std::string>& journal,
                                              std::initializer_list<const char*> prefixes);
 

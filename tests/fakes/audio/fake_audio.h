@@ -51,8 +51,7 @@ struct Script {
     std::vector<std::vector<Packet>> bursts;
     End end = End::Tone;
     HRESULT endStatus = AUDCLNT_E_DEVICE_INVALIDATED;
-    unsigned limitSeconds = 0;  // End::Tone: this long after Start, end as ServiceError (0: never)
-    unsigned periodMs = 10;     // 0: the next packet as soon as the last is released, off the clock
+    unsigned periodMs = 10;
     std::vector<std::pair<unsigned, unsigned>> silences;  // End::Tone: {from, for} ms since Start without packets
     std::vector<sessionobjects::SessionInfo> sessions;    // of the one active playback device
 
@@ -72,7 +71,6 @@ void awaitCompletion();
 
 struct Stats {
     unsigned calls[static_cast<int>(Call::Count)] = {};
-    std::uint64_t framesReleased = 0;
     std::uint64_t framesDropped = 0;  // lost to a full buffer
     unsigned liveObjects = 0;
     unsigned operator[](Call call) const { return calls[static_cast<int>(call)]; }
@@ -93,12 +91,16 @@ std::vector<std::string> takeJournal();
 
 // Text form of a script, ';'-separated:
 //   fail=<Call>:<hex>  pattern=<packets>x<frames>  end=tone|idle|error:<hex>
-//   limit=<seconds>  period=<ms>  activation=never  silence=<fromMs>:<forMs> (repeatable)
+//   period=<ms>  activation=never  silence=<fromMs>:<forMs> (repeatable)
 //   session=<pid>|self:active|inactive|multi (repeatable)
 bool parseScript(const std::string& text, Script& script);
 
 // A byte stream of finite floats whose bytes include 0x0A, 0x0D, 0x1A, 0x00
 // and 0xFF, so that any text-mode translation on the way shows.
 std::vector<BYTE> patternBytes(std::uint64_t offset, std::size_t count);
+
+// The tone's sample at `frame` of the service's clock, and whether the script silences it `ms` after Start.
+float toneAt(std::uint64_t frame, std::uint32_t rate, double hz = 440.0);
+bool silentAt(const Script& script, std::uint64_t ms);
 
 }  // namespace fakeaudio

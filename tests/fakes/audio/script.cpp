@@ -1,3 +1,4 @@
+#include <cmath>
 #include <cstdlib>
 #ifndef _WIN32
 #include <unistd.h>
@@ -74,7 +75,6 @@ bool parseDirective(const std::string& key, const std::string& value, Script& sc
                (pid != 0 || number(value.substr(0, colon), pid));
     }
     if (key == "period") return number(value, script.periodMs);
-    if (key == "limit") return number(value, script.limitSeconds);
     return false;
 }
 
@@ -105,6 +105,17 @@ std::vector<BYTE> patternBytes(std::uint64_t offset, std::size_t count) {
                                      : kLow[(sample * 3 + byteInSample) % (sizeof kLow)];
     }
     return bytes;
+}
+
+bool silentAt(const Script& script, std::uint64_t ms) {
+    for (const auto& s : script.silences) {
+        if (ms >= s.first && ms - s.first < s.second) return true;
+    }
+    return false;
+}
+
+float toneAt(std::uint64_t frame, std::uint32_t rate, double hz) {
+    return static_cast<float>(0.25 * std::sin(2.0 * 3.14159265358979323846 * hz * static_cast<double>(frame % rate) / rate));
 }
 
 }  // namespace fakeaudio

@@ -2,7 +2,6 @@
 // thread and the thread that hands out packets.
 #include <atomic>
 #include <chrono>
-#include <cmath>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
@@ -22,8 +21,6 @@ constexpr HRESULT kBufferEmpty = 0x08890001;  // AUDCLNT_S_BUFFER_EMPTY
 constexpr GUID kIActivateAudioInterfaceAsyncOperation = {
     0x72A22D78, 0xCDE4, 0x431D, {0xB8, 0xCC, 0x84, 0x3A, 0x71, 0x19, 0x9B, 0x6D}};
 
-class Object;
-
 struct Queued {
     Packet packet;
     std::vector<BYTE> bytes;
@@ -42,7 +39,6 @@ struct Stream {
     bool kicked = false;  // the end of the bursts has been signalled
     bool armed = false;   // the next GetNextPacketSize reports the service error
     std::uint64_t patternOffset = 0;
-    std::vector<BYTE> toneCycle;  // one second, a whole number of periods
     std::uint64_t startTime = 0;  // 100 ns units, on the performance counter
     std::chrono::steady_clock::time_point started;  // the same moment, for the producer's deadlines
     std::uint64_t position = 0;   // frames since Start, silent and dropped time included
@@ -83,60 +79,43 @@ HRESULT injected(Call call, const char* entry = nullptr) {
     return (f.onCall != 0 && n >= f.onCall) ? f.status : S_OK;
 }
 
-// The references the program holds are counted apart from the service's own,
-// so that tests can tell at any moment what the program has not let go of.
-class Object {
+// The program's own COM object, with the references the program holds counted
+// apart from the service's, so that tests can tell at any moment what the
+// program has not let go of: every AddRef through the interface is the
+// program's, including those made for an out-parameter.
+template <class I>
+class Object : public sessionobjects::Object<I> {
+    using Base = sessionobjects::Object<I>;
+
 public:
-    Object() {
+    Object(const char* name, const GUID& iid) : name_(name), iid_(iid) {
         ++svc().liveObjects;
         ++svc().programReferences;
     }
-    Object(const Object&) = delete;
-    Object& operator=(const Object&) = delete;
-    virtual ~Object() { --svc().liveObjects; }
+    ~Object() override { --svc().liveObjects; }
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override { return this->answer(riid, out, {&iid_}); }
+    ULONG STDMETHODCALLTYPE AddRef() override {
+        ++program_;
+        ++svc().programReferences;
+        return Base::AddRef();
+    }
+    ULONG STDMETHODCALLTYPE Release() override {
+        --svc().programReferences;
+        if (--program_ == 0) record(std::string(name_) + " released");
+        return Base::Release();
+    }
     void adoptAsInternal() {  // the creating reference becomes the service's
         --program_;
         --svc().programReferences;
     }
-    void holdInternal() { ++refs_; }
-    void dropInternal() {
-        if (--refs_ == 0) delete this;
-    }
-
-protected:
-    // Every AddRef through the interface hands a reference to the program,
-    // including those made for an out-parameter.
-    ULONG addRef() {
-        ++program_;
-        ++svc().programReferences;
-        return ++refs_;
-    }
-    ULONG release(const char* name) {
-        --svc().programReferences;
-        if (--program_ == 0) record(std::string(name) + " released");
-        const ULONG n = --refs_;
-        if (n == 0) delete this;
-        return n;
-    }
-    HRESULT query(void* self, const GUID& iid, REFIID riid, void** out) {
-        if (out == nullptr) return E_POINTER;
-        *out = ids::same(riid, ids::kIUnknown) || ids::same(riid, iid) ? self : nullptr;
-        if (*out == nullptr) return E_NOINTERFACE;
-        addRef();
-        return S_OK;
-    }
+    void holdInternal() { Base::AddRef(); }
+    void dropInternal() { Base::Release(); }
 
 private:
-    std::atomic<ULONG> refs_{1};
+    const char* name_;
+    const GUID& iid_;
     std::atomic<ULONG> program_{1};
 };
-
-#define FAKE_IUNKNOWN(Interface, iid)                                                                   \
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {                        \
-        return query(static_cast<Interface*>(this), iid, riid, out);                                    \
-    }                                                                                                   \
-    ULONG STDMETHODCALLTYPE AddRef() override { return addRef(); }                                     \
-    ULONG STDMETHODCALLTYPE Release() override { return release(#Interface); }
 
 void stopProducer() {
     Service& s = svc();
@@ -164,19 +143,11 @@ void queuePacket(Stream& st, Stats& stats, const Packet& packet, bool tone) {
         q.bytes = patternBytes(st.patternOffset, packet.frames * block);
         st.patternOffset += q.bytes.size();
     } else {
-        if (st.toneCycle.empty()) {
-            st.toneCycle.resize(rate * block);
-            for (std::size_t i = 0; i < rate * st.format.nChannels; ++i) {
-                const double t = static_cast<double>(i / st.format.nChannels) / rate;
-                const double hz = st.includeTree ? 440.0 : 330.0;
-                const auto value = static_cast<float>(0.25 * std::sin(2.0 * 3.14159265358979323846 * hz * t));
-                std::memcpy(&st.toneCycle[i * 4], &value, 4);
-            }
-        }
         // The phase follows time: after a silence the tone is where it would have been.
         q.bytes.resize(packet.frames * block);
-        for (std::size_t f = 0; f < packet.frames; ++f) {
-            std::memcpy(&q.bytes[f * block], &st.toneCycle[((st.position + f) % rate) * block], block);
+        for (std::size_t i = 0; i < packet.frames * st.format.nChannels; ++i) {
+            const float value = toneAt(st.position + i / st.format.nChannels, rate, st.includeTree ? 440.0 : 330.0);
+            std::memcpy(&q.bytes[i * 4], &value, 4);
         }
         // A full buffer loses its oldest whole packets, never the one in the program's hands;
         // the next one handed out says so.
@@ -195,19 +166,12 @@ void queuePacket(Stream& st, Stats& stats, const Packet& packet, bool tone) {
     st.queue.push_back(std::move(q));
 }
 
-bool silentAt(const Script& script, std::uint64_t ms) {
-    for (const auto& s : script.silences) {
-        if (ms >= s.first && ms - s.first < s.second) return true;
-    }
-    return false;
-}
-
 // With the lock held, once per period: the next burst, or what the end brings.
 // The tone comes on the period's clock whether or not the program keeps up.
 void deliver(Service& s) {
     Stream& st = s.stream;
     const std::uint32_t rate = st.format.nSamplesPerSec;
-    const std::uint32_t frames = s.script.periodMs == 0 ? rate / 100 : rate * s.script.periodMs / 1000;
+    const std::uint32_t frames = rate * s.script.periodMs / 1000;
     const bool idle = st.queue.empty() && !st.inHand;
     if (st.nextBurst < s.script.bursts.size()) {
         if (idle) {
@@ -216,10 +180,6 @@ void deliver(Service& s) {
             SetEvent(st.event);
         }
     } else {
-        if (s.script.end == End::Tone && s.script.limitSeconds != 0 &&
-            st.position >= std::uint64_t{s.script.limitSeconds} * rate) {
-            s.script.end = End::ServiceError;
-        }
         if (s.script.end == End::Tone && !silentAt(s.script, st.position * 1000 / rate)) {
             queuePacket(st, s.stats, Packet{frames, 0, false}, true);
             SetEvent(st.event);
@@ -231,32 +191,20 @@ void deliver(Service& s) {
     st.position += frames;
 }
 
-bool moreToDeliver(const Service& s) {
-    return s.stream.nextBurst < s.script.bursts.size() || s.script.end == End::Tone ||
-           (s.script.end == End::ServiceError && !s.stream.kicked);
-}
-
 void produce() {
     Service& s = svc();
     std::unique_lock<std::mutex> lock(s.mutex);
     // Deadlines are absolute, as a sound card's clock is, so the stream keeps real time.
-    auto deadline = s.stream.started;
-    while (s.stream.producing) {
-        if (s.script.periodMs == 0) {
-            s.wake.wait(lock, [&s] {
-                return !s.stream.producing || (s.stream.queue.empty() && !s.stream.inHand && moreToDeliver(s));
-            });
-        } else {
-            deadline += std::chrono::milliseconds(s.script.periodMs);
-            s.wake.wait_until(lock, deadline, [&s] { return !s.stream.producing; });
-        }
+    for (auto deadline = s.stream.started; s.stream.producing;) {
+        deadline += std::chrono::milliseconds(s.script.periodMs);
+        s.wake.wait_until(lock, deadline, [&s] { return !s.stream.producing; });
         if (s.stream.producing) deliver(s);
     }
 }
 
-class CaptureClient final : public IAudioCaptureClient, public Object {
+class CaptureClient final : public Object<IAudioCaptureClient> {
 public:
-    FAKE_IUNKNOWN(IAudioCaptureClient, ids::kIAudioCaptureClient)
+    CaptureClient() : Object("IAudioCaptureClient", ids::kIAudioCaptureClient) {}
 
     HRESULT STDMETHODCALLTYPE GetBuffer(BYTE** data, UINT32* frames, DWORD* flags, UINT64* devicePosition,
                                         UINT64* qpcPosition) override {
@@ -280,14 +228,10 @@ public:
     HRESULT STDMETHODCALLTYPE ReleaseBuffer(UINT32 frames) override {
         const HRESULT hr = injected(Call::ReleaseBuffer);
         Stream& st = svc().stream;
-        {
-            const std::lock_guard<std::mutex> lock(svc().mutex);
-            if (!st.inHand || frames != st.queue.front().packet.frames) return AUDCLNT_E_INVALID_SIZE;
-            st.queue.pop_front();
-            st.inHand = false;
-            svc().stats.framesReleased += frames;
-        }
-        svc().wake.notify_all();
+        const std::lock_guard<std::mutex> lock(svc().mutex);
+        if (!st.inHand || frames != st.queue.front().packet.frames) return AUDCLNT_E_INVALID_SIZE;
+        st.queue.pop_front();
+        st.inHand = false;
         return hr;
     }
 
@@ -310,9 +254,9 @@ public:
     }
 };
 
-class AudioClient final : public IAudioClient, public Object {
+class AudioClient final : public Object<IAudioClient> {
 public:
-    FAKE_IUNKNOWN(IAudioClient, ids::kIAudioClient)
+    AudioClient() : Object("IAudioClient", ids::kIAudioClient) {}
 
     ~AudioClient() override { stopProducer(); }
 
@@ -380,17 +324,17 @@ public:
     }
 };
 
-class Operation final : public IActivateAudioInterfaceAsyncOperation, public Object {
+class Operation final : public Object<IActivateAudioInterfaceAsyncOperation> {
 public:
     // Takes over the service's reference to the client, which may be null; an
     // activation that yields no audio client yields the operation itself.
     Operation(AudioClient* client, bool yieldsSelf)
-        : client_(client), result_(yieldsSelf ? static_cast<IUnknown*>(this) : client) {}
+        : Object("IActivateAudioInterfaceAsyncOperation", kIActivateAudioInterfaceAsyncOperation),
+          client_(client),
+          result_(yieldsSelf ? static_cast<IUnknown*>(this) : client) {}
     ~Operation() override {
         if (client_ != nullptr) client_->dropInternal();
     }
-
-    FAKE_IUNKNOWN(IActivateAudioInterfaceAsyncOperation, kIActivateAudioInterfaceAsyncOperation)
 
     HRESULT STDMETHODCALLTYPE GetActivateResult(HRESULT* status, IUnknown** activated) override {
         const HRESULT hr = injected(Call::GetActivateResult);

@@ -23,6 +23,7 @@ HRESULT unlessScripted(Call call, F&& answer) {
 
 template <class Base>
 struct Counted : Base {
+    using Scripted = Base;
     template <class... A>
     explicit Counted(A&&... args) : Base(std::forward<A>(args)...) {
         ++live;
@@ -30,58 +31,46 @@ struct Counted : Base {
     ~Counted() override { --live; }
 };
 
+// The program's own answer to Method, unless the script fails `call`.
+#define SCRIPTED(call, Method, Params, ...)                                                   \
+    HRESULT STDMETHODCALLTYPE Method Params override {                                        \
+        return unlessScripted(Call::call, [&] { return Scripted::Method(__VA_ARGS__); });     \
+    }
+
 struct Session final : Counted<so::Session> {
     using Counted::Counted;
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
         const auto base = [&] { return so::Session::QueryInterface(riid, out); };
         return ids::same(riid, ids::kIAudioSessionControl2) ? unlessScripted(Call::SessionQuery, base) : base();
     }
-    HRESULT STDMETHODCALLTYPE GetProcessId(DWORD* pid) override {
-        return unlessScripted(Call::GetProcessId, [&] { return so::Session::GetProcessId(pid); });
-    }
-    HRESULT STDMETHODCALLTYPE GetState(AudioSessionState* state) override {
-        return unlessScripted(Call::GetSessionState, [&] { return so::Session::GetState(state); });
-    }
+    SCRIPTED(GetProcessId, GetProcessId, (DWORD* pid), pid)
+    SCRIPTED(GetSessionState, GetState, (AudioSessionState* state), state)
 };
 
 struct SessionEnumerator final : Counted<so::SessionEnumerator> {
     using Counted::Counted;
-    HRESULT STDMETHODCALLTYPE GetCount(int* count) override {
-        return unlessScripted(Call::SessionCount, [&] { return so::SessionEnumerator::GetCount(count); });
-    }
-    HRESULT STDMETHODCALLTYPE GetSession(int index, IAudioSessionControl** session) override {
-        return unlessScripted(Call::GetSession, [&] { return so::SessionEnumerator::GetSession(index, session); });
-    }
+    SCRIPTED(SessionCount, GetCount, (int* count), count)
+    SCRIPTED(GetSession, GetSession, (int index, IAudioSessionControl** session), index, session)
 };
 
 struct SessionManager final : Counted<so::SessionManager> {
     using Counted::Counted;
-    HRESULT STDMETHODCALLTYPE GetSessionEnumerator(IAudioSessionEnumerator** sessions) override {
-        return unlessScripted(Call::GetSessionEnumerator, [&] { return so::SessionManager::GetSessionEnumerator(sessions); });
-    }
+    SCRIPTED(GetSessionEnumerator, GetSessionEnumerator, (IAudioSessionEnumerator** sessions), sessions)
 };
 
 struct Device final : Counted<so::Device> {
     using Counted::Counted;
-    HRESULT STDMETHODCALLTYPE Activate(REFIID iid, DWORD context, PROPVARIANT* params, void** out) override {
-        return unlessScripted(Call::ActivateDevice, [&] { return so::Device::Activate(iid, context, params, out); });
-    }
+    SCRIPTED(ActivateDevice, Activate, (REFIID iid, DWORD context, PROPVARIANT* params, void** out), iid, context, params, out)
 };
 
 struct DeviceCollection final : Counted<so::DeviceCollection> {
     using Counted::Counted;
-    HRESULT STDMETHODCALLTYPE GetCount(UINT* count) override {
-        return unlessScripted(Call::DeviceCount, [&] { return so::DeviceCollection::GetCount(count); });
-    }
-    HRESULT STDMETHODCALLTYPE Item(UINT index, IMMDevice** device) override {
-        return unlessScripted(Call::DeviceItem, [&] { return so::DeviceCollection::Item(index, device); });
-    }
+    SCRIPTED(DeviceCount, GetCount, (UINT* count), count)
+    SCRIPTED(DeviceItem, Item, (UINT index, IMMDevice** device), index, device)
 };
 
 struct DeviceEnumerator final : Counted<so::DeviceEnumerator> {
-    HRESULT STDMETHODCALLTYPE EnumAudioEndpoints(EDataFlow flow, DWORD states, IMMDeviceCollection** out) override {
-        return unlessScripted(Call::EnumAudioEndpoints, [&] { return so::DeviceEnumerator::EnumAudioEndpoints(flow, states, out); });
-    }
+    SCRIPTED(EnumAudioEndpoints, EnumAudioEndpoints, (EDataFlow flow, DWORD states, IMMDeviceCollection** out), flow, states, out)
     HRESULT activePlayback(IMMDeviceCollection** out) override {
         *out = so::newDeviceCollection<Session, SessionEnumerator, SessionManager, Device, DeviceCollection>({scriptedSessions()});
         return S_OK;
