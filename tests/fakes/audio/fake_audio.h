@@ -51,7 +51,8 @@ struct Script {
     std::vector<std::vector<Packet>> bursts;
     End end = End::Tone;
     HRESULT endStatus = AUDCLNT_E_DEVICE_INVALIDATED;
-    unsigned periodMs = 10;
+    unsigned periodMs = 10;     // 0: off the clock, each packet as soon as the last is released
+    unsigned limitSeconds = 0;  // End::Tone: after this much tone, end as ServiceError (0: never)
     std::vector<std::pair<unsigned, unsigned>> silences;  // End::Tone: {from, for} ms since Start without packets
     std::vector<sessionobjects::SessionInfo> sessions;    // of the one active playback device
 
@@ -91,7 +92,7 @@ std::vector<std::string> takeJournal();
 
 // Text form of a script, ';'-separated:
 //   fail=<Call>:<hex>  pattern=<packets>x<frames>  end=tone|idle|error:<hex>
-//   period=<ms>  activation=never  silence=<fromMs>:<forMs> (repeatable)
+//   period=<ms>  limit=<seconds>  activation=never  silence=<fromMs>:<forMs> (repeatable)
 //   session=<pid>|self:active|inactive|multi (repeatable)
 bool parseScript(const std::string& text, Script& script);
 

@@ -75,6 +75,7 @@ bool parseDirective(const std::string& key, const std::string& value, Script& sc
                (pid != 0 || number(value.substr(0, colon), pid));
     }
     if (key == "period") return number(value, script.periodMs);
+    if (key == "limit") return number(value, script.limitSeconds);
     return false;
 }
 

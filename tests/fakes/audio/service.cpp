@@ -171,8 +171,11 @@ void queuePacket(Stream& st, Stats& stats, const Packet& packet, bool tone) {
 void deliver(Service& s) {
     Stream& st = s.stream;
     const std::uint32_t rate = st.format.nSamplesPerSec;
-    const std::uint32_t frames = rate * s.script.periodMs / 1000;
+    const std::uint32_t frames = rate * (s.script.periodMs == 0 ? 10 : s.script.periodMs) / 1000;
     const bool idle = st.queue.empty() && !st.inHand;
+    if (s.script.end == End::Tone && s.script.limitSeconds != 0 && st.position >= std::uint64_t{s.script.limitSeconds} * rate) {
+        s.script.end = End::ServiceError;
+    }
     if (st.nextBurst < s.script.bursts.size()) {
         if (idle) {
             for (const Packet& packet : s.script.bursts[st.nextBurst]) queuePacket(st, s.stats, packet, false);
@@ -196,8 +199,18 @@ void produce() {
     std::unique_lock<std::mutex> lock(s.mutex);
     // Deadlines are absolute, as a sound card's clock is, so the stream keeps real time.
     for (auto deadline = s.stream.started; s.stream.producing;) {
-        deadline += std::chrono::milliseconds(s.script.periodMs);
-        s.wake.wait_until(lock, deadline, [&s] { return !s.stream.producing; });
+        if (s.script.periodMs == 0) {
+            // Off the clock (for the benchmark): the next packet once the program has taken the last.
+            const Stream& st = s.stream;
+            s.wake.wait(lock, [&s, &st] {
+                return !st.producing || (st.queue.empty() && !st.inHand &&
+                                         (st.nextBurst < s.script.bursts.size() || s.script.end == End::Tone ||
+                                          (s.script.end == End::ServiceError && !st.kicked)));
+            });
+        } else {
+            deadline += std::chrono::milliseconds(s.script.periodMs);
+            s.wake.wait_until(lock, deadline, [&s] { return !s.stream.producing; });
+        }
         if (s.stream.producing) deliver(s);
     }
 }
@@ -232,6 +245,7 @@ public:
         if (!st.inHand || frames != st.queue.front().packet.frames) return AUDCLNT_E_INVALID_SIZE;
         st.queue.pop_front();
         st.inHand = false;
+        svc().wake.notify_all();  // off the clock, the producer waits for this
         return hr;
     }
 
