@@ -6,13 +6,12 @@
 // https://learn.microsoft.com/windows/win32/coreaudio/audio-sessions
 #pragma once
 
-#include <atomic>
 #include <cstdint>
-#include <initializer_list>
 #include <utility>
 #include <vector>
 
 #include "platform/audio_ids.h"
+#include "platform/com_object.h"
 #include "platform/com_ref.h"
 #include "platform/platform.h"
 
@@ -28,36 +27,6 @@ struct SessionInfo {
 };
 using DeviceSessions = std::vector<SessionInfo>;
 
-template <typename Interface>
-class Object : public Interface {
-public:
-    Object() = default;
-    Object(const Object&) = delete;
-    Object& operator=(const Object&) = delete;
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        const ULONG left = --refs_;
-        if (left == 0) delete this;
-        return left;
-    }
-
-protected:
-    virtual ~Object() = default;
-    // QueryInterface for the interfaces in `known` (IUnknown always).
-    HRESULT answer(REFIID riid, void** out, std::initializer_list<const GUID*> known) {
-        if (out == nullptr) return E_POINTER;
-        bool found = ids::same(riid, ids::kIUnknown);
-        for (const GUID* id : known) found = found || ids::same(riid, *id);
-        *out = found ? static_cast<Interface*>(this) : nullptr;
-        if (!found) return E_NOINTERFACE;
-        AddRef();
-        return S_OK;
-    }
-
-private:
-    std::atomic<ULONG> refs_{1};
-};
-
 // Hands out a new reference to `held`.
 template <typename I>
 HRESULT share(I* held, I** out) {
@@ -67,7 +36,7 @@ HRESULT share(I* held, I** out) {
     return S_OK;
 }
 
-class Session : public Object<IAudioSessionControl2> {
+class Session : public ComObject<IAudioSessionControl2> {
 public:
     explicit Session(SessionInfo info) : info_(info) {}
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
@@ -100,7 +69,7 @@ private:
     SessionInfo info_;
 };
 
-class SessionEnumerator : public Object<IAudioSessionEnumerator> {
+class SessionEnumerator : public ComObject<IAudioSessionEnumerator> {
 public:
     explicit SessionEnumerator(std::vector<ComRef<IAudioSessionControl>> sessions) : sessions_(std::move(sessions)) {}
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
@@ -120,7 +89,7 @@ private:
     std::vector<ComRef<IAudioSessionControl>> sessions_;
 };
 
-class SessionManager : public Object<IAudioSessionManager2> {
+class SessionManager : public ComObject<IAudioSessionManager2> {
 public:
     explicit SessionManager(ComRef<IAudioSessionEnumerator> sessions) : sessions_(std::move(sessions)) {}
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
@@ -144,7 +113,7 @@ private:
     ComRef<IAudioSessionEnumerator> sessions_;
 };
 
-class Device : public Object<IMMDevice> {
+class Device : public ComObject<IMMDevice> {
 public:
     explicit Device(ComRef<IAudioSessionManager2> manager) : manager_(std::move(manager)) {}
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
@@ -170,7 +139,7 @@ private:
     ComRef<IAudioSessionManager2> manager_;
 };
 
-class DeviceCollection : public Object<IMMDeviceCollection> {
+class DeviceCollection : public ComObject<IMMDeviceCollection> {
 public:
     explicit DeviceCollection(std::vector<ComRef<IMMDevice>> devices) : devices_(std::move(devices)) {}
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
@@ -207,7 +176,7 @@ IMMDeviceCollection* newDeviceCollection(const std::vector<DeviceSessions>& devi
 
 // The device enumerator's answer to the active playback devices comes from
 // activePlayback; any other question has no devices.
-class DeviceEnumerator : public Object<IMMDeviceEnumerator> {
+class DeviceEnumerator : public ComObject<IMMDeviceEnumerator> {
 public:
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
         return answer(riid, out, {&ids::kIMMDeviceEnumerator});

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "platform/audio_ids.h"
+#include "platform/com_object.h"
 #include "platform/platform.h"
 #include "platform/pulse/audio_client.h"
 #include "platform/pulse/connection.h"
@@ -18,26 +19,10 @@
 namespace pulse {
 namespace {
 
-constexpr GUID kIActivateAudioInterfaceAsyncOperation = {
-    0x72A22D78, 0xCDE4, 0x431D, {0xB8, 0xCC, 0x84, 0x3A, 0x71, 0x19, 0x9B, 0x6D}};
-
-class Operation final : public IActivateAudioInterfaceAsyncOperation {
+class Operation final : public ComObject<IActivateAudioInterfaceAsyncOperation> {
 public:
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
-        if (out == nullptr) return E_POINTER;
-        if (ids::same(riid, ids::kIUnknown) || ids::same(riid, kIActivateAudioInterfaceAsyncOperation)) {
-            AddRef();
-            *out = static_cast<IActivateAudioInterfaceAsyncOperation*>(this);
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        const ULONG left = --refs_;
-        if (left == 0) delete this;
-        return left;
+        return answer(riid, out, {&ids::kIActivateAudioInterfaceAsyncOperation});
     }
 
     HRESULT STDMETHODCALLTYPE GetActivateResult(HRESULT* status, IUnknown** activated) override {
@@ -60,11 +45,10 @@ private:
     // E_ILLEGAL_METHOD_CALL: asked before the activation completed.
     static constexpr HRESULT kIllegalMethodCall = static_cast<HRESULT>(0x8000000E);
 
-    ~Operation() {
+    ~Operation() override {
         if (client_ != nullptr) client_->Release();
     }
 
-    std::atomic<ULONG> refs_{1};
     std::atomic<bool> done_{false};
     HRESULT status_ = E_PENDING;
     IAudioClient* client_ = nullptr;

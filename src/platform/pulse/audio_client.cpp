@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "platform/audio_ids.h"
+#include "platform/com_object.h"
 #include "platform/posix/event_pump.h"
 #include "platform/pulse/output.h"
 
@@ -36,33 +37,15 @@ bool usable(const WAVEFORMATEX& f) {
            f.nAvgBytesPerSec == f.nSamplesPerSec * f.nBlockAlign;
 }
 
-template <typename Interface>
-HRESULT answer(Interface* self, const GUID& iid, REFIID riid, void** out) {
-    if (out == nullptr) return E_POINTER;
-    if (ids::same(riid, ids::kIUnknown) || ids::same(riid, iid)) {
-        self->AddRef();
-        *out = self;
-        return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-}
-
 class AudioClient;
 
-class CaptureClient final : public IAudioCaptureClient {
+class CaptureClient final : public ComObject<IAudioCaptureClient> {
 public:
     CaptureClient(AudioClient* owner, Output& output);
-    ~CaptureClient();
+    ~CaptureClient() override;
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
-        return answer(static_cast<IAudioCaptureClient*>(this), ids::kIAudioCaptureClient, riid, out);
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        const ULONG left = --refs_;
-        if (left == 0) delete this;
-        return left;
+        return answer(riid, out, {&ids::kIAudioCaptureClient});
     }
 
     HRESULT STDMETHODCALLTYPE GetBuffer(BYTE** data, UINT32* frames, DWORD* flags, UINT64* devicePosition,
@@ -107,19 +90,18 @@ public:
     }
 
 private:
-    std::atomic<ULONG> refs_{1};
     AudioClient* owner_;
     Output& output_;
 };
 
-class AudioClient final : public IAudioClient {
+class AudioClient final : public ComObject<IAudioClient> {
 public:
     AudioClient(Connection* connection, const Target& target) : connection_(connection), target_(target) {
         const Connection::Lock lock(*connection_);
         connection_->onLost(onLost, this);
     }
 
-    ~AudioClient() {
+    ~AudioClient() override {
         // The program may have closed the event already; then there is nothing to detach.
         if (output_.event != nullptr) SetEventPump(output_.event, nullptr);
         {
@@ -133,13 +115,7 @@ public:
     }
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
-        return answer(static_cast<IAudioClient*>(this), ids::kIAudioClient, riid, out);
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        const ULONG left = --refs_;
-        if (left == 0) delete this;
-        return left;
+        return answer(riid, out, {&ids::kIAudioClient});
     }
 
     HRESULT STDMETHODCALLTYPE Initialize(AUDCLNT_SHAREMODE shareMode, DWORD streamFlags, REFERENCE_TIME bufferDuration,
@@ -261,7 +237,6 @@ public:
 private:
     static void onLost(void* self) { static_cast<AudioClient*>(self)->output_.markLost(); }
 
-    std::atomic<ULONG> refs_{1};
     Connection* connection_;
     Target target_;
     Output output_;

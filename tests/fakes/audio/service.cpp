@@ -18,8 +18,6 @@ namespace fakeaudio {
 namespace {
 
 constexpr HRESULT kBufferEmpty = 0x08890001;  // AUDCLNT_S_BUFFER_EMPTY
-constexpr GUID kIActivateAudioInterfaceAsyncOperation = {
-    0x72A22D78, 0xCDE4, 0x431D, {0xB8, 0xCC, 0x84, 0x3A, 0x71, 0x19, 0x9B, 0x6D}};
 
 struct Queued {
     Packet packet;
@@ -84,8 +82,8 @@ HRESULT injected(Call call, const char* entry = nullptr) {
 // program has not let go of: every AddRef through the interface is the
 // program's, including those made for an out-parameter.
 template <class I>
-class Object : public sessionobjects::Object<I> {
-    using Base = sessionobjects::Object<I>;
+class Object : public ComObject<I> {
+    using Base = ComObject<I>;
 
 public:
     Object(const char* name, const GUID& iid) : name_(name), iid_(iid) {
@@ -343,7 +341,7 @@ public:
     // Takes over the service's reference to the client, which may be null; an
     // activation that yields no audio client yields the operation itself.
     Operation(AudioClient* client, bool yieldsSelf)
-        : Object("IActivateAudioInterfaceAsyncOperation", kIActivateAudioInterfaceAsyncOperation),
+        : Object("IActivateAudioInterfaceAsyncOperation", ids::kIActivateAudioInterfaceAsyncOperation),
           client_(client),
           result_(yieldsSelf ? static_cast<IUnknown*>(this) : client) {}
     ~Operation() override {

@@ -84,7 +84,7 @@ HRESULT createEnumerator(REFIID riid, void** out) {
 #ifdef _WIN32
 constexpr GUID kIClassFactory = {0x00000001, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 
-struct ClassFactory final : so::Object<IClassFactory> {
+struct ClassFactory final : ComObject<IClassFactory> {
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override { return answer(riid, out, {&kIClassFactory}); }
     HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** out) override {
         return outer != nullptr ? CLASS_E_NOAGGREGATION : createEnumerator(riid, out);
