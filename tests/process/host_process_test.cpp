@@ -102,9 +102,10 @@ TEST_P(HostProcess, EndsWithItsLinesAndExitCode) {
     }
 }
 
+// Writes to a closed standard output fail (it is held by a read-only stand-in),
+// which ends the run in order; a closed standard error takes the lines.
 void closed(Case& c, std::vector<int> fds) {
     c.closed = fds;
-    // Writes to a closed standard output fail, which ends the run in order.
     if (std::count(fds.begin(), fds.end(), 1) > 0) c.signals = {}, c.minOut = -1;
     if (std::count(fds.begin(), fds.end(), 2) > 0) c.err = c.when = "";
 }
@@ -134,14 +135,6 @@ void ignored(Case& c, int sig, int then) {
     c.start = [sig] { ::signal(sig, SIG_IGN); };
     c.signals = {sig, then};
 }
-// Exactly 1, not a sanitizer's leak exit code; from Initialize on, the format was said.
-Case setupFails(const char* name, const char* script, std::string line, bool late = false) {
-    return with(name, [&](Case& c) {
-        c.env = {{"STANDIN_ENGINE_SCRIPT", script}};
-        c.signals = {}, c.exitCode = 1, c.minOut = -1;
-        c.err = kPidLine + (late ? "info: capture format 48000 Hz 2 ch 32 bit float\n" : "") + "error: " + line + "\n";
-    });
-}
 
 INSTANTIATE_TEST_SUITE_P(
     Starts, HostProcess,
@@ -151,20 +144,14 @@ INSTANTIATE_TEST_SUITE_P(
             c.afterBytes = c.minOut = 384000, c.hz = 440.0, c.err = captureHead(1234, true) + kStopped;
         }),
         with("ReaderGoesAway", [](Case& c) { c.signals = {}, c.readUpTo = 20000, c.minOut = 20000; }),
-        with("StdinClosed", [](Case& c) { closed(c, {0}); }),
-        with("StderrClosed", [](Case& c) { closed(c, {2}); }),
+        // Each closed one is taken by a stand-in, the next one too.
         with("StdinAndStderrClosed", [](Case& c) { closed(c, {0, 2}); }),
         with("StdoutClosed", [](Case& c) { closed(c, {1}); }),
-        with("StdinAndStdoutClosed", [](Case& c) { closed(c, {0, 1}); }),
-        with("AllClosed", [](Case& c) { closed(c, {0, 1, 2}); }),
         with("StderrReaderGoneThenStdoutReaderGoes", [](Case& c) { stderrReaderGone(c, {}); }),
         with("StderrReaderGoneThenCtrlC", [](Case& c) { stderrReaderGone(c, {SIGINT}); }),
-        with("StderrReaderGoneThenCtrlBreak", [](Case& c) { stderrReaderGone(c, {SIGQUIT}); }),
-        // One byte; a tenth of a second; the same and 3 bytes into a sample; a megabyte.
+        // One byte; a tenth of a second and 3 bytes into a sample.
         with("FileLimit1", [](Case& c) { fileLimit(c, 1); }),
-        with("FileLimit38400", [](Case& c) { fileLimit(c, 38400); }),
         with("FileLimit38403", [](Case& c) { fileLimit(c, 38403); }),
-        with("FileLimit1MB", [](Case& c) { fileLimit(c, 1 << 20); }),
         // Ctrl+C a million times during set-up, enough to fill any pipe a handler
         // might write to: no deadlock, and the last signal is not lost.
         with("StormThenStopsInOrder", [](Case& c) { storm(c); }),
@@ -172,11 +159,9 @@ INSTANTIATE_TEST_SUITE_P(
             storm(c), endsBy(c, SIGTERM, kPidLine), c.signals = {SIGINT, SIGTERM}, c.minOut = -1;
             c.env = {{"STANDIN_ENGINE_SCRIPT", "activation=never"}};
         }),
-        with("NoDescriptorsCtrlC", [](Case& c) { noDescriptors(c, SIGINT); }),
         with("NoDescriptorsCtrlBreak", [](Case& c) { noDescriptors(c, SIGQUIT); }),
-        // Close and shutdown end the process once the handler has returned.
+        // Close (as shutdown) ends the process once the handler has returned.
         with("NoDescriptorsClose", [](Case& c) { noDescriptors(c, SIGHUP), endsBy(c, SIGHUP); }),
-        with("NoDescriptorsShutdown", [](Case& c) { noDescriptors(c, SIGTERM), endsBy(c, SIGTERM); }),
         // --hwnd ends the run before anything else needs a thread. The limit binds only an
         // unprivileged user and counts all its threads: as nobody, this process is all it allows.
         // A sanitizer build's leak check would need a thread too.
@@ -193,9 +178,13 @@ INSTANTIATE_TEST_SUITE_P(
         }),
         with("NohupThenCtrlC", [](Case& c) { ignored(c, SIGHUP, SIGINT); }),
         with("BackgroundJobThenShutdown", [](Case& c) { ignored(c, SIGINT, SIGTERM), endsBy(c, SIGTERM); }),
-        // Each failure's line and teardown is the in-process tests' part; here, the whole process's exit code.
-        setupFails("Async", "fail=ActivateAudioInterfaceAsync:80070005", "ActivateAudioInterfaceAsync hr=0x80070005"),
-        setupFails("Start", "fail=Start:88890010", "IAudioClient::Start hr=0x88890010", true),
+        // Each failure's line and teardown is the in-process tests' part; here, the whole process's
+        // exit code: exactly 1, not a sanitizer's leak exit code, with an initialised client to release.
+        with("SetUpFailsLate", [](Case& c) {
+            c.env = {{"STANDIN_ENGINE_SCRIPT", "fail=Start:88890010"}};
+            c.signals = {}, c.exitCode = 1, c.minOut = -1;
+            c.err = kPidLine + "info: capture format 48000 Hz 2 ch 32 bit float\nerror: IAudioClient::Start hr=0x88890010\n";
+        }),
         // 2147483646 is above the kernel's largest pid.
         with("StopWithTargetThatIsNot", [](Case& c) {
             c.args = {"--pid", "2147483646", "--stop-with-target"}, c.signals = {}, c.exitCode = 1, c.minOut = -1;

@@ -119,7 +119,6 @@ ChildResult runChild(const ChildOptions& options) {
         }
         if (armed && !result.signalled && !exited && result.out.size() >= options.signalAfterOutBytes &&
             result.err.find(options.signalWhenErrContains) != std::string::npos) {
-            if (options.beforeSignal) options.beforeSignal(pid);
             result.signalled = ::kill(pid, SIGINT) == 0;
         }
         if (options.onProgress) options.onProgress(pid, result);

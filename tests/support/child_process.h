@@ -31,7 +31,6 @@ struct ChildOptions {
     std::size_t stallStdoutAfter = SIZE_MAX;  // the reader stops reading, the pipe left open
     std::string signalWhenErrContains;        // send SIGINT once standard error shows this
     std::size_t signalAfterOutBytes = 0;      // ... and at least this much output arrived
-    std::function<void(pid_t)> beforeSignal;  // runs just before it is sent
     int timeoutMs = 60000;
     std::string stdoutPath;  // standard output to this file instead of a pipe
     // In the child, its standard descriptors set, before exec: how a hostile parent starts it.
