@@ -1,10 +1,9 @@
 // The command line as a user meets it: help and version, WAVE files and pipes
 // read back by sox, and the live meter on a pseudo-terminal.
 #include <fcntl.h>
-#include <poll.h>
 #include <pty.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -128,34 +127,31 @@ std::string screenOf(const std::string& text) {
 }
 
 TEST(Meter, IsKeptOnAConsoleAndLeavesOnlyTheDiagnosticLines) {
-    int terminal = -1;
-    const pid_t pid = ::forkpty(&terminal, nullptr, nullptr, nullptr);
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        ::dup2(::open("/dev/null", O_WRONLY), 1);  // the samples; standard error stays the terminal
-        ::closefrom(3);
-        resetSignalsForExec();
-        ::execl(PROCLOOP_HOST_BINARY, PROCLOOP_HOST_BINARY, "--pid", "1234", static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
+    int terminal = -1, console = -1;
+    ASSERT_EQ(::openpty(&terminal, &console, nullptr, nullptr, nullptr), 0);
+    ASSERT_EQ(::fcntl(terminal, F_SETFL, O_NONBLOCK), 0);
+    // Standard error is the console, the program's controlling terminal, so a typed Ctrl+C reaches it.
+    ChildOptions options = procloop({"--pid", "1234"});
+    options.inChild = [console] {
+        if (::setsid() < 0 || ::ioctl(console, TIOCSCTTY, 0) != 0 || ::dup2(console, 2) != 2) ::_exit(124);
+    };
     std::string text;
-    bool stopped = false;
-    for (int polls = 0; polls < 300; ++polls) {
-        pollfd fd{terminal, POLLIN, 0};
-        if (::poll(&fd, 1, 100) <= 0) continue;
+    bool typed = false;
+    const auto readTerminal = [&] {
         char chunk[4096];
-        const ssize_t got = ::read(terminal, chunk, sizeof chunk);
-        if (got <= 0) break;  // the program and its terminal are gone
-        text.append(chunk, static_cast<std::size_t>(got));
+        for (ssize_t got = 0; (got = ::read(terminal, chunk, sizeof chunk)) > 0;) text.append(chunk, static_cast<std::size_t>(got));
+    };
+    options.onProgress = [&](pid_t, const ChildResult&) {
+        readTerminal();
         // Redrawn, not printed once; then Ctrl+C is typed, which the terminal echoes as "^C".
-        if (!stopped && text.find(" dBFS") != text.rfind(" dBFS")) stopped = ::write(terminal, "\x03", 1) == 1;
-    }
-    int status = 0;
-    if (!stopped) ::kill(pid, SIGKILL);
-    ::waitpid(pid, &status, 0);
+        if (!typed && text.find(" dBFS") != text.rfind(" dBFS")) typed = ::write(terminal, "\x03", 1) == 1;
+    };
+    const ChildResult r = runChild(options);
+    readTerminal();
     ::close(terminal);
-    ASSERT_TRUE(stopped) << text;
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    ::close(console);
+    ASSERT_TRUE(typed) << text;
+    EXPECT_EQ(r.exitCode, 0);
     EXPECT_NE(text.find(" MiB  -12.0 -12.0 dBFS"), std::string::npos) << text;  // the tone peaks at 0.25
     EXPECT_EQ(screenOf(text), captureHead() + kStopped);
 }

@@ -13,18 +13,16 @@
 #include <stdexcept>
 #include <thread>
 
-void resetSignalsForExec() {
+namespace {
+
+// In the forked child: the test binary's platform layer blocks and handles
+// console signals, and a child must start as a shell would start it.
+[[noreturn]] void execProgram(const std::vector<std::string>& argv, const Environment& env,
+                              const std::function<void()>& inChild = {}) {
     sigset_t none;
     sigemptyset(&none);
     ::sigprocmask(SIG_SETMASK, &none, nullptr);
     for (int sig = 1; sig < NSIG; ++sig) ::signal(sig, SIG_DFL);
-}
-
-namespace {
-
-[[noreturn]] void execProgram(const std::vector<std::string>& argv, const Environment& env,
-                              const std::function<void()>& inChild = {}) {
-    resetSignalsForExec();
     for (const auto& [name, value] : env) {
         if (value.empty()) ::unsetenv(name.c_str());
         else ::setenv(name.c_str(), value.c_str(), 1);

@@ -42,10 +42,6 @@ struct ChildOptions {
 
 ChildResult runChild(const ChildOptions& options);
 
-// In a forked child before exec: the test binary's platform layer blocks and
-// handles console signals, and a child must start as a shell would start it.
-void resetSignalsForExec();
-
 // Starts a program in the background, standard input from /dev/null and both
 // outputs appended to `logPath`. It dies with the test binary.
 pid_t spawnProcess(const std::vector<std::string>& argv, const Environment& env, const std::string& logPath);
