@@ -15,10 +15,15 @@
 
 namespace {
 
-// In the forked child: the test binary's platform layer blocks and handles
-// console signals, and a child must start as a shell would start it.
-[[noreturn]] void execProgram(const std::vector<std::string>& argv, const Environment& env,
-                              const std::function<void()>& inChild = {}) {
+// Forks a child that takes its standard descriptors in `setUp`, then runs
+// `argv` as a shell would start it: the test binary's platform layer blocks
+// and handles console signals.
+pid_t startChild(const std::vector<std::string>& argv, const Environment& env, const std::function<void()>& setUp,
+                 const std::function<void()>& inChild = {}) {
+    const pid_t pid = ::fork();
+    if (pid < 0) throw std::runtime_error("fork");
+    if (pid != 0) return pid;
+    setUp();
     sigset_t none;
     sigemptyset(&none);
     ::sigprocmask(SIG_SETMASK, &none, nullptr);
@@ -39,18 +44,14 @@ namespace {
 }  // namespace
 
 pid_t spawnProcess(const std::vector<std::string>& argv, const Environment& env, const std::string& logPath) {
-    const pid_t pid = ::fork();
-    if (pid < 0) throw std::runtime_error("fork");
-    if (pid == 0) {
+    return startChild(argv, env, [&logPath] {
         // Dies with the test binary, however that ends (a timeout's SIGKILL too).
         ::prctl(PR_SET_PDEATHSIG, SIGKILL);
         const int log = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
         ::dup2(::open("/dev/null", O_RDONLY), 0);
         ::dup2(log, 1);
         ::dup2(log, 2);
-        execProgram(argv, env);
-    }
-    return pid;
+    });
 }
 
 int stopProcess(pid_t pid, int signal, int graceMs) {
@@ -75,24 +76,20 @@ void killTree(pid_t pid) {
 ChildResult runChild(const ChildOptions& options) {
     int outPipe[2], errPipe[2];
     if (::pipe2(outPipe, O_CLOEXEC) != 0 || ::pipe2(errPipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
-    const pid_t pid = ::fork();
-    if (pid < 0) throw std::runtime_error("fork");
-    if (pid == 0) {
+    const pid_t pid = startChild(options.argv, options.env, [&] {
         ::dup2(::open("/dev/null", O_RDONLY), 0);
         const char* path = options.stdoutPath.c_str();
         ::dup2(*path == '\0' ? outPipe[1] : ::open(path, O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
         ::dup2(errPipe[1], 2);
         if (!options.workingDirectory.empty() && ::chdir(options.workingDirectory.c_str()) != 0) ::_exit(126);
-        execProgram(options.argv, options.env, options.inChild);
-    }
+    }, options.inChild);
     ::close(outPipe[1]);
     ::close(errPipe[1]);
 
     ChildResult result;
     int fds[2] = {outPipe[0], errPipe[0]};
-    const bool armed = !options.signalWhenErrContains.empty() || options.signalAfterOutBytes > 0;
     int status = 0;
-    bool exited = false;
+    bool exited = false, signalled = false;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(options.timeoutMs);
     // A stalled reader keeps its end open and reads no more of it.
     const auto stalled = [&] { return result.out.size() >= options.stallStdoutAfter; };
@@ -115,9 +112,10 @@ ChildResult runChild(const ChildOptions& options) {
                 fds[i] = -1;
             }
         }
-        if (armed && !result.signalled && !exited && result.out.size() >= options.signalAfterOutBytes &&
+        if (!options.signalWhenErrContains.empty() && !signalled && !exited &&
+            result.out.size() >= options.signalAfterOutBytes &&
             result.err.find(options.signalWhenErrContains) != std::string::npos) {
-            result.signalled = ::kill(pid, SIGINT) == 0;
+            signalled = ::kill(pid, SIGINT) == 0;
         }
         if (options.onProgress) options.onProgress(pid, result);
     }

@@ -15,7 +15,6 @@ struct ChildResult {
     int exitCode = -1;  // -1 when ended by a signal
     int termSignal = 0;
     bool timedOut = false;
-    bool signalled = false;  // Ctrl+C was sent
     std::vector<unsigned char> out;
     std::string err;
 };
