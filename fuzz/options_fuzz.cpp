@@ -19,7 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     std::vector<const char*> argv;
     for (const std::string& arg : args) argv.push_back(arg.c_str());
-    const auto given = [&args](const std::string& arg) { return std::find(args.begin() + 1, args.end(), arg) != args.end(); };
+    const auto given = [&args](const char* arg) { return std::find(args.begin() + 1, args.end(), arg) != args.end(); };
 
     CaptureOptions options;
     ParseError error;

@@ -139,7 +139,8 @@ TEST(Meter, IsKeptOnAConsoleAndLeavesOnlyTheDiagnosticLines) {
     bool typed = false;
     const auto readTerminal = [&] {
         char chunk[4096];
-        for (ssize_t got = 0; (got = ::read(terminal, chunk, sizeof chunk)) > 0;) text.append(chunk, static_cast<std::size_t>(got));
+        for (ssize_t got = 0; (got = ::read(terminal, chunk, sizeof chunk)) > 0;)
+            text.append(chunk, static_cast<std::size_t>(got));
     };
     options.onProgress = [&](pid_t, const ChildResult&) {
         readTerminal();

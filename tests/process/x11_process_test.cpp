@@ -81,7 +81,8 @@ TEST_P(WindowOwner, IsTheClientTheServerKnows) {
     char unresolved[96];
     std::snprintf(unresolved, sizeof unresolved, "error: could not resolve HWND %016llX to a process id\n", hwnd);
     const std::string pid = std::to_string(c.owner == kUs ? ::getpid() : c.owner);
-    const std::string found = "info: pid=" + pid + " includeChildren=false\nerror: ActivateAudioInterfaceAsync hr=0x80004005\n";
+    const std::string found =
+        "info: pid=" + pid + " includeChildren=false\nerror: ActivateAudioInterfaceAsync hr=0x80004005\n";
     EXPECT_EQ(r.err, c.owner == kNone ? unresolved : found);
 }
 

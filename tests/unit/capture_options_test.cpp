@@ -52,17 +52,15 @@ const Row kRows[] = {
     {"PidZeroLeavesTheWindow", {"--pid", "0", "--hwnd", "5"}, "target pid=0 hwnd=5 48000 Hz 2 ch"},
     {"MissingValue", {"--pid"}, "none pid=0 hwnd=0 48000 Hz 2 ch"},
     {"LastOneWins", {"--pid", "10", "--pid", "20"}, "target pid=20 hwnd=0 48000 Hz 2 ch"},
-    {"NegativePidWraps", {"--pid", "-1"}, "target pid=4294967295 hwnd=0 48000 Hz 2 ch"},
+    {"NegativeValuesWrap", {"--pid", "-1", "--hwnd", "-18446744073709551615"},
+     "target pid=4294967295 hwnd=1 48000 Hz 2 ch"},
     {"MostNegativePidWrapsToOne", {"--pid", "-4294967295"}, "target pid=1 hwnd=0 48000 Hz 2 ch"},
-    {"MostNegativeHwndWrapsToOne", {"--hwnd", "-18446744073709551615"}, "target pid=0 hwnd=1 48000 Hz 2 ch"},
-    {"LeadingSpaceAndPlus", {"--pid", " \t\n\v\f\r+42"}, "target pid=42 hwnd=0 48000 Hz 2 ch"},
-    {"TrailingTextEndsTheNumber", {"--pid", "12abc"}, "target pid=12 hwnd=0 48000 Hz 2 ch"},
+    // Leading space and a plus sign are skipped; text after the digits ends the number.
+    {"SpaceSignAndText", {"--pid", " \t\n\v\f\r+42", "--hwnd", "12abc"}, "target pid=42 hwnd=12 48000 Hz 2 ch"},
     // Names are case-sensitive; anything unknown is skipped, a value after it too.
     {"UnknownSkipped", {"stray", "--PID", "5", "-h", "--HELP", "--pid", "9"}, "target pid=9 hwnd=0 48000 Hz 2 ch"},
-    {"RateClampedUp", {"--sample-rate", "1"}, "none pid=0 hwnd=0 8000 Hz 2 ch"},
-    {"RateClampedDown", {"--sample-rate", "500000"}, "none pid=0 hwnd=0 192000 Hz 2 ch"},
-    {"NoChannels", {"--channels", "0"}, "none pid=0 hwnd=0 48000 Hz 1 ch"},
-    {"TooManyChannels", {"--channels", "12"}, "none pid=0 hwnd=0 48000 Hz 8 ch"},
+    {"ClampedUp", {"--sample-rate", "1", "--channels", "0"}, "none pid=0 hwnd=0 8000 Hz 1 ch"},
+    {"ClampedDown", {"--sample-rate", "500000", "--channels", "12"}, "none pid=0 hwnd=0 192000 Hz 8 ch"},
     // Of a duration only the digits count.
     {"ValuesAndSwitches",
      {"--continuous", "--pid", "5", "--sample-rate", "96000", "--channels", "6", "--duration", "2.5", "--wav",

@@ -25,12 +25,12 @@ TEST_P(RootsNamed, AreTheMatchesWhoseParentDoesNotMatch) {
     EXPECT_EQ(rootsNamed(kTree, GetParam().name, GetParam().ignoreCase), GetParam().roots) << GetParam().name;
 }
 
-INSTANTIATE_TEST_SUITE_P(Trees, RootsNamed,
-                         ::testing::Values(RootsCase{"app", false, {200, 211}}, RootsCase{"app", true, {200, 211, 300}},
-                                           RootsCase{"APP.exe", true, {200, 211, 300}}, RootsCase{"App.exe", false, {300}},
-                                           RootsCase{"App", false, {}}, RootsCase{"ap", true, {}},
-                                           RootsCase{"App.ex", true, {}}, RootsCase{"TOOL.exe", true, {}},
-                                           RootsCase{"self", false, {400}}, RootsCase{"orphan", false, {500}}));
+INSTANTIATE_TEST_SUITE_P(
+    Trees, RootsNamed,
+    ::testing::Values(RootsCase{"app", false, {200, 211}}, RootsCase{"app", true, {200, 211, 300}},
+                      RootsCase{"APP.exe", true, {200, 211, 300}}, RootsCase{"App.exe", false, {300}},
+                      RootsCase{"App", false, {}}, RootsCase{"ap", true, {}}, RootsCase{"App.ex", true, {}},
+                      RootsCase{"TOOL.exe", true, {}}, RootsCase{"self", false, {400}}, RootsCase{"orphan", false, {500}}));
 
 TEST(TreeRoot, ClimbsThroughParentsWithTheSameExecutable) {
     const std::pair<std::uint32_t, std::uint32_t> cases[] = {{202, 200}, {201, 200}, {200, 200}, {211, 211},
