@@ -26,15 +26,6 @@
 
 namespace {
 
-std::string sox(std::vector<std::string> args) {
-    args.insert(args.begin(), "sox");
-    ChildOptions options;
-    options.argv = args;
-    const ChildResult r = runChild(options);
-    EXPECT_EQ(r.exitCode, 0) << r.err;
-    return std::string(r.out.begin(), r.out.end());
-}
-
 // The usage is built from the parser's own table, so only its frame is checked here.
 TEST(Requests, AnswerOnStandardOutputWhateverElseIsGiven) {
     const ChildResult version = runChild(procloop({"--hwnd", "x", "--version", "--help"}));
@@ -87,8 +78,11 @@ TEST_P(Wav, IsReadBySox) {
     buildWavHeader(expected, 48000, c.channels, c.out == WavCase::File ? bytes.size() - header : kWavStreaming);
     EXPECT_EQ(std::vector<unsigned char>(bytes.begin(), bytes.begin() + header),
               std::vector<unsigned char>(expected, expected + header));
-    EXPECT_EQ(sox({"--i", "-c", path}) + sox({"--i", "-r", path}) + sox({"--i", "-e", path}),
-              std::to_string(c.channels) + "\n48000\nFloating Point PCM\n");
+    ChildOptions sox;
+    sox.argv = {"sh", "-c", "sox --i -c \"$0\" && sox --i -r \"$0\" && sox --i -e \"$0\"", path};
+    const ChildResult info = runChild(sox);
+    const std::string read(info.out.begin(), info.out.end());
+    EXPECT_EQ(read, std::to_string(c.channels) + "\n48000\nFloating Point PCM\n") << info.err;
 }
 
 INSTANTIATE_TEST_SUITE_P(WaysOut, Wav,
