@@ -38,61 +38,6 @@ TEST(Requests, AnswerOnStandardOutputWhateverElseIsGiven) {
     EXPECT_EQ(version.err + help.err, "");
 }
 
-struct WavCase {
-    const char* name;
-    unsigned channels;
-    enum Out { File, Pipe, Appended } out;  // Appended: to a file opened as `>>` does
-    rlim_t sizeLimit;  // the file fills up; 0: stopped after a second (as by Ctrl+C: the same ending)
-};
-
-class Wav : public ::testing::TestWithParam<WavCase> {};
-
-// A file gets its sizes however the capture stops, a pipe or a file it cannot
-// seek in the streaming maximum; sox reads the header, and standard error is
-// as without --wav. (What follows the header is the raw stream's part.)
-TEST_P(Wav, IsReadBySox) {
-    const WavCase& c = GetParam();
-    const TempDir dir;
-    const std::string path = dir.path() + "/capture.wav";
-    ChildOptions options = procloop({"--pid", "1234", "--wav", "--channels", std::to_string(c.channels)});
-    if (c.sizeLimit == 0) options.argv.insert(options.argv.end(), {"--duration", "1"});
-    if (c.out == WavCase::File) options.stdoutPath = path;
-    const rlimit limit{c.sizeLimit, c.sizeLimit};
-    options.inChild = [&] {
-        if (c.sizeLimit != 0) ::setrlimit(RLIMIT_FSIZE, &limit);
-        if (c.out == WavCase::Appended) ::dup2(::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600), 1);
-    };
-    const ChildResult r = runChild(options);
-    ASSERT_FALSE(r.timedOut);
-    EXPECT_EQ(r.exitCode, 0);
-    EXPECT_EQ(r.err, captureHead(1234, false, c.channels) + kStopped);
-
-    if (c.out == WavCase::Pipe) std::ofstream(path).write(reinterpret_cast<const char*>(r.out.data()), r.out.size());
-    std::ifstream file(path, std::ios::binary);
-    const std::vector<unsigned char> bytes{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-    const std::size_t header = c.channels > 2 ? 104 : 82;
-    ASSERT_GT(bytes.size(), header + 48000);
-    // Filled up to the last byte, a part of a sample too; stopped, with whole frames.
-    EXPECT_EQ(c.sizeLimit != 0 ? bytes.size() - c.sizeLimit : (bytes.size() - header) % (4 * c.channels), 0u);
-    unsigned char expected[kWavHeaderMaxBytes];
-    buildWavHeader(expected, 48000, c.channels, c.out == WavCase::File ? bytes.size() - header : kWavStreaming);
-    EXPECT_EQ(std::vector<unsigned char>(bytes.begin(), bytes.begin() + header),
-              std::vector<unsigned char>(expected, expected + header));
-    ChildOptions sox;
-    sox.argv = {"sh", "-c", "sox --i -c \"$0\" && sox --i -r \"$0\" && sox --i -e \"$0\"", path};
-    const ChildResult info = runChild(sox);
-    const std::string read(info.out.begin(), info.out.end());
-    EXPECT_EQ(read, std::to_string(c.channels) + "\n48000\nFloating Point PCM\n") << info.err;
-}
-
-INSTANTIATE_TEST_SUITE_P(WaysOut, Wav,
-                         ::testing::Values(WavCase{"FileStopped", 2, WavCase::File, 0},
-                                           WavCase{"FileFull", 2, WavCase::File, 100003},
-                                           WavCase{"FileFull8", 8, WavCase::File, 200000},
-                                           WavCase{"Pipe", 2, WavCase::Pipe, 0},
-                                           WavCase{"FileAppended", 2, WavCase::Appended, 0}),
-                         [](const auto& info) { return std::string(info.param.name); });
-
 // What a terminal shows once the text is drawn: a carriage return overwrites.
 std::string screenOf(const std::string& text) {
     std::string screen, line;
@@ -160,6 +105,10 @@ struct Case {
     int exitCode = 0;
     std::string err = captureHead(1234) + kStopped;
     long minOut = 48000;  // bytes of output at least; -1: none at all
+    // --wav with this many channels, to the pipe or (flags not 0) a file opened so, its size capped at `wavLimit`.
+    unsigned wav = 0;
+    int wavFlags = 0;
+    rlim_t wavLimit = 0;
 };
 void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
 Case with(const char* name, const std::function<void(Case&)>& edit) { Case c; c.name = name; edit(c); return c; }
@@ -168,8 +117,10 @@ class HostProcess : public ::testing::TestWithParam<Case> {};
 
 TEST_P(HostProcess, EndsWithItsLinesAndExitCode) {
     const Case& c = GetParam();
+    const TempDir dir;
     ChildOptions options = procloop(c.args);
     options.env = c.env;
+    options.workingDirectory = dir.path();
     (c.stalls ? options.stallStdoutAfter : options.closeStdoutAfter) = c.readUpTo;
     options.inChild = [&] {
         for (const int fd : c.closed) ::close(fd);
@@ -201,11 +152,44 @@ TEST_P(HostProcess, EndsWithItsLinesAndExitCode) {
     EXPECT_EQ(sent, c.signals.size());
     EXPECT_EQ(seen, std::vector<std::string>(c.signals.empty() ? 0 : c.closed.size(), "/dev/null"));
     EXPECT_TRUE(c.minOut < 0 ? r.out.empty() : r.out.size() >= static_cast<std::size_t>(c.minOut)) << r.out.size();
-    EXPECT_TRUE(c.readUpTo != SIZE_MAX || r.out.size() % 8 == 0) << r.out.size();
+    EXPECT_TRUE(c.readUpTo != SIZE_MAX || c.wav != 0 || r.out.size() % 8 == 0) << r.out.size();
+    if (c.wav == 0) return;
+
+    // A file gets its sizes however the capture stops, a pipe or a file it cannot seek in
+    // the streaming maximum; sox reads the header. (What follows it is the raw stream's part.)
+    const std::string path = dir.path() + "/capture.wav";
+    if (c.wavFlags == 0) std::ofstream(path).write(reinterpret_cast<const char*>(r.out.data()), r.out.size());
+    std::ifstream file(path, std::ios::binary);
+    const std::vector<unsigned char> bytes{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+    const std::size_t header = c.wav > 2 ? 104 : 82;
+    ASSERT_GT(bytes.size(), header + 48000);
+    // Filled up to the last byte, a part of a sample too; stopped, with whole frames.
+    EXPECT_EQ(c.wavLimit != 0 ? bytes.size() - c.wavLimit : (bytes.size() - header) % (4 * c.wav), 0u);
+    unsigned char expected[kWavHeaderMaxBytes];
+    buildWavHeader(expected, 48000, c.wav, (c.wavFlags & O_TRUNC) != 0 ? bytes.size() - header : kWavStreaming);
+    EXPECT_EQ(std::vector<unsigned char>(bytes.begin(), bytes.begin() + header),
+              std::vector<unsigned char>(expected, expected + header));
+    ChildOptions sox;
+    sox.argv = {"sh", "-c", "sox --i -c \"$0\" && sox --i -r \"$0\" && sox --i -e \"$0\"", path};
+    const ChildResult info = runChild(sox);
+    const std::string read(info.out.begin(), info.out.end());
+    EXPECT_EQ(read, std::to_string(c.wav) + "\n48000\nFloating Point PCM\n") << info.err;
 }
 
 void storm(Case& c) { c.storm = 1000000, c.when = "info: pid=", c.afterBytes = 0, c.minOut = 0; }
 void endsBy(Case& c, int sig, std::string err = captureHead(1234)) { c.endsBy = sig, c.err = err; }
+// --wav, stopped after a second (the ending Ctrl+C has too) or by the file filling up at `limit`.
+void wav(Case& c, unsigned channels, int flags, rlim_t limit = 0) {
+    c.args.insert(c.args.end(), {"--wav", "--channels", std::to_string(channels)});
+    if (limit == 0) c.args.insert(c.args.end(), {"--duration", "1"});
+    c.start = [flags, limit] {
+        const rlimit size{limit, limit};
+        if (limit != 0 && ::setrlimit(RLIMIT_FSIZE, &size) != 0) ::_exit(124);
+        if (flags != 0 && ::dup2(::open("capture.wav", flags, 0600), 1) != 1) ::_exit(124);
+    };
+    c.wav = channels, c.wavFlags = flags, c.wavLimit = limit, c.signals = {};
+    c.minOut = flags != 0 ? -1 : 48000, c.err = captureHead(1234, false, channels) + kStopped;
+}
 // 0, 1, 2 and one for the loader: not even a pipe (a sanitizer build checks
 // memory through a pipe of its own). Console events must still arrive.
 void noDescriptors(Case& c, int sig) {
@@ -271,6 +255,12 @@ INSTANTIATE_TEST_SUITE_P(
             c.args = {"--pid", "2147483646", "--stop-with-target"}, c.signals = {}, c.exitCode = 1, c.minOut = -1;
             c.err = "info: pid=2147483646 includeChildren=false\nerror: could not open process 2147483646\n";
         }),
+        // A file stopped, filled up (at 8 channels too), the pipe, and a file opened as `>>` does.
+        with("WavFileStopped", [](Case& c) { wav(c, 2, O_WRONLY | O_CREAT | O_TRUNC); }),
+        with("WavFileFull", [](Case& c) { wav(c, 2, O_WRONLY | O_CREAT | O_TRUNC, 100003); }),
+        with("WavFileFull8", [](Case& c) { wav(c, 8, O_WRONLY | O_CREAT | O_TRUNC, 200000); }),
+        with("WavPipe", [](Case& c) { wav(c, 2, 0); }),
+        with("WavFileAppended", [](Case& c) { wav(c, 2, O_WRONLY | O_CREAT | O_APPEND); }),
         // The write blocked on the full pipe is cancelled: the run still ends in order.
         with("CtrlCWhileTheReaderStalls", [](Case& c) { c.readUpTo = c.afterBytes = c.minOut = 38400, c.stalls = true; })),
     [](const auto& info) { return info.param.name; });
