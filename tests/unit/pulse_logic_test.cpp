@@ -4,6 +4,7 @@
 // stream's FIFO (start level, running dry, play-out, overflow, trimming, mixing)
 // and the packet ring (the 200 ms buffer, what a slow reader loses and how it is told).
 #include <cstdint>
+#include <numeric>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -95,7 +96,7 @@ TEST_P(Buffer, FollowsItsSteps) {
     for (const Step& s : GetParam().steps) {
         SCOPED_TRACE(std::string(1, s.op) + " " + std::to_string(s.v) + " " + std::to_string(s.n));
         std::vector<float> ramp(s.n * channels), out;
-        for (std::size_t i = 0; i < ramp.size(); ++i) ramp[i] = s.v + static_cast<float>(i);
+        std::iota(ramp.begin(), ramp.end(), s.v);
         float* slot = s.op == 'c' || s.op == 'x' ? ring.claim() : nullptr;
         EXPECT_EQ(slot == nullptr, s.op != 'c');
         if (slot != nullptr) {
