@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <stdexcept>
 #include <thread>
 
@@ -131,13 +132,7 @@ ChildResult runChild(const ChildOptions& options) {
     return result;
 }
 
-std::string unixLines(const std::string& text) {
-    std::string out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != '\r' || i + 1 == text.size() || text[i + 1] != '\n') out += text[i];
-    }
-    return out;
-}
+std::string unixLines(const std::string& text) { return std::regex_replace(text, std::regex("\r\n"), "\n"); }
 
 std::string captureHead(unsigned long pid, bool includeChildren, unsigned channels, unsigned rate) {
     const std::string hz = std::to_string(rate), ch = std::to_string(channels);

@@ -18,10 +18,7 @@ namespace {
 std::string hex(const unsigned char* bytes, std::size_t n) {
     std::string text;
     char byte[4];
-    for (std::size_t i = 0; i < n; ++i) {
-        std::snprintf(byte, sizeof byte, "%02x ", bytes[i]);
-        text += byte;
-    }
+    for (std::size_t i = 0; i < n; ++i) text.append(byte, std::snprintf(byte, sizeof byte, "%02x ", bytes[i]));
     return text;
 }
 
@@ -115,15 +112,13 @@ TEST(LevelMeter, ShowsTimeBytesAndEachChannelsPeakSinceTheLastLineFourTimesASeco
     meter.track(second, 4);
     EXPECT_EQ(lineOf(meter, 5000 + 3724250), "01:02:04       1.5 MiB   -inf   6.0 dBFS");
     EXPECT_EQ(lineOf(meter, 5000 + 3724500), "01:02:04       1.5 MiB   -inf  -inf dBFS");
-}
-
-TEST(LevelMeter, EightChannelsFitOnAConsoleLine) {
-    LevelMeter meter;
-    meter.start(8, 0);
+    // Eight channels, ten hours at the highest rate, still on a console line.
+    LevelMeter eight;
+    eight.start(8, 0);
     const float frame[8] = {1, 0.5f, 0.25f, 0.1f, 0.01f, 0.001f, 0.0001f, 0};
-    meter.track(frame, 8);
-    meter.count(10ull * 3600 * 192000 * 8 * 4);  // ten hours at the highest rate
-    EXPECT_EQ(lineOf(meter, 36000000), "10:00:00  210937.5 MiB    0.0  -6.0 -12.0 -20.0 -40.0 -60.0 -80.0  -inf dBFS");
+    eight.track(frame, 8);
+    eight.count(10ull * 3600 * 192000 * 8 * 4);
+    EXPECT_EQ(lineOf(eight, 36000000), "10:00:00  210937.5 MiB    0.0  -6.0 -12.0 -20.0 -40.0 -60.0 -80.0  -inf dBFS");
 }
 
 }  // namespace
