@@ -18,6 +18,8 @@ using fakeaudio::patternBytes;
 using Clock = std::chrono::steady_clock;
 
 constexpr const char* kEndOfScript = "warn: GetNextPacketSize hr=0x88890004\n";
+// One packet of 4 frames, then a target that plays nothing.
+constexpr const char* kQuiet = "period=1;burst=4;silence=0:600000";
 
 class CaptureStream : public RunTest, public ::testing::WithParamInterface<unsigned> {};
 
@@ -27,16 +29,8 @@ class CaptureStream : public RunTest, public ::testing::WithParamInterface<unsig
 // than a large packet per write, cut mid-sample, and the rest must follow.
 TEST_P(CaptureStream, EveryPacketReachesTheOutputInOrderByteForByte) {
     const unsigned channels = GetParam();
-    const std::vector<std::vector<Packet>> bursts = {
-        {{480, 0, false}, {7, 0, false}, {1, 0, false}},
-        {{480, AUDCLNT_BUFFERFLAGS_SILENT, false}},
-        {{100, 0, false}, {3, 0, true}, {5, 0, false}},
-        {{2, AUDCLNT_BUFFERFLAGS_SILENT | AUDCLNT_BUFFERFLAGS_DATA_DISCONTINUITY, true}},
-        {{33, AUDCLNT_BUFFERFLAGS_DATA_DISCONTINUITY, false}},
-        {{9, AUDCLNT_BUFFERFLAGS_TIMESTAMP_ERROR, false}, {6, 0, false}},
-    };
-    fakeaudio::load(scriptOf(bursts));
-    fakeplatform::controls().maxBytesPerCall = 1001;
+    const fakeaudio::Script script = loadScript(std::string(kQuick) +
+                                                "write=1001;burst=480,7,1;burst=480s;burst=100,3n,5;burst=2sdn;burst=33d;burst=9t,6");
     const std::string ch = std::to_string(channels);
     const RunResult r = run({"--pid", "1234", "--channels", ch.c_str()});
     EXPECT_EQ(r.exitCode, 0);
@@ -44,7 +38,7 @@ TEST_P(CaptureStream, EveryPacketReachesTheOutputInOrderByteForByte) {
 
     std::vector<unsigned char> expected;
     std::uint64_t offset = 0;
-    for (const auto& burst : bursts) {
+    for (const auto& burst : script.bursts) {
         for (const Packet& p : burst) {
             const std::size_t size = std::size_t{p.frames} * channels * 4;
             const bool silent = p.nullData || (p.flags & AUDCLNT_BUFFERFLAGS_SILENT) != 0;
@@ -60,11 +54,12 @@ INSTANTIATE_TEST_SUITE_P(Channels, CaptureStream, ::testing::Values(1u, 2u, 8u))
 
 struct WayOut {
     const char* name;
-    void (*setUp)(fakeaudio::Script&, fakeplatform::Controls&);
-    const char* tail;        // standard error between the head and the last line
-    std::size_t outBytes;    // what reached the output
+    const char* script;     // after two bursts, of 10 and 20 frames, then 30
+    const char* tail;       // standard error between the head and the last line
+    std::size_t outBytes;   // what reached the output
     unsigned getBuffers;
     unsigned releases;
+    bool stopFirst = false;  // a stop requested before the run
 };
 void PrintTo(const WayOut& c, std::ostream* os) { *os << c.name; }
 
@@ -72,47 +67,30 @@ class CaptureEnd : public RunTest, public ::testing::WithParamInterface<WayOut> 
 
 TEST_P(CaptureEnd, LeavesWithItsLineAndReleasesEveryPacketTaken) {
     const WayOut& c = GetParam();
-    fakeaudio::Script script = scriptOf({{{10, 0, false}, {20, 0, false}}, {{30, 0, false}}});
-    c.setUp(script, fakeplatform::controls());
-    fakeaudio::load(script);
+    loadScript(std::string(kQuick) + "burst=10,20;burst=30;" + c.script);
+    stopRequested.store(c.stopFirst);
     const RunResult r = run({"--pid", "1234"});
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_EQ(r.err, captureHead() + c.tail + kStopped);
     EXPECT_EQ(r.out, patternBytes(0, c.outBytes));
     EXPECT_EQ(r.stats[Call::GetBuffer], c.getBuffers);
     EXPECT_EQ(r.stats[Call::ReleaseBuffer], c.releases);
-    EXPECT_EQ(r.liveObjects, 0u);
-    EXPECT_EQ(r.openEvents, 0);
-    EXPECT_EQ(r.comDepth, 0);
+    expectBalanced(r);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     All, CaptureEnd,
-    ::testing::Values(
-        WayOut{"NextPacketSizeFailsAfterAWakeUp",
-               [](fakeaudio::Script& s, fakeplatform::Controls&) { s.fail(Call::GetNextPacketSize, AUDCLNT_E_DEVICE_INVALIDATED); },
-               kEndOfScript, 0, 0, 0},
-        WayOut{"NextPacketSizeFailsWhileDraining",
-               [](fakeaudio::Script& s, fakeplatform::Controls&) { s.fail(Call::GetNextPacketSize, AUDCLNT_E_SERVICE_NOT_RUNNING, 2); },
-               "", 80, 1, 1},
-        WayOut{"GetBufferFails",
-               [](fakeaudio::Script& s, fakeplatform::Controls&) { s.fail(Call::GetBuffer, AUDCLNT_E_BUFFER_ERROR, 2); },
-               "warn: GetBuffer hr=0x88890018\n", 80, 2, 1},
-        WayOut{"AFailingReleaseIsNotLookedAt",
-               [](fakeaudio::Script& s, fakeplatform::Controls&) { s.fail(Call::ReleaseBuffer, AUDCLNT_E_INVALID_SIZE); },
-               kEndOfScript, 480, 3, 3},
-        // The second packet breaks off mid-frame; it is still released.
-        WayOut{"TheOutputFails", [](fakeaudio::Script&, fakeplatform::Controls& c) { c.failAfterBytes = 80 + 12; }, "", 92, 2, 2},
-        WayOut{"TheWaitFails",  // the first wait is the activation's
-               [](fakeaudio::Script&, fakeplatform::Controls& c) {
-                   c.onWait = [](unsigned nth, DWORD) { return nth == 2 ? std::optional<DWORD>(WAIT_FAILED) : std::nullopt; };
-               },
-               "error: WaitForSingleObject failed\n", 0, 0, 0},
-        // A silent target sends nothing for as long as it is silent: a pause longer than a wait is no end.
-        WayOut{"APauseLongerThanAWaitIsNoEnd", [](fakeaudio::Script& s, fakeplatform::Controls&) { s.periodMs = 400; },
-               kEndOfScript, 480, 3, 3},
-        WayOut{"AStopRequestedDuringSetUp", [](fakeaudio::Script&, fakeplatform::Controls&) { stopRequested.store(true); }, "", 0,
-               0, 0}),
+    ::testing::Values(WayOut{"NextPacketSizeFailsAfterAWakeUp", "fail=GetNextPacketSize:88890004", kEndOfScript, 0, 0, 0},
+                      WayOut{"NextPacketSizeFailsWhileDraining", "fail=GetNextPacketSize:88890010@2", "", 80, 1, 1},
+                      WayOut{"GetBufferFails", "fail=GetBuffer:88890018@2", "warn: GetBuffer hr=0x88890018\n", 80, 2, 1},
+                      WayOut{"AFailingReleaseIsNotLookedAt", "fail=ReleaseBuffer:88890011", kEndOfScript, 480, 3, 3},
+                      // The second packet breaks off mid-frame; it is still released.
+                      WayOut{"TheOutputFails", "output=92", "", 92, 2, 2},
+                      // The first wait is the activation's.
+                      WayOut{"TheWaitFails", "wait=2:failed", "error: WaitForSingleObject failed\n", 0, 0, 0},
+                      // A silent target sends nothing for as long as it is silent: a pause longer than a wait is no end.
+                      WayOut{"APauseLongerThanAWaitIsNoEnd", "period=400", kEndOfScript, 480, 3, 3},
+                      WayOut{"AStopRequestedDuringSetUp", "", "", 0, 0, 0, true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // Each console event that stops the program, landing while the loop waits
@@ -120,9 +98,7 @@ INSTANTIATE_TEST_SUITE_P(
 class CaptureStop : public RunTest, public ::testing::WithParamInterface<DWORD> {};
 
 TEST_P(CaptureStop, ARequestDuringAQuietWaitEndsTheCaptureWithinTheWaitBound) {
-    fakeaudio::Script script = scriptOf({{{4, 0, false}}});
-    script.end = fakeaudio::End::Idle;
-    fakeaudio::load(script);
+    loadScript(kQuiet);
     Clock::time_point stoppedAt{};
     unsigned raisedAt = 0;
     bool taken = false;
@@ -153,10 +129,7 @@ class Capture : public RunTest {};
 
 TEST_F(Capture, AStopDuringAWaitThatEndsSignalledWritesNothingMore) {
     // Bursts 200 ms apart, so the first drain cannot run into the second burst.
-    fakeaudio::Script script = scriptOf({{{4, 0, false}}, {{8, 0, false}}});
-    script.end = fakeaudio::End::Idle;
-    script.periodMs = 200;
-    fakeaudio::load(script);
+    loadScript(std::string(kQuiet) + ";period=200;burst=8");
     fakeplatform::controls().onWait = [](unsigned, DWORD) -> std::optional<DWORD> {
         if (!stopRequested.load() && fakeaudio::stats()[Call::ReleaseBuffer] == 1) {
             fakeplatform::raiseConsoleControl(CTRL_C_EVENT);

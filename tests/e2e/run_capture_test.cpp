@@ -14,15 +14,12 @@
 
 namespace {
 
-using fakeaudio::Call;
-using Controls = fakeplatform::Controls;
-
-constexpr const char* kTarget = "info: pid=1234 includeChildren=false\n";
+const std::string kTarget = "info: pid=1234 includeChildren=false\n";
 constexpr const char* kFormat = "info: capture format 48000 Hz 2 ch 32 bit float\n";
-const std::string kActivated = std::string(kTarget) + kFormat;
+const std::string kActivated = kTarget + kFormat;
 const std::string kRunTail = std::string("warn: GetNextPacketSize hr=0x88890004\n") + kStopped;
 constexpr const char* kOperation = "IActivateAudioInterfaceAsyncOperation released";
-constexpr const char* kComGone = "CoUninitialize held=0";
+constexpr const char* kComGone = "CoUninitialize";
 
 // The teardown as the journal saw it: each object appears when the program let
 // go of its last reference. The audio client is left out: the handler holds a
@@ -38,18 +35,13 @@ std::ptrdiff_t at(const RunResult& r, const std::string& entry) {
     return std::find(r.journal.begin(), r.journal.end(), entry) - r.journal.begin();
 }
 
-void expectBalanced(const RunResult& r) {
-    EXPECT_EQ(r.liveObjects, 0u) << "service objects leaked";
-    EXPECT_EQ(r.openEvents, 0) << "events left open; the handler's among them means it was never freed";
-    EXPECT_EQ(r.comDepth, 0) << "COM left initialised";
-}
-
 struct Failure {
     const char* name;
-    void (*setUp)(fakeaudio::Script&, Controls&);
+    const char* script;  // after kQuick
     std::string err;
     std::vector<std::string> teardown;
     bool lateCompletion = false;  // the completion comes after the run gave up on it
+    std::vector<const char*> args = {"--pid", "1234"};
 };
 void PrintTo(const Failure& c, std::ostream* os) { *os << c.name; }
 
@@ -57,11 +49,10 @@ class SetupFailure : public RunTest, public ::testing::WithParamInterface<Failur
 
 TEST_P(SetupFailure, PrintsOneLineExitsWithOneAndTearsDownWhatExists) {
     const Failure& c = GetParam();
-    fakeaudio::Script script = scriptOf({});
-    c.setUp(script, fakeplatform::controls());
-    fakeaudio::load(script);
+    ::setenv("DISPLAY", "", 1);  // no X server: no window resolves
+    loadScript(std::string(kQuick) + c.script);
     awaitLateCompletion_ = true;
-    const RunResult r = run({"--pid", "1234"});
+    const RunResult r = run(c.args);
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(r.err, c.err);
     EXPECT_TRUE(r.out.empty());
@@ -77,47 +68,53 @@ TEST_P(SetupFailure, PrintsOneLineExitsWithOneAndTearsDownWhatExists) {
     expectBalanced(r);
 }
 
-std::optional<DWORD> firstWaitEnds(unsigned nth, DWORD result) { return nth == 1 ? std::optional<DWORD>(result) : std::nullopt; }
-
-const std::string kTimedOut = std::string(kTarget) + "error: audio interface activation timed out\n";
+const std::string kTimedOut = kTarget + "error: audio interface activation timed out\n";
+const std::string kNoCom = "error: CoInitializeEx failed hr=0x80010106\n";
 const std::vector<std::string> kBeforeClient = {kOperation, kComGone};
 const std::vector<std::string> kAfterActivation = {"CloseHandle #2", kOperation, kComGone};
+const std::string kPid5 = "info: pid=5 includeChildren=false\n";
+const std::vector<const char*> kPid5Args = {"--pid", "5"};
 const Failure kFailures[] = {
-    {"Com", [](fakeaudio::Script&, Controls& c) { c.coInitializeStatus = RPC_E_CHANGED_MODE; },
-     std::string(kTarget) + "error: CoInitializeEx failed hr=0x80010106\n", {}},
-    {"ActivationCall", [](fakeaudio::Script& s, Controls&) { s.fail(Call::ActivateAudioInterfaceAsync, static_cast<HRESULT>(0x80070005)); },
-     std::string(kTarget) + "error: ActivateAudioInterfaceAsync hr=0x80070005\n", {kComGone}},
-    {"HandlerEvent", [](fakeaudio::Script&, Controls& c) { c.failCreateEventAt = 1; }, kTimedOut, kBeforeClient},
-    {"WaitFails", [](fakeaudio::Script&, Controls& c) { c.onWait = [](unsigned n, DWORD) { return firstWaitEnds(n, WAIT_FAILED); }; },
-     kTimedOut, kBeforeClient},
+    {"Com", "coinit=80010106", kTarget + kNoCom, {}},
+    {"ActivationCall", "fail=ActivateAudioInterfaceAsync:80070005",
+     kTarget + "error: ActivateAudioInterfaceAsync hr=0x80070005\n", {kComGone}},
+    {"HandlerEvent", "event=1", kTimedOut, kBeforeClient},
+    {"WaitFails", "wait=1:failed", kTimedOut, kBeforeClient},
     // The wait reports its time-out at once, as after its 8 s; the completion comes
     // later, into a handler the program no longer holds.
-    {"CompletionAfterTheTimeOut",
-     [](fakeaudio::Script& s, Controls& c) {
-         s.completionDelayMs = 300;
-         c.onWait = [](unsigned n, DWORD) { return firstWaitEnds(n, WAIT_TIMEOUT); };
-     },
-     kTimedOut, kBeforeClient, true},
-    {"WaitAbandoned",
-     [](fakeaudio::Script&, Controls& c) { c.onWait = [](unsigned n, DWORD) { return firstWaitEnds(n, WAIT_ABANDONED); }; },
-     kTimedOut, kBeforeClient},
-    {"ActivationStatus", [](fakeaudio::Script& s, Controls&) { s.activationStatus = AUDCLNT_E_DEVICE_INVALIDATED; },
-     std::string(kTarget) + "error: audio client activation failed hr=0x88890004\n", kBeforeClient},
-    {"NotAnAudioClient", [](fakeaudio::Script& s, Controls&) { s.activatesNonAudio = true; },
-     std::string(kTarget) + "error: audio client activation failed hr=0x00000000\n", kBeforeClient},
-    {"ResultUnreadable", [](fakeaudio::Script& s, Controls&) { s.fail(Call::GetActivateResult, E_FAIL); },
-     std::string(kTarget) + "error: audio client activation failed hr=0x00000000\n", kBeforeClient},
-    {"CaptureEvent", [](fakeaudio::Script&, Controls& c) { c.failCreateEventAt = 2; }, kActivated + "error: CreateEvent failed\n",
+    {"CompletionAfterTheTimeOut", "activation=300;wait=1:timeout", kTimedOut, kBeforeClient, true},
+    {"WaitAbandoned", "wait=1:abandoned", kTimedOut, kBeforeClient},
+    {"ActivationStatus", "status=88890004", kTarget + "error: audio client activation failed hr=0x88890004\n",
      kBeforeClient},
-    {"Initialize", [](fakeaudio::Script& s, Controls&) { s.fail(Call::Initialize, AUDCLNT_E_UNSUPPORTED_FORMAT); },
-     kActivated + "error: IAudioClient::Initialize hr=0x88890008\n", kAfterActivation},
-    {"EventHandle", [](fakeaudio::Script& s, Controls&) { s.fail(Call::SetEventHandle, E_INVALIDARG); },
-     kActivated + "error: SetEventHandle hr=0x80070057\n", kAfterActivation},
-    {"CaptureClient", [](fakeaudio::Script& s, Controls&) { s.fail(Call::GetService, AUDCLNT_E_DEVICE_INVALIDATED); },
-     kActivated + "error: GetService(IAudioCaptureClient) hr=0x88890004\n", kAfterActivation},
-    {"Start", [](fakeaudio::Script& s, Controls&) { s.fail(Call::Start, AUDCLNT_E_SERVICE_NOT_RUNNING); },
-     kActivated + "error: IAudioClient::Start hr=0x88890010\n",
+    {"ResultUnreadable", "fail=GetActivateResult:80004005", kTarget + "error: audio client activation failed hr=0x00000000\n",
+     kBeforeClient},
+    {"CaptureEvent", "event=2", kActivated + "error: CreateEvent failed\n", kBeforeClient},
+    {"Initialize", "fail=Initialize:88890008", kActivated + "error: IAudioClient::Initialize hr=0x88890008\n", kAfterActivation},
+    {"EventHandle", "fail=SetEventHandle:80070057", kActivated + "error: SetEventHandle hr=0x80070057\n", kAfterActivation},
+    {"CaptureClient", "fail=GetService:88890004", kActivated + "error: GetService(IAudioCaptureClient) hr=0x88890004\n",
+     kAfterActivation},
+    {"Start", "fail=Start:88890010", kActivated + "error: IAudioClient::Start hr=0x88890010\n",
      {"AvRevertMmThreadCharacteristics", "CloseHandle #2", "IAudioCaptureClient released", kOperation, kComGone}},
+    // The run sequence up to the set-up: which target wins, and the Windows version's lines.
+    {"PidWinsOverAnUnknownWindow", "coinit=80010106;windows=10.0.22621",
+     "info: pid=17 includeChildren=true\ninfo: windows version 10.0 build 22621\n" + kNoCom, {}, false,
+     {"--hwnd", "77", "--pid", "17", "--include-child-processes"}},
+    // A pid, then a window, win over a name, which is then not looked up.
+    {"PidWinsOverAName", "coinit=80010106", "info: pid=17 includeChildren=false\n" + kNoCom, {}, false,
+     {"--name", "sleep", "--pid", "17"}},
+    {"WindowWinsOverAName", "", "error: could not resolve HWND 000000000000004D to a process id\n", {}, false,
+     {"--hwnd", "77", "--name", "sleep"}},
+    {"LargestWindow", "", "error: could not resolve HWND FFFFFFFFFFFFFFFF to a process id\n", {}, false,
+     {"--hwnd", "18446744073709551615"}},
+    {"NoNtdll", "coinit=80010106", kPid5 + kNoCom, {}, false, kPid5Args},
+    {"NoVersionEntry", "coinit=80010106;windows=noentry", kPid5 + kNoCom, {}, false, kPid5Args},
+    {"VersionCallFails", "coinit=80010106;windows=status:C0000001", kPid5 + kNoCom, {}, false, kPid5Args},
+    {"FirstLoopbackBuild", "coinit=80010106;windows=10.0.20348", kPid5 + "info: windows version 10.0 build 20348\n" + kNoCom,
+     {}, false, kPid5Args},
+    {"OlderBuildWarns", "coinit=80010106;windows=10.0.19045",
+     kPid5 + "info: windows version 10.0 build 19045\n" +
+         "warn: process loopback capture requires Windows build 20348 or later\n" + kNoCom,
+     {}, false, kPid5Args},
 };
 INSTANTIATE_TEST_SUITE_P(All, SetupFailure, ::testing::ValuesIn(kFailures),
                          [](const auto& info) { return std::string(info.param.name); });
@@ -137,10 +134,7 @@ class CaptureRequest : public RunTest, public ::testing::WithParamInterface<Requ
 // The completion comes late, well within the documented 8 s the program waits for it.
 TEST_P(CaptureRequest, AsksForTheStreamItWasGivenAndTearsDownInOrder) {
     const Request& c = GetParam();
-    fakeaudio::Script script = scriptOf({});
-    script.completionDelayMs = 300;
-    fakeaudio::load(script);
-    fakeplatform::controls().failMmcss = c.schedulerRefuses;
+    loadScript(std::string(kQuick) + "activation=300" + (c.schedulerRefuses ? ";mmcss=refused" : ""));
     DWORD activationWaitMs = 0;
     fakeplatform::controls().onWait = [&](unsigned nth, DWORD ms) {
         if (nth == 1) activationWaitMs = ms;
@@ -202,9 +196,7 @@ TEST_P(List, PrintsTheSessionsOwnersOrTheFailedCall) {
     const pid_t child = spawnProcess({"sleep", "60"}, {}, "/dev/null");
     const std::string exe = "/proc/" + std::to_string(child) + "/exe";
     while (std::filesystem::read_symlink(exe).filename() != "sleep") ::usleep(1000);
-    fakeaudio::Script script;
-    ASSERT_TRUE(fakeaudio::parseScript(withPids(GetParam().script, child), script));
-    fakeaudio::load(script);
+    loadScript(withPids(GetParam().script, child));
     ::testing::internal::CaptureStdout();
     const RunResult r = run({"--list"});
     const std::string out = ::testing::internal::GetCapturedStdout();

@@ -31,12 +31,17 @@ RunResult RunTest::run(std::vector<const char*> args) {
     return r;
 }
 
-fakeaudio::Script scriptOf(std::vector<std::vector<fakeaudio::Packet>> bursts) {
+fakeaudio::Script loadScript(const std::string& text) {
     fakeaudio::Script script;
-    script.bursts = std::move(bursts);
-    script.end = fakeaudio::End::ServiceError;
-    script.periodMs = 1;
+    EXPECT_TRUE(fakeaudio::parseScript(text, script)) << text;
+    fakeaudio::load(script);
     return script;
+}
+
+void expectBalanced(const RunResult& r) {
+    EXPECT_EQ(r.liveObjects, 0u) << "service objects leaked";
+    EXPECT_EQ(r.openEvents, 0) << "events left open; the handler's among them means it was never freed";
+    EXPECT_EQ(r.comDepth, 0) << "COM left initialised";
 }
 
 std::vector<std::string> entriesStartingWith(const std::vector<std::string>& journal,
