@@ -94,19 +94,28 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 // Each console event that stops the program, landing while the loop waits
-// with no audio coming, ends the capture within one wait.
-class CaptureStop : public RunTest, public ::testing::WithParamInterface<DWORD> {};
+// with no audio coming, ends the capture within one wait; landing just before
+// a wait that ends signalled, with audio waiting, it lets nothing more be written.
+struct Stop {
+    DWORD event;
+    bool signalled;
+};
+class CaptureStop : public RunTest, public ::testing::WithParamInterface<Stop> {};
 
-TEST_P(CaptureStop, ARequestDuringAQuietWaitEndsTheCaptureWithinTheWaitBound) {
-    loadScript(kQuiet);
+TEST_P(CaptureStop, ARequestDuringAWaitEndsTheCaptureWithinTheWaitBoundAndWritesNothingMore) {
+    const Stop c = GetParam();
+    // With audio to come, bursts 200 ms apart, so the first drain cannot run into the second burst.
+    loadScript(std::string(kQuiet) + (c.signalled ? ";period=200;burst=8" : ""));
     Clock::time_point stoppedAt{};
     unsigned raisedAt = 0;
     bool taken = false;
     fakeplatform::controls().onWait = [&](unsigned nth, DWORD) -> std::optional<DWORD> {
         if (raisedAt == 0 && fakeaudio::stats()[Call::ReleaseBuffer] == 1) {
             raisedAt = nth;
-            taken = fakeplatform::raiseConsoleControl(GetParam());
+            taken = fakeplatform::raiseConsoleControl(c.event);
             stoppedAt = Clock::now();
+            // The next burst is queued and signalled meanwhile, so this wait ends at once, signalled.
+            if (c.signalled) std::this_thread::sleep_for(std::chrono::milliseconds(400));
         }
         if (raisedAt != 0 && nth > raisedAt + 10) stopRequested.store(true);  // a stop ignored fails, not hangs
         return std::nullopt;
@@ -117,33 +126,15 @@ TEST_P(CaptureStop, ARequestDuringAQuietWaitEndsTheCaptureWithinTheWaitBound) {
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_EQ(r.err, captureHead() + kStopped);
     EXPECT_EQ(r.out, patternBytes(0, 32));
+    EXPECT_EQ(r.stats[Call::GetBuffer], 1u);
+    EXPECT_TRUE(!c.signalled || fakeplatform::controls().lastWaitResult == WAIT_OBJECT_0) << "the wait did not end signalled";
     // The loop waits at most 150 ms at a time; generous for a loaded machine.
     EXPECT_LT(latency.count(), 1000);
 }
 
 INSTANTIATE_TEST_SUITE_P(Events, CaptureStop,
-                         ::testing::Values(CTRL_C_EVENT, CTRL_BREAK_EVENT, CTRL_CLOSE_EVENT, CTRL_LOGOFF_EVENT,
-                                           CTRL_SHUTDOWN_EVENT));
-
-class Capture : public RunTest {};
-
-TEST_F(Capture, AStopDuringAWaitThatEndsSignalledWritesNothingMore) {
-    // Bursts 200 ms apart, so the first drain cannot run into the second burst.
-    loadScript(std::string(kQuiet) + ";period=200;burst=8");
-    fakeplatform::controls().onWait = [](unsigned, DWORD) -> std::optional<DWORD> {
-        if (!stopRequested.load() && fakeaudio::stats()[Call::ReleaseBuffer] == 1) {
-            fakeplatform::raiseConsoleControl(CTRL_C_EVENT);
-            // The next burst is queued and signalled meanwhile, so this wait ends at once, signalled.
-            std::this_thread::sleep_for(std::chrono::milliseconds(400));
-        }
-        return std::nullopt;
-    };
-    const RunResult r = run({"--pid", "1234"});
-    EXPECT_EQ(fakeplatform::controls().lastWaitResult, WAIT_OBJECT_0);
-    EXPECT_EQ(r.exitCode, 0);
-    EXPECT_EQ(r.err, captureHead() + kStopped);
-    EXPECT_EQ(r.out, patternBytes(0, 32));
-    EXPECT_EQ(r.stats[Call::GetBuffer], 1u);
-}
+                         ::testing::Values(Stop{CTRL_C_EVENT, false}, Stop{CTRL_BREAK_EVENT, false}, Stop{CTRL_CLOSE_EVENT, false},
+                                           Stop{CTRL_LOGOFF_EVENT, false}, Stop{CTRL_SHUTDOWN_EVENT, false},
+                                           Stop{CTRL_C_EVENT, true}));
 
 }  // namespace

@@ -29,14 +29,6 @@ struct Packet {
     bool nullData = false;  // GetBuffer hands out a null data pointer
 };
 
-enum class End {
-    // After the bursts, a tone (440 Hz for the target's tree, 330 Hz for the rest), one packet per period
-    // on the service's own clock into a buffer of the duration the program asked for, whose oldest
-    // packets go when the program falls behind; GetBuffer gives each its device and QPC position.
-    Tone,
-    ServiceError,  // after the bursts, GetNextPacketSize fails with endStatus
-};
-
 struct Script {
     unsigned completionDelayMs = 0;   // the activation completes this late; kNever: not before reset()
     HRESULT activationStatus = S_OK;  // the status GetActivateResult reports
@@ -47,11 +39,14 @@ struct Script {
     // Each burst is queued at once and signalled with one event, once every
     // earlier packet has been released.
     std::vector<std::vector<Packet>> bursts;
-    End end = End::Tone;
-    HRESULT endStatus = AUDCLNT_E_DEVICE_INVALIDATED;
+    // After the bursts, S_OK: a tone (440 Hz for the target's tree, 330 Hz for the rest), one packet per
+    // period on the service's own clock into a buffer of the duration the program asked for, whose oldest
+    // packets go when the program falls behind; GetBuffer gives each its device and QPC position.
+    // A failure: GetNextPacketSize fails with it once the bursts are taken.
+    HRESULT endStatus = S_OK;
     unsigned periodMs = 10;     // 0: off the clock, each packet as soon as the last is released
-    unsigned limitSeconds = 0;  // End::Tone: after this much tone, end as ServiceError (0: never)
-    std::vector<std::pair<unsigned, unsigned>> silences;  // End::Tone: {from, for} ms since Start without packets
+    unsigned limitSeconds = 0;  // after this much tone, the device goes away (0: never)
+    std::vector<std::pair<unsigned, unsigned>> silences;  // {from, for} ms since Start without tone
     std::vector<sessionobjects::SessionInfo> sessions;    // of the one active playback device
     // The host platform's calls as tests/fakes/platform answers them; the Windows DLL has the real ones.
     struct Host {

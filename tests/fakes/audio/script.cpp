@@ -87,8 +87,8 @@ bool parseDirective(const std::string& key, const std::string& value, Script& sc
         return true;
     }
     if (key == "end") {
-        script.end = value == "tone" ? End::Tone : End::ServiceError;
-        return script.end == End::Tone || (value.rfind("error:", 0) == 0 && number(value.substr(6), script.endStatus, 16));
+        script.endStatus = S_OK;
+        return value == "tone" || (value.rfind("error:", 0) == 0 && number(value.substr(6), script.endStatus, 16));
     }
     if (key == "activation" && value == "never") {
         script.completionDelayMs = Script::kNever;

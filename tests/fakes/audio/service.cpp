@@ -55,7 +55,6 @@ struct Service {
     std::condition_variable wake;
     State st;
     std::thread completer, producer;
-    std::mutex books;  // guards the journal
     std::vector<std::string> journal;
     std::atomic<unsigned> liveObjects{0};
 };
@@ -168,8 +167,8 @@ void deliver(State& st) {
     const std::uint32_t rate = st.format.nSamplesPerSec;
     const std::uint32_t frames = rate * (script.periodMs == 0 ? 10 : script.periodMs) / 1000;
     const bool idle = st.queue.empty() && !st.inHand;
-    if (script.end == End::Tone && script.limitSeconds != 0 && st.position >= std::uint64_t{script.limitSeconds} * rate) {
-        st.script.end = End::ServiceError;
+    if (script.limitSeconds != 0 && st.position >= std::uint64_t{script.limitSeconds} * rate) {
+        st.script.endStatus = AUDCLNT_E_DEVICE_INVALIDATED;
     }
     if (st.nextBurst < script.bursts.size()) {
         if (idle) {
@@ -177,10 +176,10 @@ void deliver(State& st) {
             ++st.nextBurst;
             SetEvent(st.event);
         }
-    } else if (script.end == End::Tone && !silentAt(script, st.position * 1000 / rate)) {
+    } else if (SUCCEEDED(script.endStatus) && !silentAt(script, st.position * 1000 / rate)) {
         queuePacket(st, Packet{frames, 0, false}, true);
         SetEvent(st.event);
-    } else if (script.end == End::ServiceError && idle && !st.kicked) {
+    } else if (FAILED(script.endStatus) && idle && !st.kicked) {
         st.kicked = true;
         SetEvent(st.event);
     }
@@ -197,7 +196,7 @@ void produce() {
             // Off the clock (for the benchmark): the next packet once the program has taken the last.
             s.wake.wait(lock, [&st] {
                 return !st.producing || (st.queue.empty() && !st.inHand &&
-                                         (st.nextBurst < st.script.bursts.size() || st.script.end == End::Tone || !st.kicked));
+                                         (st.nextBurst < st.script.bursts.size() || SUCCEEDED(st.script.endStatus) || !st.kicked));
             });
         } else {
             deadline += std::chrono::milliseconds(st.script.periodMs);
@@ -247,7 +246,7 @@ public:
         State& st = svc().st;
         const std::lock_guard<std::mutex> lock(svc().mutex);
         *frames = st.queue.empty() ? 0 : st.queue.front().packet.frames;
-        if (st.script.end == End::ServiceError && st.nextBurst >= st.script.bursts.size() && st.queue.empty() && !st.inHand) {
+        if (FAILED(st.script.endStatus) && st.nextBurst >= st.script.bursts.size() && st.queue.empty() && !st.inHand) {
             // The drain that released the last packet asks first and is told
             // "nothing"; the error comes on the next wake-up, as a device that
             // goes away between packets reports it.
@@ -395,13 +394,13 @@ HRESULT scripted(Call call, const char* entry) {
 }
 
 void record(std::string entry) {
-    const std::lock_guard<std::mutex> lock(svc().books);
+    const std::lock_guard<std::mutex> lock(svc().mutex);
     svc().journal.push_back(std::move(entry));
 }
 
 std::vector<std::string> takeJournal() {
     std::vector<std::string> taken;
-    const std::lock_guard<std::mutex> lock(svc().books);
+    const std::lock_guard<std::mutex> lock(svc().mutex);
     taken.swap(svc().journal);
     return taken;
 }
