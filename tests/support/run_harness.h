@@ -2,8 +2,6 @@
 // service and the platform controls, and collects what a test asserts on.
 #pragma once
 
-#include <cstddef>
-#include <cstdint>
 #include <string>
 #include <vector>
 

@@ -90,7 +90,10 @@ class Object : public ComObject<I> {
     using Base = ComObject<I>;
 
 public:
-    Object(const char* name, const GUID& iid) : name_(name), iid_(iid) { ++svc().liveObjects; }
+    // The creating reference is the program's, or (program 0) the service's.
+    Object(const char* name, const GUID& iid, ULONG program = 1) : name_(name), iid_(iid), program_(program) {
+        ++svc().liveObjects;
+    }
     ~Object() override { --svc().liveObjects; }
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override { return this->answer(riid, out, {&iid_}); }
     ULONG STDMETHODCALLTYPE AddRef() override {
@@ -101,14 +104,13 @@ public:
         if (--program_ == 0) record(std::string(name_) + " released");
         return Base::Release();
     }
-    void adoptAsInternal() { --program_; }  // the creating reference becomes the service's
     void holdInternal() { Base::AddRef(); }
     void dropInternal() { Base::Release(); }
 
 private:
     const char* name_;
     const GUID& iid_;
-    std::atomic<ULONG> program_{1};
+    std::atomic<ULONG> program_;
 };
 
 void stopProducer() {
@@ -260,7 +262,7 @@ public:
 
 class AudioClient final : public Object<IAudioClient> {
 public:
-    AudioClient() : Object("IAudioClient", ids::kIAudioClient) {}
+    AudioClient() : Object("IAudioClient", ids::kIAudioClient, 0) {}
 
     ~AudioClient() override { stopProducer(); }
 
@@ -490,7 +492,6 @@ HRESULT WINAPI ActivateAudioInterfaceAsync(LPCWSTR path, REFIID riid, PROPVARIAN
         s.st.includeTree = mode == PROCESS_LOOPBACK_MODE_INCLUDE_TARGET_PROCESS_TREE;
         if (SUCCEEDED(s.st.script.activationStatus)) client = new AudioClient;
     }
-    if (client != nullptr) client->adoptAsInternal();
     auto* operation = new Operation(client);
     operation->holdInternal();
     *operationOut = operation;
