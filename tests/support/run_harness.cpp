@@ -26,7 +26,7 @@ RunResult RunTest::run(std::vector<const char*> args) {
     r.out = fakeplatform::controls().output;
     r.journal = fakeaudio::takeJournal();
     r.liveObjects = fakeaudio::stats().liveObjects;
-    r.openEvents = fakeplatform::controls().openEvents;
+    r.openEvents = static_cast<int>(fakeplatform::controls().openEvents.size());
     r.comDepth = fakeplatform::controls().comDepth;
     return r;
 }

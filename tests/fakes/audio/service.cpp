@@ -340,7 +340,6 @@ public:
     HRESULT STDMETHODCALLTYPE GetActivateResult(HRESULT* status, IUnknown** activated) override {
         const HRESULT hr = scripted(Call::GetActivateResult);
         if (FAILED(hr)) return hr;
-        if (status == nullptr || activated == nullptr) return E_POINTER;
         *status = svc().st.script.activationStatus;
         *activated = client_;
         if (client_ != nullptr) client_->AddRef();
@@ -472,7 +471,6 @@ HRESULT WINAPI ActivateAudioInterfaceAsync(LPCWSTR path, REFIID riid, PROPVARIAN
                   static_cast<unsigned>(params.ProcessLoopbackParams.TargetProcessId), mode);
     const HRESULT hr = scripted(Call::ActivateAudioInterfaceAsync, text);
     if (FAILED(hr)) return hr;
-    if (handler == nullptr || operationOut == nullptr) return E_POINTER;
     if (!loopback) return E_INVALIDARG;
     // Windows calls the handler from a thread of its own, so it takes only an agile
     // one: IAgileObject, or a free-threaded marshaler (IMarshal), which this fake

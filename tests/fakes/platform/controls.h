@@ -28,13 +28,11 @@ struct Controls {
     // Seen by the controls.
     PHANDLER_ROUTINE handler = nullptr;  // registered since reset
     std::uint64_t writeCalls = 0;
-    unsigned createEventCalls = 0;
+    unsigned createEventCalls = 0;  // each event is known by the number of the call that made it
     unsigned waitCalls = 0;
     DWORD lastWaitResult = WAIT_FAILED;
-    int openEvents = 0;
     int comDepth = 0;  // successful CoInitializeEx calls not yet balanced
-    std::map<HANDLE, unsigned> eventIds;
-    unsigned nextEventId = 1;
+    std::map<HANDLE, unsigned> openEvents;
 };
 
 Controls& controls();

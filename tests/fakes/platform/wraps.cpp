@@ -43,11 +43,9 @@ Controls& controls() {
 
 void reset() {
     const std::lock_guard<std::mutex> lock(eventsMutex());
-    const int open = controls().openEvents;
-    const std::map<HANDLE, unsigned> ids = controls().eventIds;
+    const std::map<HANDLE, unsigned> open = controls().openEvents;
     controls() = Controls{};
     controls().openEvents = open;  // events still open stay counted
-    controls().eventIds = ids;
 }
 
 bool raiseConsoleControl(DWORD ctrlType) {
@@ -107,25 +105,24 @@ FARPROC __wrap_GetProcAddress(HMODULE module, const char* procName) {
 HANDLE __wrap_CreateEventW(void* eventAttributes, BOOL manualReset, BOOL initialState, LPCWSTR name) {
     const std::lock_guard<std::mutex> lock(eventsMutex());
     fakeplatform::Controls& c = controls();
-    if (++c.createEventCalls == fakeaudio::scriptedHost().failCreateEventAt) {
+    const unsigned id = ++c.createEventCalls;
+    if (id == fakeaudio::scriptedHost().failCreateEventAt) {
         record("CreateEventW failed");
         return nullptr;
     }
     HANDLE event = __real_CreateEventW(eventAttributes, manualReset, initialState, name);
-    c.eventIds[event] = c.nextEventId;
-    ++c.openEvents;
-    record(std::string("CreateEventW ") + (manualReset != FALSE ? "manual #" : "auto #") + std::to_string(c.nextEventId++));
+    c.openEvents[event] = id;
+    record(std::string("CreateEventW ") + (manualReset != FALSE ? "manual #" : "auto #") + std::to_string(id));
     return event;
 }
 
 BOOL __wrap_CloseHandle(HANDLE object) {
     const std::lock_guard<std::mutex> lock(eventsMutex());
     fakeplatform::Controls& c = controls();
-    const auto found = c.eventIds.find(object);
-    if (found != c.eventIds.end()) {
+    const auto found = c.openEvents.find(object);
+    if (found != c.openEvents.end()) {
         record("CloseHandle #" + std::to_string(found->second));
-        --c.openEvents;
-        c.eventIds.erase(found);
+        c.openEvents.erase(found);
     }
     return __real_CloseHandle(object);
 }
