@@ -97,9 +97,11 @@ INSTANTIATE_TEST_SUITE_P(
 // with no audio coming, ends the capture within one wait; landing just before
 // a wait that ends signalled, with audio waiting, it lets nothing more be written.
 struct Stop {
+    const char* name;
     DWORD event;
     bool signalled;
 };
+void PrintTo(const Stop& c, std::ostream* os) { *os << c.name; }
 class CaptureStop : public RunTest, public ::testing::WithParamInterface<Stop> {};
 
 TEST_P(CaptureStop, ARequestDuringAWaitEndsTheCaptureWithinTheWaitBoundAndWritesNothingMore) {
@@ -133,8 +135,9 @@ TEST_P(CaptureStop, ARequestDuringAWaitEndsTheCaptureWithinTheWaitBoundAndWrites
 }
 
 INSTANTIATE_TEST_SUITE_P(Events, CaptureStop,
-                         ::testing::Values(Stop{CTRL_C_EVENT, false}, Stop{CTRL_BREAK_EVENT, false}, Stop{CTRL_CLOSE_EVENT, false},
-                                           Stop{CTRL_LOGOFF_EVENT, false}, Stop{CTRL_SHUTDOWN_EVENT, false},
-                                           Stop{CTRL_C_EVENT, true}));
+                         ::testing::Values(Stop{"CtrlC", CTRL_C_EVENT, false}, Stop{"CtrlBreak", CTRL_BREAK_EVENT, false},
+                                           Stop{"Close", CTRL_CLOSE_EVENT, false}, Stop{"Logoff", CTRL_LOGOFF_EVENT, false},
+                                           Stop{"Shutdown", CTRL_SHUTDOWN_EVENT, false}, Stop{"CtrlCBeforeASignalledWait", CTRL_C_EVENT, true}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

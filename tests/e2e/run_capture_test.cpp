@@ -1,5 +1,5 @@
-// The capture set-up and teardown, and --list, run for real through the run
-// sequence against the fake audio service.
+// The run sequence up to the capture, the capture's set-up and teardown, and
+// --list, run for real against the fake audio service.
 #include <unistd.h>
 
 #include <algorithm>
@@ -36,33 +36,47 @@ std::ptrdiff_t at(const RunResult& r, const std::string& entry) {
 }
 
 struct Case {
-    const char* name;
-    const char* script;  // after kQuick
+    std::string name;
+    std::string script;  // after kQuick; {self}, {child}: the pids of the test and of a child of its, running sleep
     std::string err;
     std::vector<std::string> teardown;
     bool lateCompletion = false;  // the completion comes after the run gave up on it
     std::vector<const char*> args = {"--pid", "1234"};
     std::string activation = "", initialize = "";  // a run that gets through set-up: what it asked for
+    std::string out = "";                           // on standard output, {self} and {child} as in the script
 };
 void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
 
-class Setup : public RunTest, public ::testing::WithParamInterface<Case> {};
+std::string withPids(std::string text, pid_t child) {
+    for (const auto& [key, pid] : {std::pair<std::string, pid_t>{"{self}", ::getpid()}, {"{child}", child}}) {
+        for (auto at = text.find(key); at != std::string::npos; at = text.find(key)) text.replace(at, key.size(), std::to_string(pid));
+    }
+    return text;
+}
+
+class Run : public RunTest, public ::testing::WithParamInterface<Case> {};
 
 // A failed step: its one line, exit code 1. Through set-up: the stream asked for,
 // the activation awaited for the documented 8 s. Either way, what exists is torn down in order.
-TEST_P(Setup, SaysWhatItGotAndTearsDownWhatExists) {
+TEST_P(Run, SaysWhatItGotAndTearsDownWhatExists) {
     const Case& c = GetParam();
     ::setenv("DISPLAY", "", 1);  // no X server: no window resolves
-    loadScript(std::string(kQuick) + c.script);
-    awaitLateCompletion_ = true;
+    const pid_t child = spawnProcess({"sleep", "60"}, {}, "/dev/null");
+    const std::string exe = "/proc/" + std::to_string(child) + "/exe";
+    while (std::filesystem::read_symlink(exe).filename() != "sleep") ::usleep(1000);
+    loadScript(withPids(kQuick + c.script, child));
     DWORD activationWaitMs = 0;
     fakeplatform::controls().onWait = [&](unsigned nth, DWORD ms) {
         if (nth == 1) activationWaitMs = ms;
         return std::optional<DWORD>();
     };
+    ::testing::internal::CaptureStdout();
     const RunResult r = run(c.args);
-    EXPECT_EQ(r.exitCode, c.activation.empty() ? 1 : 0);
+    const std::string out = ::testing::internal::GetCapturedStdout();
+    stopProcess(child);
+    EXPECT_EQ(r.exitCode, c.err.find("error:") == std::string::npos ? 0 : 1);
     EXPECT_EQ(r.err, c.err);
+    EXPECT_EQ(out, withPids(c.out, child));
     EXPECT_TRUE(r.out.empty());
     EXPECT_EQ(teardownOf(r), c.teardown);
     if (c.err.find("capture format") != std::string::npos) {
@@ -95,7 +109,16 @@ const std::string kDefaultInitialize =
     "IAudioClient::Initialize share=0 flags=0x80060000 duration=2000000 period=0 format=3/2/48000/384000/8/32/0 session=null";
 const std::vector<std::string> kFullTeardown = {"IAudioClient::Stop", "AvRevertMmThreadCharacteristics", "CloseHandle #2",
                                                 "IAudioCaptureClient released", kOperation, kComGone};
-const Case kSetUps[] = {
+const std::string kHeader = "pid\tstate\texecutable\troot\n";
+Case listing(std::string name, std::string script, std::string err, std::string out = "") {
+    return {std::move(name), std::move(script), std::move(err), {kComGone}, false, {"--list"}, "", "", std::move(out)};
+}
+Case listFails(const std::string& call, const std::string& status) {
+    std::string name = "List" + call;
+    name.erase(std::remove(name.begin(), name.end(), ':'), name.end());
+    return listing(name, "session=self:active;fail=" + call + ":" + status, "error: " + call + " hr=0x" + status + "\n");
+}
+const Case kRuns[] = {
     // The completion comes late, well within the 8 s the program waits for it.
     {"Defaults", "activation=300", captureHead() + kRunTail, kFullTeardown, false, {"--pid", "1234"},
      "ActivateAudioInterfaceAsync pid=1234 mode=1", kDefaultInitialize},
@@ -139,70 +162,25 @@ const Case kSetUps[] = {
     {"LargestWindow", "", "error: could not resolve HWND FFFFFFFFFFFFFFFF to a process id\n", {}, false,
      {"--hwnd", "18446744073709551615"}},
     {"NoNtdll", "coinit=80010106", kPid5 + kNoCom, {}, false, kPid5Args},
-    {"NoVersionEntry", "coinit=80010106;windows=noentry", kPid5 + kNoCom, {}, false, kPid5Args},
-    {"VersionCallFails", "coinit=80010106;windows=status:C0000001", kPid5 + kNoCom, {}, false, kPid5Args},
     {"FirstLoopbackBuild", "coinit=80010106;windows=10.0.20348", kPid5 + "info: windows version 10.0 build 20348\n" + kNoCom,
      {}, false, kPid5Args},
     {"OlderBuildWarns", "coinit=80010106;windows=10.0.19045",
      kPid5 + "info: windows version 10.0 build 19045\n" +
          "warn: process loopback capture requires Windows build 20348 or later\n" + kNoCom,
      {}, false, kPid5Args},
+    // --list: the sessions' owners, or the call that failed.
+    listing("ListSelfActiveMultiSkipped", "session=self:active;session={child}:multi", "",
+            kHeader + "{self}\tactive\te2e_tests\t{self}\n"),
+    listing("ListChildInactiveNoProcessSkipped", "session={child}:inactive;session=4194305:active", "",
+            kHeader + "{child}\tinactive\tsleep\t{child}\n"),
+    listing("ListNoSessions", "", "", kHeader), listFails("CoCreateInstance", "80040154"),
+    listFails("IMMDeviceEnumerator::EnumAudioEndpoints", "88890010"), listFails("IMMDeviceCollection::GetCount", "80004005"),
+    listFails("IMMDeviceCollection::Item", "80070057"), listFails("IMMDevice::Activate", "80070005"),
+    listFails("IAudioSessionManager2::GetSessionEnumerator", "8007000E"),
+    listFails("IAudioSessionEnumerator::GetCount", "80004005"), listFails("IAudioSessionEnumerator::GetSession", "80070057"),
+    listFails("IAudioSessionControl::QueryInterface", "80004002"),
+    listFails("IAudioSessionControl2::GetProcessId", "88890004"), listFails("IAudioSessionControl::GetState", "88890004"),
 };
-INSTANTIATE_TEST_SUITE_P(All, Setup, ::testing::ValuesIn(kSetUps),
-                         [](const auto& info) { return std::string(info.param.name); });
-
-struct ListCase {
-    std::string name;
-    std::string script;  // {child}: a child of the test's, running sleep
-    std::string out;     // {self}, {child}: the pids
-    std::string err;
-};
-void PrintTo(const ListCase& c, std::ostream* os) { *os << c.name; }
-
-class List : public RunTest, public ::testing::WithParamInterface<ListCase> {};
-
-std::string withPids(std::string text, pid_t child) {
-    for (const auto& [key, pid] : {std::pair<std::string, pid_t>{"{self}", ::getpid()}, {"{child}", child}}) {
-        for (auto at = text.find(key); at != std::string::npos; at = text.find(key)) text.replace(at, key.size(), std::to_string(pid));
-    }
-    return text;
-}
-
-TEST_P(List, PrintsTheSessionsOwnersOrTheFailedCall) {
-    const pid_t child = spawnProcess({"sleep", "60"}, {}, "/dev/null");
-    const std::string exe = "/proc/" + std::to_string(child) + "/exe";
-    while (std::filesystem::read_symlink(exe).filename() != "sleep") ::usleep(1000);
-    loadScript(withPids(GetParam().script, child));
-    ::testing::internal::CaptureStdout();
-    const RunResult r = run({"--list"});
-    const std::string out = ::testing::internal::GetCapturedStdout();
-    stopProcess(child);
-    EXPECT_EQ(out, withPids(GetParam().out, child));
-    EXPECT_EQ(r.err, GetParam().err);
-    EXPECT_EQ(r.exitCode, GetParam().err.empty() ? 0 : 1);
-    expectBalanced(r);
-}
-
-const std::string kHeader = "pid\tstate\texecutable\troot\n";
-ListCase failing(std::string call, const std::string& status) {
-    std::string name = call;
-    name.erase(std::remove(name.begin(), name.end(), ':'), name.end());
-    return {name, "session=self:active;fail=" + call + ":" + status, "", "error: " + call + " hr=0x" + status + "\n"};
-}
-INSTANTIATE_TEST_SUITE_P(
-    All, List,
-    ::testing::Values(
-        ListCase{"SelfActiveMultiSkipped", "session=self:active;session={child}:multi",
-                 kHeader + "{self}\tactive\te2e_tests\t{self}\n", ""},
-        ListCase{"ChildInactiveNoProcessSkipped", "session={child}:inactive;session=4194305:active",
-                 kHeader + "{child}\tinactive\tsleep\t{child}\n", ""},
-        ListCase{"NoSessions", "", kHeader, ""}, failing("CoCreateInstance", "80040154"),
-        failing("IMMDeviceEnumerator::EnumAudioEndpoints", "88890010"), failing("IMMDeviceCollection::GetCount", "80004005"),
-        failing("IMMDeviceCollection::Item", "80070057"), failing("IMMDevice::Activate", "80070005"),
-        failing("IAudioSessionManager2::GetSessionEnumerator", "8007000E"),
-        failing("IAudioSessionEnumerator::GetCount", "80004005"), failing("IAudioSessionEnumerator::GetSession", "80070057"),
-        failing("IAudioSessionControl::QueryInterface", "80004002"),
-        failing("IAudioSessionControl2::GetProcessId", "88890004"), failing("IAudioSessionControl::GetState", "88890004")),
-    [](const auto& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(All, Run, ::testing::ValuesIn(kRuns), [](const auto& info) { return info.param.name; });
 
 }  // namespace

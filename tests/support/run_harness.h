@@ -29,8 +29,6 @@ protected:
     static void resetAll();
 
     RunResult run(std::vector<const char*> args);
-
-    bool awaitLateCompletion_ = false;  // let a pending completion arrive after the run instead of cancelling it
 };
 
 // Plays the script's bursts, quickly, then ends with a device error.

@@ -55,8 +55,9 @@ struct Script {
         bool refuseMmcss = false;
         unsigned forcedWait = 0;  // that wait (1-based) returns forcedWaitResult at once
         DWORD forcedWaitResult = 0;
-        bool ntdll = false, versionEntry = false;  // found: the module, its RtlGetVersion
-        LONG versionStatus = 0;                    // what RtlGetVersion returns
+        // Whether ntdll is found, with RtlGetVersion reporting this version. Windows always has
+        // both, and the call cannot fail; the POSIX layer has neither.
+        bool ntdll = false;
         unsigned major = 0, minor = 0, build = 0;
         // In-process, the kept output takes at most this per write (0: no limit), and
         // once failAfterBytes have gone, writes fail as to a pipe whose reader went away.
@@ -109,7 +110,7 @@ std::vector<std::string> takeJournal();
 //   session=<pid>|self:active|inactive|multi
 // and for the host platform (Script::Host), which STANDIN_WINDOWS_VERSION also sets:
 //   coinit=<hex>  event=<nth>  mmcss=refused  wait=<nth>:timeout|failed|abandoned
-//   windows=<major>.<minor>.<build>|noentry|status:<hex>  write=<bytes>  output=<bytes>
+//   windows=<major>.<minor>.<build>  write=<bytes>  output=<bytes>
 bool parseScript(const std::string& text, Script& script);
 
 // A byte stream of finite floats whose bytes include 0x0A, 0x0D, 0x1A, 0x00

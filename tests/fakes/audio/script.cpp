@@ -123,9 +123,7 @@ bool parseDirective(const std::string& key, const std::string& value, Script& sc
     }
     if (key == "windows") {
         host.ntdll = true;
-        host.versionEntry = value != "noentry";
-        if (value.rfind("status:", 0) == 0) return number(value.substr(7), host.versionStatus, 16);
-        return value == "noentry" || std::sscanf(value.c_str(), "%u.%u.%u", &host.major, &host.minor, &host.build) == 3;
+        return std::sscanf(value.c_str(), "%u.%u.%u", &host.major, &host.minor, &host.build) == 3;
     }
     if (key == "activation") return number(value, script.completionDelayMs);
     if (key == "status") return number(value, script.activationStatus, 16);

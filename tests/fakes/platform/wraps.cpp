@@ -25,7 +25,6 @@ char ntdllImage;  // any address will do as a module handle; it is never derefer
 LONG WINAPI fakeRtlGetVersion(OSVERSIONINFOW* info) {
     const fakeaudio::Script::Host host = fakeaudio::scriptedHost();
     if (info == nullptr || info->dwOSVersionInfoSize != sizeof(OSVERSIONINFOW)) return static_cast<LONG>(0xC000000D);
-    if (host.versionStatus != 0) return host.versionStatus;
     info->dwMajorVersion = host.major;
     info->dwMinorVersion = host.minor;
     info->dwBuildNumber = host.build;
@@ -98,7 +97,7 @@ HMODULE __wrap_GetModuleHandleW(LPCWSTR moduleName) {
 
 FARPROC __wrap_GetProcAddress(HMODULE module, const char* procName) {
     if (module != reinterpret_cast<HMODULE>(&ntdllImage)) return __real_GetProcAddress(module, procName);
-    if (!fakeaudio::scriptedHost().versionEntry || procName == nullptr || std::strcmp(procName, "RtlGetVersion") != 0) return nullptr;
+    if (procName == nullptr || std::strcmp(procName, "RtlGetVersion") != 0) return nullptr;
     return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&fakeRtlGetVersion));
 }
 
