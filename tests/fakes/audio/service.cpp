@@ -472,9 +472,10 @@ HRESULT WINAPI ActivateAudioInterfaceAsync(LPCWSTR path, REFIID riid, PROPVARIAN
     const HRESULT hr = scripted(Call::ActivateAudioInterfaceAsync, text);
     if (FAILED(hr)) return hr;
     if (!loopback) return E_INVALIDARG;
-    // Windows calls the handler from a thread of its own, so it takes only an agile
-    // one: IAgileObject, or a free-threaded marshaler (IMarshal), which this fake
-    // does not emulate. A QueryInterface that fails leaves a null pointer, as COM requires.
+    // Windows calls the handler from a thread of its own, so the handler must be agile:
+    // IAgileObject, or a free-threaded marshaler (IMarshal), which this fake does not
+    // emulate; before Windows 10 one that is not is refused so, and here always.
+    // A QueryInterface that fails leaves a null pointer, as COM requires.
     // https://learn.microsoft.com/windows/win32/api/mmdeviceapi/nf-mmdeviceapi-activateaudiointerfaceasync
     void* marshal = &marshal;
     IAgileObject* agile = nullptr;
