@@ -37,7 +37,7 @@ std::ptrdiff_t at(const RunResult& r, const std::string& entry) {
 
 struct Case {
     std::string name;
-    std::string script;  // after kQuick; {self}, {child}: the pids of the test and of a child of its, running sleep
+    std::string script;  // after kQuick; {self}, {child}: the pids of the test and of its child, running sleep
     std::string err;
     std::vector<std::string> teardown;
     bool lateCompletion = false;  // the completion comes after the run gave up on it
@@ -57,7 +57,8 @@ std::string withPids(std::string text, pid_t child) {
 class Run : public RunTest, public ::testing::WithParamInterface<Case> {};
 
 // A failed step: its one line, exit code 1. Through set-up: the stream asked for,
-// the activation awaited for the documented 8 s. Either way, what exists is torn down in order.
+// the activation awaited for the documented 8 s. --list: the table on standard
+// output. Whatever exists is torn down in order.
 TEST_P(Run, SaysWhatItGotAndTearsDownWhatExists) {
     const Case& c = GetParam();
     ::setenv("DISPLAY", "", 1);  // no X server: no window resolves
