@@ -32,9 +32,7 @@ class Continuous : public RunTest, public ::testing::WithParamInterface<Timed> {
 
 TEST_P(Continuous, EveryFrameIsTheToneAtItsTimeOrSilence) {
     const Timed& c = GetParam();
-    fakeaudio::Script script;
-    ASSERT_TRUE(fakeaudio::parseScript(c.script, script));
-    fakeaudio::load(script);
+    const fakeaudio::Script script = loadScript(c.script);
     const Clock::time_point begun = Clock::now();
     Clock::time_point stopped{};
     unsigned stalled = 0;

@@ -42,7 +42,8 @@ class SteadyState : public RunTest {};
 
 TEST_F(SteadyState, NoAllocationAfterTheFirstPacketAndOneWritePerPacket) {
     std::mt19937 rng(2024);
-    std::vector<std::vector<fakeaudio::Packet>> bursts;
+    fakeaudio::Script script;
+    ASSERT_TRUE(fakeaudio::parseScript(kQuick, script));
     std::uint64_t frames = 0;
     while (packets < 2000) {
         std::vector<fakeaudio::Packet> burst(1 + rng() % 3);
@@ -53,9 +54,9 @@ TEST_F(SteadyState, NoAllocationAfterTheFirstPacketAndOneWritePerPacket) {
             frames += p.frames;
         }
         packets += burst.size();
-        bursts.push_back(std::move(burst));
+        script.bursts.push_back(std::move(burst));
     }
-    fakeaudio::load(scriptOf(std::move(bursts)));
+    fakeaudio::load(script);
     fakeplatform::controls().output.reserve(frames * 8);  // the kept output must not allocate either
 
     counting = true;

@@ -2,8 +2,6 @@
 // service and the platform controls, and collects what a test asserts on.
 #pragma once
 
-#include <cstddef>
-#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -31,12 +29,16 @@ protected:
     static void resetAll();
 
     RunResult run(std::vector<const char*> args);
-
-    bool awaitLateCompletion_ = false;  // let a pending completion arrive after the run instead of cancelling it
 };
 
-// A script that plays `bursts` of pattern packets, then ends with a device error, quickly.
-fakeaudio::Script scriptOf(std::vector<std::vector<fakeaudio::Packet>> bursts);
+// Plays the script's bursts, quickly, then ends with a device error.
+constexpr const char* kQuick = "period=1;end=error:88890004;";
+
+// Parses `text` (the script language of fake_audio.h) and loads it; the test fails if it does not parse.
+fakeaudio::Script loadScript(const std::string& text);
+
+// The service's objects and the program's events gone, COM uninitialised as often as initialised.
+void expectBalanced(const RunResult& r);
+
 std::vector<std::string> entriesStartingWith(const std::vector<std::string>& journal,
                                              std::initializer_list<const char*> prefixes);
-

@@ -29,19 +29,9 @@ struct Packet {
     bool nullData = false;  // GetBuffer hands out a null data pointer
 };
 
-enum class End {
-    // After the bursts, a tone (440 Hz for the target's tree, 330 Hz for the rest), one packet per period
-    // on the service's own clock into a buffer of the duration the program asked for, whose oldest
-    // packets go when the program falls behind; GetBuffer gives each its device and QPC position.
-    Tone,
-    Idle,          // after the bursts, nothing
-    ServiceError,  // after the bursts, GetNextPacketSize fails with endStatus
-};
-
 struct Script {
     unsigned completionDelayMs = 0;   // the activation completes this late; kNever: not before reset()
     HRESULT activationStatus = S_OK;  // the status GetActivateResult reports
-    bool activatesNonAudio = false;   // the activated interface is not an IAudioClient
     struct Fault {
         unsigned onCall = 0;  // fails from this call (1-based) on; 0: never
         HRESULT status = S_OK;
@@ -49,15 +39,33 @@ struct Script {
     // Each burst is queued at once and signalled with one event, once every
     // earlier packet has been released.
     std::vector<std::vector<Packet>> bursts;
-    End end = End::Tone;
-    HRESULT endStatus = AUDCLNT_E_DEVICE_INVALIDATED;
+    // After the bursts, S_OK: a tone (440 Hz for the target's tree, 330 Hz for the rest), one packet per
+    // period on the service's own clock into a buffer of the duration the program asked for, whose oldest
+    // packets go when the program falls behind; GetBuffer gives each its device and QPC position.
+    // A failure: GetNextPacketSize fails with it once the bursts are taken.
+    HRESULT endStatus = S_OK;
     unsigned periodMs = 10;     // 0: off the clock, each packet as soon as the last is released
-    unsigned limitSeconds = 0;  // End::Tone: after this much tone, end as ServiceError (0: never)
-    std::vector<std::pair<unsigned, unsigned>> silences;  // End::Tone: {from, for} ms since Start without packets
+    unsigned limitSeconds = 0;  // after this much tone, the device goes away (0: never)
+    std::vector<std::pair<unsigned, unsigned>> silences;  // {from, for} ms since Start without tone
     std::vector<sessionobjects::SessionInfo> sessions;    // of the one active playback device
+    // The host platform's calls as tests/fakes/platform answers them; the Windows DLL has the real ones.
+    struct Host {
+        HRESULT coInitializeStatus = S_OK;
+        unsigned failCreateEventAt = 0;  // that CreateEventW call (1-based) returns null
+        bool refuseMmcss = false;
+        unsigned forcedWait = 0;  // that wait (1-based) returns forcedWaitResult at once
+        DWORD forcedWaitResult = 0;
+        // Whether ntdll is found, with RtlGetVersion reporting this version. Windows always has
+        // both, and the call cannot fail; the POSIX layer has neither.
+        bool ntdll = false;
+        unsigned major = 0, minor = 0, build = 0;
+        // In-process, the kept output takes at most this per write (0: no limit), and
+        // once failAfterBytes have gone, writes fail as to a pipe whose reader went away.
+        unsigned maxBytesPerCall = 0;
+        std::uint64_t failAfterBytes = UINT64_MAX;
+    } host;
 
     static constexpr unsigned kNever = ~0u;
-    void fail(Call call, HRESULT status, unsigned onCall = 1) { faults[static_cast<int>(call)] = {onCall, status}; }
 };
 
 // The script for the next activation; without one, STANDIN_ENGINE_SCRIPT or the tone.
@@ -70,6 +78,10 @@ void reset();
 // Waits until a pending completion has been delivered and the handler let go.
 void awaitCompletion();
 
+// Waits while a completion is being delivered: the handler, and through it the
+// client, are the platform's to let go of until it returns.
+void settle();
+
 struct Stats {
     unsigned calls[static_cast<int>(Call::Count)] = {};
     std::uint64_t framesDropped = 0;  // lost to a full buffer
@@ -78,22 +90,27 @@ struct Stats {
 };
 Stats stats();
 
-// References to the service's objects that the program holds right now.
-unsigned programReferences();
-
-// The script's status for `call`, counted (from STANDIN_ENGINE_SCRIPT when none was loaded).
-HRESULT scripted(Call call);
+// Counts the call, records `entry` if given, and returns the script's status
+// for it (S_OK: none), from STANDIN_ENGINE_SCRIPT when no script was loaded.
+HRESULT scripted(Call call, const char* entry = nullptr);
 std::vector<sessionobjects::SessionInfo> scriptedSessions();
+Script::Host scriptedHost();
 unsigned liveSessionObjects();  // counted in Stats::liveObjects
 
 // What the program asked of the service and the platform, in order; taking it empties it.
 void record(std::string entry);
 std::vector<std::string> takeJournal();
 
-// Text form of a script, ';'-separated:
-//   fail=<Call>:<hex>  pattern=<packets>x<frames>  end=tone|idle|error:<hex>
-//   period=<ms>  limit=<seconds>  activation=never  silence=<fromMs>:<forMs> (repeatable)
-//   session=<pid>|self:active|inactive|multi (repeatable)
+// Text form of a script, ';'-separated, each directive repeatable:
+//   pattern=<packets>x<frames>      that many bursts of one packet each
+//   burst=<packet>,<packet>...      one burst; a packet is <frames> and any of the flags s (silent),
+//                                   d (discontinuity), t (timestamp error), n (null data)
+//   end=tone|error:<hex>  period=<ms>  limit=<seconds>  silence=<fromMs>:<forMs>
+//   fail=<Call>:<hex>[@<nth call on>]  activation=<delayMs>|never  status=<hex>
+//   session=<pid>|self:active|inactive|multi
+// and for the host platform (Script::Host), which STANDIN_WINDOWS_VERSION also sets:
+//   coinit=<hex>  event=<nth>  mmcss=refused  wait=<nth>:timeout|failed|abandoned
+//   windows=<major>.<minor>.<build>  write=<bytes>  output=<bytes>
 bool parseScript(const std::string& text, Script& script);
 
 // A byte stream of finite floats whose bytes include 0x0A, 0x0D, 0x1A, 0x00

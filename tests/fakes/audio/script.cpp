@@ -1,4 +1,6 @@
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #ifndef _WIN32
 #include <unistd.h>
@@ -26,40 +28,79 @@ bool number(const std::string& text, T& value, int base = 10) {
     return end != text.c_str() && *end == '\0';
 }
 
+// "<a><separator><b>" as two numbers.
+template <typename A, typename B>
+bool pair(const std::string& text, char separator, A& a, B& b, int baseOfA = 10) {
+    const auto at = text.find(separator);
+    return at != std::string::npos && number(text.substr(0, at), a, baseOfA) && number(text.substr(at + 1), b);
+}
+
+std::vector<std::string> split(const std::string& text, char separator) {
+    std::vector<std::string> items;
+    for (std::size_t start = 0, stop = 0; start <= text.size(); start = stop + 1) {
+        stop = std::min(text.find(separator, start), text.size());
+        items.push_back(text.substr(start, stop - start));
+    }
+    return items;
+}
+
+// <frames> and its flags: s silent, d discontinuity, t timestamp error, n a null data pointer.
+bool packetOf(const std::string& text, Packet& packet) {
+    const auto flags = std::min(text.find_first_not_of("0123456789"), text.size());
+    if (!number(text.substr(0, flags), packet.frames)) return false;
+    for (const char flag : text.substr(flags)) {
+        const auto bit = std::string("dst").find(flag);  // AUDCLNT_BUFFERFLAGS_* are bits 0, 1 and 2 in that order
+        if (flag != 'n' && bit == std::string::npos) return false;
+        packet.nullData = packet.nullData || flag == 'n';
+        if (bit != std::string::npos) packet.flags |= 1u << bit;
+    }
+    return true;
+}
+
 bool parseDirective(const std::string& key, const std::string& value, Script& script) {
+    Script::Host& host = script.host;
     if (key == "fail") {
         const auto colon = value.rfind(':');
         for (int i = 0; colon != std::string::npos && i < static_cast<int>(Call::Count); ++i) {
             if (value.substr(0, colon) == kCallNames[i]) {
+                const std::string status = value.substr(colon + 1);
                 script.faults[i].onCall = 1;
-                return number(value.substr(colon + 1), script.faults[i].status, 16);
+                return number(status, script.faults[i].status, 16) ||
+                       pair(status, '@', script.faults[i].status, script.faults[i].onCall, 16);
             }
         }
         return false;
     }
     if (key == "pattern") {
-        const auto x = value.find('x');
         Packet packet;
         unsigned packets = 0;
-        if (x == std::string::npos || !number(value.substr(0, x), packets) || !number(value.substr(x + 1), packet.frames)) {
-            return false;
+        if (!pair(value, 'x', packets, packet.frames)) return false;
+        script.bursts.insert(script.bursts.end(), packets, std::vector<Packet>{packet});
+        return true;
+    }
+    if (key == "burst") {
+        script.bursts.emplace_back();
+        for (const std::string& item : split(value, ',')) {
+            script.bursts.back().emplace_back();
+            if (!packetOf(item, script.bursts.back().back())) return false;
         }
-        script.bursts.assign(packets, std::vector<Packet>{packet});
         return true;
     }
     if (key == "end") {
-        script.end = value == "tone" ? End::Tone : value == "idle" ? End::Idle : End::ServiceError;
-        return script.end != End::ServiceError || (value.rfind("error:", 0) == 0 && number(value.substr(6), script.endStatus, 16));
+        script.endStatus = S_OK;
+        return value == "tone" || (value.rfind("error:", 0) == 0 && number(value.substr(6), script.endStatus, 16));
     }
     if (key == "activation" && value == "never") {
         script.completionDelayMs = Script::kNever;
         return true;
     }
+    if (key == "mmcss" && value == "refused") {
+        host.refuseMmcss = true;
+        return true;
+    }
     if (key == "silence") {
-        const auto colon = value.find(':');
         script.silences.emplace_back();
-        return colon != std::string::npos && number(value.substr(0, colon), script.silences.back().first) &&
-               number(value.substr(colon + 1), script.silences.back().second);
+        return pair(value, ':', script.silences.back().first, script.silences.back().second);
     }
     if (key == "session") {
         const auto colon = value.find(':');
@@ -74,6 +115,22 @@ bool parseDirective(const std::string& key, const std::string& value, Script& sc
         return (state == "active" || state == "inactive" || state == "multi") &&
                (pid != 0 || number(value.substr(0, colon), pid));
     }
+    if (key == "wait") {
+        const auto colon = value.find(':');
+        const std::string result = colon == std::string::npos ? "" : value.substr(colon + 1);
+        host.forcedWaitResult = result == "timeout" ? WAIT_TIMEOUT : result == "abandoned" ? WAIT_ABANDONED : WAIT_FAILED;
+        return number(value.substr(0, colon), host.forcedWait) && (result == "timeout" || result == "abandoned" || result == "failed");
+    }
+    if (key == "windows") {
+        host.ntdll = true;
+        return std::sscanf(value.c_str(), "%u.%u.%u", &host.major, &host.minor, &host.build) == 3;
+    }
+    if (key == "activation") return number(value, script.completionDelayMs);
+    if (key == "status") return number(value, script.activationStatus, 16);
+    if (key == "coinit") return number(value, host.coInitializeStatus, 16);
+    if (key == "event") return number(value, host.failCreateEventAt);
+    if (key == "write") return number(value, host.maxBytesPerCall);
+    if (key == "output") return number(value, host.failAfterBytes);
     if (key == "period") return number(value, script.periodMs);
     if (key == "limit") return number(value, script.limitSeconds);
     return false;
@@ -82,15 +139,11 @@ bool parseDirective(const std::string& key, const std::string& value, Script& sc
 }  // namespace
 
 bool parseScript(const std::string& text, Script& script) {
-    for (std::size_t start = 0; start <= text.size();) {
-        std::size_t stop = text.find(';', start);
-        if (stop == std::string::npos) stop = text.size();
-        const std::string item = text.substr(start, stop - start);
+    for (const std::string& item : split(text, ';')) {
         const auto eq = item.find('=');
         if (!item.empty() && (eq == std::string::npos || !parseDirective(item.substr(0, eq), item.substr(eq + 1), script))) {
             return false;
         }
-        start = stop + 1;
     }
     return true;
 }

@@ -17,7 +17,9 @@
 namespace fakeaudio {
 namespace {
 
-constexpr HRESULT kBufferEmpty = 0x08890001;  // AUDCLNT_S_BUFFER_EMPTY
+constexpr HRESULT kBufferEmpty = 0x08890001;                             // AUDCLNT_S_BUFFER_EMPTY
+constexpr auto kIllegalMethodCall = static_cast<HRESULT>(0x8000000E);    // E_ILLEGAL_METHOD_CALL
+constexpr GUID kIMarshal = {0x00000003, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 
 struct Queued {
     Packet packet;
@@ -25,7 +27,13 @@ struct Queued {
     std::uint64_t position = 0;  // frames since Start of its first frame
 };
 
-struct Stream {
+// What a script's run changes; reset() starts the next from a fresh one.
+struct State {
+    Script script;
+    bool loaded = false;
+    Stats stats;
+    bool cancelled = false;   // reset() lets go of a pending completion
+    bool delivering = false;  // between ActivateCompleted and the release of the handler
     bool producing = false;
     bool includeTree = true;
     WAVEFORMATEX format{};
@@ -45,18 +53,10 @@ struct Stream {
 struct Service {
     std::mutex mutex;
     std::condition_variable wake;
-    Script script;
-    bool loaded = false;
-    Stats stats;
-    Stream stream;
+    State st;
     std::thread completer, producer;
-    bool cancelled = false;
-    bool delivering = false;  // between ActivateCompleted and the release of the handler
-
-    std::mutex books;  // guards the journal
     std::vector<std::string> journal;
     std::atomic<unsigned> liveObjects{0};
-    std::atomic<unsigned> programReferences{0};  // summed over every object alive
 };
 
 // Never destroyed: in the DLL a completion thread may still be parked when the
@@ -66,45 +66,43 @@ Service& svc() {
     return *s;
 }
 
-// Counts a call, records `entry` if given, and returns the status the script gives the call (S_OK: none).
-HRESULT injected(Call call, const char* entry = nullptr) {
-    if (entry != nullptr) record(entry);
-    Service& s = svc();
-    const std::lock_guard<std::mutex> lock(s.mutex);
-    const int i = static_cast<int>(call);
-    const unsigned n = ++s.stats.calls[i];
-    const Script::Fault& f = s.script.faults[i];
-    return (f.onCall != 0 && n >= f.onCall) ? f.status : S_OK;
+// With the lock held: the state, with the script from the environment if none was loaded.
+State& loaded(Service& s) {
+    if (s.st.loaded) return s.st;
+    s.st.loaded = true;
+    const char* text = std::getenv("STANDIN_ENGINE_SCRIPT");
+    const char* version = std::getenv("STANDIN_WINDOWS_VERSION");
+    const std::string full = std::string(text != nullptr ? text : "") +
+                             (version != nullptr && *version != '\0' ? std::string(";windows=") + version : "");
+    if (!parseScript(full, s.st.script)) {
+        s.st.script = Script{};
+        s.st.script.faults[static_cast<int>(Call::ActivateAudioInterfaceAsync)] = {1, E_INVALIDARG};
+    }
+    return s.st;
 }
 
 // The program's own COM object, with the references the program holds counted
-// apart from the service's, so that tests can tell at any moment what the
-// program has not let go of: every AddRef through the interface is the
-// program's, including those made for an out-parameter.
+// apart from the service's, so that the journal shows when the program let go
+// of its last: every AddRef through the interface is the program's, including
+// those made for an out-parameter.
 template <class I>
 class Object : public ComObject<I> {
     using Base = ComObject<I>;
 
 public:
-    Object(const char* name, const GUID& iid) : name_(name), iid_(iid) {
+    // The creating reference is the program's, or (program 0) the service's.
+    Object(const char* name, const GUID& iid, ULONG program = 1) : name_(name), iid_(iid), program_(program) {
         ++svc().liveObjects;
-        ++svc().programReferences;
     }
     ~Object() override { --svc().liveObjects; }
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override { return this->answer(riid, out, {&iid_}); }
     ULONG STDMETHODCALLTYPE AddRef() override {
         ++program_;
-        ++svc().programReferences;
         return Base::AddRef();
     }
     ULONG STDMETHODCALLTYPE Release() override {
-        --svc().programReferences;
         if (--program_ == 0) record(std::string(name_) + " released");
         return Base::Release();
-    }
-    void adoptAsInternal() {  // the creating reference becomes the service's
-        --program_;
-        --svc().programReferences;
     }
     void holdInternal() { Base::AddRef(); }
     void dropInternal() { Base::Release(); }
@@ -112,14 +110,14 @@ public:
 private:
     const char* name_;
     const GUID& iid_;
-    std::atomic<ULONG> program_{1};
+    std::atomic<ULONG> program_;
 };
 
 void stopProducer() {
     Service& s = svc();
     {
         const std::lock_guard<std::mutex> lock(s.mutex);
-        s.stream.producing = false;
+        s.st.producing = false;
     }
     s.wake.notify_all();
     if (s.producer.joinable() && s.producer.get_id() != std::this_thread::get_id()) s.producer.join();
@@ -133,9 +131,8 @@ std::uint64_t now100ns() {
     return c / f * 10000000u + c % f * 10000000u / f;
 }
 
-void queuePacket(Stream& st, Stats& stats, const Packet& packet, bool tone) {
+void queuePacket(State& st, const Packet& packet, bool tone) {
     const std::size_t block = st.format.nBlockAlign;
-    const std::uint32_t rate = st.format.nSamplesPerSec;
     Queued q{packet, {}, st.position};
     if (!tone) {
         q.bytes = patternBytes(st.patternOffset, packet.frames * block);
@@ -144,7 +141,8 @@ void queuePacket(Stream& st, Stats& stats, const Packet& packet, bool tone) {
         // The phase follows time: after a silence the tone is where it would have been.
         q.bytes.resize(packet.frames * block);
         for (std::size_t i = 0; i < packet.frames * st.format.nChannels; ++i) {
-            const float value = toneAt(st.position + i / st.format.nChannels, rate, st.includeTree ? 440.0 : 330.0);
+            const float value =
+                toneAt(st.position + i / st.format.nChannels, st.format.nSamplesPerSec, st.includeTree ? 440.0 : 330.0);
             std::memcpy(&q.bytes[i * 4], &value, 4);
         }
         // A full buffer loses its oldest whole packets, never the one in the program's hands;
@@ -156,7 +154,7 @@ void queuePacket(Stream& st, Stats& stats, const Packet& packet, bool tone) {
         bool dropped = false;
         for (; held > st.capacity && st.queue.size() > keep; dropped = true) {
             held -= st.queue[keep].packet.frames;
-            stats.framesDropped += st.queue[keep].packet.frames;
+            st.stats.framesDropped += st.queue[keep].packet.frames;
             st.queue.erase(st.queue.begin() + static_cast<std::ptrdiff_t>(keep));
         }
         if (dropped) (st.queue.size() > keep ? st.queue[keep].packet : q.packet).flags |= AUDCLNT_BUFFERFLAGS_DATA_DISCONTINUITY;
@@ -166,50 +164,47 @@ void queuePacket(Stream& st, Stats& stats, const Packet& packet, bool tone) {
 
 // With the lock held, once per period: the next burst, or what the end brings.
 // The tone comes on the period's clock whether or not the program keeps up.
-void deliver(Service& s) {
-    Stream& st = s.stream;
+void deliver(State& st) {
+    const Script& script = st.script;
     const std::uint32_t rate = st.format.nSamplesPerSec;
-    const std::uint32_t frames = rate * (s.script.periodMs == 0 ? 10 : s.script.periodMs) / 1000;
+    const std::uint32_t frames = rate * (script.periodMs == 0 ? 10 : script.periodMs) / 1000;
     const bool idle = st.queue.empty() && !st.inHand;
-    if (s.script.end == End::Tone && s.script.limitSeconds != 0 && st.position >= std::uint64_t{s.script.limitSeconds} * rate) {
-        s.script.end = End::ServiceError;
+    if (script.limitSeconds != 0 && st.position >= std::uint64_t{script.limitSeconds} * rate) {
+        st.script.endStatus = AUDCLNT_E_DEVICE_INVALIDATED;
     }
-    if (st.nextBurst < s.script.bursts.size()) {
+    if (st.nextBurst < script.bursts.size()) {
         if (idle) {
-            for (const Packet& packet : s.script.bursts[st.nextBurst]) queuePacket(st, s.stats, packet, false);
+            for (const Packet& packet : script.bursts[st.nextBurst]) queuePacket(st, packet, false);
             ++st.nextBurst;
             SetEvent(st.event);
         }
-    } else {
-        if (s.script.end == End::Tone && !silentAt(s.script, st.position * 1000 / rate)) {
-            queuePacket(st, s.stats, Packet{frames, 0, false}, true);
-            SetEvent(st.event);
-        } else if (s.script.end == End::ServiceError && idle && !st.kicked) {
-            st.kicked = true;
-            SetEvent(st.event);
-        }
+    } else if (SUCCEEDED(script.endStatus) && !silentAt(script, st.position * 1000 / rate)) {
+        queuePacket(st, Packet{frames, 0, false}, true);
+        SetEvent(st.event);
+    } else if (FAILED(script.endStatus) && idle && !st.kicked) {
+        st.kicked = true;
+        SetEvent(st.event);
     }
     st.position += frames;
 }
 
 void produce() {
     Service& s = svc();
+    State& st = s.st;
     std::unique_lock<std::mutex> lock(s.mutex);
     // Deadlines are absolute, as a sound card's clock is, so the stream keeps real time.
-    for (auto deadline = s.stream.started; s.stream.producing;) {
-        if (s.script.periodMs == 0) {
+    for (auto deadline = st.started; st.producing;) {
+        if (st.script.periodMs == 0) {
             // Off the clock (for the benchmark): the next packet once the program has taken the last.
-            const Stream& st = s.stream;
-            s.wake.wait(lock, [&s, &st] {
+            s.wake.wait(lock, [&st] {
                 return !st.producing || (st.queue.empty() && !st.inHand &&
-                                         (st.nextBurst < s.script.bursts.size() || s.script.end == End::Tone ||
-                                          (s.script.end == End::ServiceError && !st.kicked)));
+                                         (st.nextBurst < st.script.bursts.size() || SUCCEEDED(st.script.endStatus) || !st.kicked));
             });
         } else {
-            deadline += std::chrono::milliseconds(s.script.periodMs);
-            s.wake.wait_until(lock, deadline, [&s] { return !s.stream.producing; });
+            deadline += std::chrono::milliseconds(st.script.periodMs);
+            s.wake.wait_until(lock, deadline, [&st] { return !st.producing; });
         }
-        if (s.stream.producing) deliver(s);
+        if (st.producing) deliver(st);
     }
 }
 
@@ -219,9 +214,9 @@ public:
 
     HRESULT STDMETHODCALLTYPE GetBuffer(BYTE** data, UINT32* frames, DWORD* flags, UINT64* devicePosition,
                                         UINT64* qpcPosition) override {
-        const HRESULT hr = injected(Call::GetBuffer);
+        const HRESULT hr = scripted(Call::GetBuffer);
         if (FAILED(hr)) return hr;
-        Stream& st = svc().stream;
+        State& st = svc().st;
         const std::lock_guard<std::mutex> lock(svc().mutex);
         *frames = 0;
         if (st.queue.empty()) return kBufferEmpty;
@@ -237,8 +232,8 @@ public:
 
     // A scripted failure is reported after the release has happened.
     HRESULT STDMETHODCALLTYPE ReleaseBuffer(UINT32 frames) override {
-        const HRESULT hr = injected(Call::ReleaseBuffer);
-        Stream& st = svc().stream;
+        const HRESULT hr = scripted(Call::ReleaseBuffer);
+        State& st = svc().st;
         const std::lock_guard<std::mutex> lock(svc().mutex);
         if (!st.inHand || frames != st.queue.front().packet.frames) return AUDCLNT_E_INVALID_SIZE;
         st.queue.pop_front();
@@ -248,19 +243,18 @@ public:
     }
 
     HRESULT STDMETHODCALLTYPE GetNextPacketSize(UINT32* frames) override {
-        const HRESULT hr = injected(Call::GetNextPacketSize);
+        const HRESULT hr = scripted(Call::GetNextPacketSize);
         if (FAILED(hr)) return hr;
-        Service& s = svc();
-        const std::lock_guard<std::mutex> lock(s.mutex);
-        *frames = s.stream.queue.empty() ? 0 : s.stream.queue.front().packet.frames;
-        if (s.script.end == End::ServiceError && s.stream.nextBurst >= s.script.bursts.size() && s.stream.queue.empty() &&
-            !s.stream.inHand) {
+        State& st = svc().st;
+        const std::lock_guard<std::mutex> lock(svc().mutex);
+        *frames = st.queue.empty() ? 0 : st.queue.front().packet.frames;
+        if (FAILED(st.script.endStatus) && st.nextBurst >= st.script.bursts.size() && st.queue.empty() && !st.inHand) {
             // The drain that released the last packet asks first and is told
             // "nothing"; the error comes on the next wake-up, as a device that
             // goes away between packets reports it.
-            if (s.stream.armed) return s.script.endStatus;
-            s.stream.armed = true;
-            SetEvent(s.stream.event);
+            if (st.armed) return st.script.endStatus;
+            st.armed = true;
+            SetEvent(st.event);
         }
         return S_OK;
     }
@@ -268,13 +262,12 @@ public:
 
 class AudioClient final : public Object<IAudioClient> {
 public:
-    AudioClient() : Object("IAudioClient", ids::kIAudioClient) {}
+    AudioClient() : Object("IAudioClient", ids::kIAudioClient, 0) {}
 
     ~AudioClient() override { stopProducer(); }
 
     HRESULT STDMETHODCALLTYPE Initialize(AUDCLNT_SHAREMODE shareMode, DWORD streamFlags, REFERENCE_TIME bufferDuration,
                                          REFERENCE_TIME periodicity, const WAVEFORMATEX* f, LPCGUID session) override {
-        const HRESULT hr = injected(Call::Initialize);
         char text[200];
         std::snprintf(text, sizeof text,
                       "IAudioClient::Initialize share=%d flags=0x%08X duration=%lld period=%lld format=%u/%u/%u/%u/%u/%u/%u "
@@ -283,11 +276,11 @@ public:
                       static_cast<long long>(periodicity), f->wFormatTag, f->nChannels,
                       static_cast<unsigned>(f->nSamplesPerSec), static_cast<unsigned>(f->nAvgBytesPerSec), f->nBlockAlign,
                       f->wBitsPerSample, f->cbSize, session == nullptr ? "null" : "given");
-        record(text);
+        const HRESULT hr = scripted(Call::Initialize, text);
         if (FAILED(hr)) return hr;
         const std::lock_guard<std::mutex> lock(svc().mutex);
-        svc().stream.format = *f;  // what was asked for is in the journal
-        svc().stream.capacity = static_cast<std::uint64_t>(bufferDuration) * f->nSamplesPerSec / 10000000u;
+        svc().st.format = *f;  // what was asked for is in the journal
+        svc().st.capacity = static_cast<std::uint64_t>(bufferDuration) * f->nSamplesPerSec / 10000000u;
         return S_OK;
     }
 
@@ -301,35 +294,34 @@ public:
     HRESULT STDMETHODCALLTYPE Reset() override { return E_NOTIMPL; }
 
     HRESULT STDMETHODCALLTYPE Start() override {
-        const HRESULT hr = injected(Call::Start, "IAudioClient::Start");
+        const HRESULT hr = scripted(Call::Start, "IAudioClient::Start");
         if (FAILED(hr)) return hr;
         Service& s = svc();
         const std::lock_guard<std::mutex> lock(s.mutex);
-        if (s.stream.event == nullptr) return AUDCLNT_E_EVENTHANDLE_NOT_SET;
-        s.stream.producing = true;
-        s.stream.startTime = now100ns();
-        s.stream.started = std::chrono::steady_clock::now();
+        if (s.st.event == nullptr) return AUDCLNT_E_EVENTHANDLE_NOT_SET;
+        s.st.producing = true;
+        s.st.startTime = now100ns();
+        s.st.started = std::chrono::steady_clock::now();
         s.producer = std::thread(produce);
         return S_OK;
     }
 
     HRESULT STDMETHODCALLTYPE Stop() override {
-        const HRESULT hr = injected(Call::Stop, "IAudioClient::Stop");
-        if (FAILED(hr)) return hr;
-        stopProducer();
-        return S_OK;
+        const HRESULT hr = scripted(Call::Stop, "IAudioClient::Stop");
+        if (SUCCEEDED(hr)) stopProducer();
+        return hr;
     }
 
     HRESULT STDMETHODCALLTYPE SetEventHandle(HANDLE event) override {
-        const HRESULT hr = injected(Call::SetEventHandle, "IAudioClient::SetEventHandle");
+        const HRESULT hr = scripted(Call::SetEventHandle, "IAudioClient::SetEventHandle");
         if (FAILED(hr)) return hr;
         const std::lock_guard<std::mutex> lock(svc().mutex);
-        svc().stream.event = event;
+        svc().st.event = event;
         return S_OK;
     }
 
     HRESULT STDMETHODCALLTYPE GetService(REFIID riid, void** out) override {
-        const HRESULT hr = injected(Call::GetService, "IAudioClient::GetService");
+        const HRESULT hr = scripted(Call::GetService, "IAudioClient::GetService");
         if (FAILED(hr)) return hr;
         *out = ids::same(riid, ids::kIAudioCaptureClient) ? static_cast<IAudioCaptureClient*>(new CaptureClient) : nullptr;
         return *out != nullptr ? S_OK : E_NOINTERFACE;
@@ -338,141 +330,125 @@ public:
 
 class Operation final : public Object<IActivateAudioInterfaceAsyncOperation> {
 public:
-    // Takes over the service's reference to the client, which may be null; an
-    // activation that yields no audio client yields the operation itself.
-    Operation(AudioClient* client, bool yieldsSelf)
-        : Object("IActivateAudioInterfaceAsyncOperation", ids::kIActivateAudioInterfaceAsyncOperation),
-          client_(client),
-          result_(yieldsSelf ? static_cast<IUnknown*>(this) : client) {}
+    // Takes over the service's reference to the client, which is null when the activation failed.
+    explicit Operation(AudioClient* client)
+        : Object("IActivateAudioInterfaceAsyncOperation", ids::kIActivateAudioInterfaceAsyncOperation), client_(client) {}
     ~Operation() override {
         if (client_ != nullptr) client_->dropInternal();
     }
 
     HRESULT STDMETHODCALLTYPE GetActivateResult(HRESULT* status, IUnknown** activated) override {
-        const HRESULT hr = injected(Call::GetActivateResult);
+        const HRESULT hr = scripted(Call::GetActivateResult);
         if (FAILED(hr)) return hr;
-        if (status == nullptr || activated == nullptr) return E_POINTER;
-        *status = svc().script.activationStatus;
-        *activated = result_;
-        if (result_ != nullptr) result_->AddRef();
+        *status = svc().st.script.activationStatus;
+        *activated = client_;
+        if (client_ != nullptr) client_->AddRef();
         return S_OK;
     }
 
 private:
     AudioClient* client_;
-    IUnknown* result_;
 };
 
 // The platform's side of a pending activation: deliver the completion when the
-// script says, then let go of the handler and the operation.
-void complete(IActivateAudioInterfaceCompletionHandler* handler, Operation* operation) {
+// script says, calling the handler through the agile face it holds, as any
+// thread may, then let go of the handler and the operation.
+void complete(IAgileObject* agile, Operation* operation) {
     Service& s = svc();
-    bool deliverIt = false;
     {
         std::unique_lock<std::mutex> lock(s.mutex);
-        const auto cancelled = [&s] { return s.cancelled; };
-        if (s.script.completionDelayMs == Script::kNever) {
+        const auto cancelled = [&s] { return s.st.cancelled; };
+        if (s.st.script.completionDelayMs == Script::kNever) {
             s.wake.wait(lock, cancelled);
         } else {
-            s.wake.wait_for(lock, std::chrono::milliseconds(s.script.completionDelayMs), cancelled);
+            s.wake.wait_for(lock, std::chrono::milliseconds(s.st.script.completionDelayMs), cancelled);
         }
-        deliverIt = !s.cancelled;
-        s.delivering = deliverIt;
+        s.st.delivering = !s.st.cancelled;
     }
-    if (deliverIt) {
+    IActivateAudioInterfaceCompletionHandler* handler = nullptr;
+    if (s.st.delivering &&
+        SUCCEEDED(agile->QueryInterface(ids::kIActivateAudioInterfaceCompletionHandler, reinterpret_cast<void**>(&handler)))) {
         record("ActivateCompleted");
         handler->ActivateCompleted(operation);
+        handler->Release();
     }
-    handler->Release();
+    agile->Release();
     operation->dropInternal();
     {
         const std::lock_guard<std::mutex> lock(s.mutex);
-        s.delivering = false;
+        s.st.delivering = false;
     }
     s.wake.notify_all();
 }
 
-void loadFromEnvironment(Service& s) {
-    const std::lock_guard<std::mutex> lock(s.mutex);
-    if (s.loaded) return;
-    s.loaded = true;
-    const char* text = std::getenv("STANDIN_ENGINE_SCRIPT");
-    if (text != nullptr && !parseScript(text, s.script)) {
-        s.script = Script{};
-        s.script.fail(Call::ActivateAudioInterfaceAsync, E_INVALIDARG);
-    }
-}
-
 }  // namespace
 
+HRESULT scripted(Call call, const char* entry) {
+    if (entry != nullptr) record(entry);
+    Service& s = svc();
+    const std::lock_guard<std::mutex> lock(s.mutex);
+    State& st = loaded(s);
+    const int i = static_cast<int>(call);
+    const unsigned n = ++st.stats.calls[i];
+    const Script::Fault& f = st.script.faults[i];
+    return (f.onCall != 0 && n >= f.onCall) ? f.status : S_OK;
+}
+
 void record(std::string entry) {
-    const std::lock_guard<std::mutex> lock(svc().books);
+    const std::lock_guard<std::mutex> lock(svc().mutex);
     svc().journal.push_back(std::move(entry));
 }
 
 std::vector<std::string> takeJournal() {
     std::vector<std::string> taken;
-    const std::lock_guard<std::mutex> lock(svc().books);
+    const std::lock_guard<std::mutex> lock(svc().mutex);
     taken.swap(svc().journal);
     return taken;
 }
 
 void load(const Script& script) {
     const std::lock_guard<std::mutex> lock(svc().mutex);
-    svc().script = script;
-    svc().loaded = true;
+    svc().st.script = script;
+    svc().st.loaded = true;
 }
 
 void awaitCompletion() {
     if (svc().completer.joinable()) svc().completer.join();
 }
 
+void settle() {
+    std::unique_lock<std::mutex> lock(svc().mutex);
+    svc().wake.wait_for(lock, std::chrono::seconds(5), [] { return !svc().st.delivering; });
+}
+
 void reset() {
     Service& s = svc();
     {
         const std::lock_guard<std::mutex> lock(s.mutex);
-        s.cancelled = true;
+        s.st.cancelled = true;
     }
     s.wake.notify_all();
     awaitCompletion();
     stopProducer();
-    {
-        const std::lock_guard<std::mutex> lock(s.mutex);
-        s.cancelled = false;
-        s.script = Script{};
-        s.loaded = false;
-        s.stats = Stats{};
-        s.stream = Stream{};
-    }
-}
-
-HRESULT scripted(Call call) {
-    loadFromEnvironment(svc());
-    return injected(call);
+    const std::lock_guard<std::mutex> lock(s.mutex);
+    s.st = State{};
 }
 
 std::vector<sessionobjects::SessionInfo> scriptedSessions() {
-    loadFromEnvironment(svc());
     const std::lock_guard<std::mutex> lock(svc().mutex);
-    return svc().script.sessions;
+    return loaded(svc()).script.sessions;
+}
+
+Script::Host scriptedHost() {
+    const std::lock_guard<std::mutex> lock(svc().mutex);
+    return loaded(svc()).script.host;
 }
 
 Stats stats() {
     const std::lock_guard<std::mutex> lock(svc().mutex);
-    Stats copy = svc().stats;
+    Stats copy = svc().st.stats;
     copy.liveObjects = svc().liveObjects.load() + liveSessionObjects();
     return copy;
-}
-
-unsigned programReferences() {
-    Service& s = svc();
-    {
-        // A completion in flight still holds the handler, and through it the
-        // client; that reference is the platform's to end, not the program's.
-        std::unique_lock<std::mutex> lock(s.mutex);
-        s.wake.wait_for(lock, std::chrono::seconds(5), [&s] { return !s.delivering; });
-    }
-    return s.programReferences.load();
 }
 
 }  // namespace fakeaudio
@@ -481,10 +457,6 @@ HRESULT WINAPI ActivateAudioInterfaceAsync(LPCWSTR path, REFIID riid, PROPVARIAN
                                            IActivateAudioInterfaceCompletionHandler* handler,
                                            IActivateAudioInterfaceAsyncOperation** operationOut) {
     using namespace fakeaudio;
-    Service& s = svc();
-    loadFromEnvironment(s);
-    const HRESULT hr = injected(Call::ActivateAudioInterfaceAsync);
-
     // Anything but a process-loopback request for an audio client is refused.
     AUDIOCLIENT_ACTIVATION_PARAMS params{};
     const bool blob = activationParams != nullptr && activationParams->vt == VT_BLOB &&
@@ -497,25 +469,32 @@ HRESULT WINAPI ActivateAudioInterfaceAsync(LPCWSTR path, REFIID riid, PROPVARIAN
     char text[120];
     std::snprintf(text, sizeof text, "ActivateAudioInterfaceAsync pid=%u mode=%u",
                   static_cast<unsigned>(params.ProcessLoopbackParams.TargetProcessId), mode);
-    record(text);
+    const HRESULT hr = scripted(Call::ActivateAudioInterfaceAsync, text);
     if (FAILED(hr)) return hr;
-    if (handler == nullptr || operationOut == nullptr) return E_POINTER;
     if (!loopback) return E_INVALIDARG;
+    // Windows calls the handler from a thread of its own, so the handler must be agile:
+    // IAgileObject, or a free-threaded marshaler (IMarshal), which this fake does not
+    // emulate; before Windows 10 one that is not is refused so, and here always.
+    // A QueryInterface that fails leaves a null pointer, as COM requires.
+    // https://learn.microsoft.com/windows/win32/api/mmdeviceapi/nf-mmdeviceapi-activateaudiointerfaceasync
+    void* marshal = &marshal;
+    IAgileObject* agile = nullptr;
+    if (handler->QueryInterface(kIMarshal, &marshal) != E_NOINTERFACE || marshal != nullptr ||
+        FAILED(handler->QueryInterface(ids::kIAgileObject, reinterpret_cast<void**>(&agile)))) {
+        return kIllegalMethodCall;
+    }
 
+    Service& s = svc();
+    AudioClient* client = nullptr;
     {
         const std::lock_guard<std::mutex> lock(s.mutex);
-        s.stream.includeTree = mode == PROCESS_LOOPBACK_MODE_INCLUDE_TARGET_PROCESS_TREE;
+        s.st.includeTree = mode == PROCESS_LOOPBACK_MODE_INCLUDE_TARGET_PROCESS_TREE;
+        if (SUCCEEDED(s.st.script.activationStatus)) client = new AudioClient;
     }
-    AudioClient* client = nullptr;
-    if (!s.script.activatesNonAudio && SUCCEEDED(s.script.activationStatus)) {
-        client = new AudioClient;
-        client->adoptAsInternal();
-    }
-    auto* operation = new Operation(client, s.script.activatesNonAudio);
+    auto* operation = new Operation(client);
     operation->holdInternal();
-    handler->AddRef();
     *operationOut = operation;
     if (s.completer.joinable()) s.completer.join();
-    s.completer = std::thread(complete, handler, operation);
+    s.completer = std::thread(complete, agile, operation);
     return S_OK;
 }

@@ -1,9 +1,9 @@
 // Test controls of the host platform. Test binaries are linked with
 // -Wl,--wrap=<function> for the POSIX layer's calls listed in
 // tests/fakes/CMakeLists.txt, so each call passes through here first: what the
-// host looks like (ntdll), which calls fail, where standard output
-// goes, and a journal of what the program asked for. With nothing set, every
-// call goes straight through.
+// host looks like (ntdll) and which calls fail, as the fake audio service's
+// script says (Script::Host), where standard output goes, and a journal of what
+// the program asked for. With nothing set, every call goes straight through.
 #pragma once
 
 #include <cstdint>
@@ -16,26 +16,11 @@
 
 namespace fakeplatform {
 
-struct Ntdll {
-    bool moduleFound = false;
-    bool entryFound = false;
-    LONG status = 0;  // what RtlGetVersion returns
-    DWORD major = 10, minor = 0, build = 20348;
-};
-
 struct Controls {
-    // Set by tests. A whole process takes the version from STANDIN_WINDOWS_VERSION ("10.0.19045").
-    Ntdll ntdll;
-    // In-process, standard output is kept here rather than written: each _write
-    // takes at most maxBytesPerCall bytes (0: no limit), and once failAfterBytes
-    // have gone, writes fail as to a pipe whose reader went away.
+    // Set by tests. In-process, standard output is kept here rather than
+    // written, shaped by the script's write= and output= (fake_audio.h).
     bool captureOutput = false;
-    unsigned maxBytesPerCall = 0;
-    std::uint64_t failAfterBytes = UINT64_MAX;
     std::vector<unsigned char> output;
-    unsigned failCreateEventAt = 0;  // that call (1-based, since reset) returns null
-    HRESULT coInitializeStatus = S_OK;
-    bool failMmcss = false;
     // Runs before each wait with its number (1-based, since reset) and its
     // time-out; a value it returns is the wait's result, and nothing is waited.
     std::function<std::optional<DWORD>(unsigned nth, DWORD ms)> onWait;
@@ -43,13 +28,11 @@ struct Controls {
     // Seen by the controls.
     PHANDLER_ROUTINE handler = nullptr;  // registered since reset
     std::uint64_t writeCalls = 0;
-    unsigned createEventCalls = 0;
+    unsigned createEventCalls = 0;  // each event is known by the number of the call that made it
     unsigned waitCalls = 0;
     DWORD lastWaitResult = WAIT_FAILED;
-    int openEvents = 0;
     int comDepth = 0;  // successful CoInitializeEx calls not yet balanced
-    std::map<HANDLE, unsigned> eventIds;
-    unsigned nextEventId = 1;
+    std::map<HANDLE, unsigned> openEvents;
 };
 
 Controls& controls();

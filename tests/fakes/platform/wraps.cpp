@@ -1,8 +1,6 @@
 // The wrapped calls: each consults the controls, records what the program
 // asked for, and otherwise calls the POSIX layer's own (__real_) function.
 #include <algorithm>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <cwchar>
 #include <mutex>
@@ -25,12 +23,11 @@ std::mutex& eventsMutex() {  // events are closed on the service's threads too
 char ntdllImage;  // any address will do as a module handle; it is never dereferenced
 
 LONG WINAPI fakeRtlGetVersion(OSVERSIONINFOW* info) {
-    const fakeplatform::Ntdll& n = controls().ntdll;
+    const fakeaudio::Script::Host host = fakeaudio::scriptedHost();
     if (info == nullptr || info->dwOSVersionInfoSize != sizeof(OSVERSIONINFOW)) return static_cast<LONG>(0xC000000D);
-    if (n.status != 0) return n.status;
-    info->dwMajorVersion = n.major;
-    info->dwMinorVersion = n.minor;
-    info->dwBuildNumber = n.build;
+    info->dwMajorVersion = host.major;
+    info->dwMinorVersion = host.minor;
+    info->dwBuildNumber = host.build;
     return 0;
 }
 
@@ -39,26 +36,15 @@ LONG WINAPI fakeRtlGetVersion(OSVERSIONINFOW* info) {
 namespace fakeplatform {
 
 Controls& controls() {
-    static Controls* c = [] {
-        auto* created = new Controls;  // never destroyed: console threads may outlive main
-        unsigned long major = 0, minor = 0, build = 0;
-        const char* version = std::getenv("STANDIN_WINDOWS_VERSION");
-        if (version != nullptr && std::sscanf(version, "%lu.%lu.%lu", &major, &minor, &build) == 3) {
-            created->ntdll = Ntdll{true, true, 0, static_cast<DWORD>(major), static_cast<DWORD>(minor),
-                                   static_cast<DWORD>(build)};
-        }
-        return created;
-    }();
+    static auto* c = new Controls;  // never destroyed: console threads may outlive main
     return *c;
 }
 
 void reset() {
     const std::lock_guard<std::mutex> lock(eventsMutex());
-    const int open = controls().openEvents;
-    const std::map<HANDLE, unsigned> ids = controls().eventIds;
+    const std::map<HANDLE, unsigned> open = controls().openEvents;
     controls() = Controls{};
     controls().openEvents = open;  // events still open stay counted
-    controls().eventIds = ids;
 }
 
 bool raiseConsoleControl(DWORD ctrlType) {
@@ -88,9 +74,10 @@ int __wrap__write(int fd, const void* buffer, unsigned int count) {
     fakeplatform::Controls& c = controls();
     if (fd != 1 || !c.captureOutput) return __real__write(fd, buffer, count);
     ++c.writeCalls;
-    if (c.output.size() >= c.failAfterBytes) return -1;
-    std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(count, c.failAfterBytes - c.output.size()));
-    if (c.maxBytesPerCall != 0) n = std::min<std::size_t>(n, c.maxBytesPerCall);
+    const fakeaudio::Script::Host host = fakeaudio::scriptedHost();
+    if (c.output.size() >= host.failAfterBytes) return -1;
+    std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(count, host.failAfterBytes - c.output.size()));
+    if (host.maxBytesPerCall != 0) n = std::min<std::size_t>(n, host.maxBytesPerCall);
     const auto* bytes = static_cast<const unsigned char*>(buffer);
     c.output.insert(c.output.end(), bytes, bytes + n);
     return static_cast<int>(n);
@@ -102,7 +89,7 @@ BOOL __wrap_SetConsoleCtrlHandler(PHANDLER_ROUTINE handlerRoutine, BOOL add) {
 }
 
 HMODULE __wrap_GetModuleHandleW(LPCWSTR moduleName) {
-    if (!controls().ntdll.moduleFound || moduleName == nullptr || std::wcscmp(moduleName, L"ntdll.dll") != 0) {
+    if (!fakeaudio::scriptedHost().ntdll || moduleName == nullptr || std::wcscmp(moduleName, L"ntdll.dll") != 0) {
         return __real_GetModuleHandleW(moduleName);
     }
     return reinterpret_cast<HMODULE>(&ntdllImage);
@@ -110,32 +97,31 @@ HMODULE __wrap_GetModuleHandleW(LPCWSTR moduleName) {
 
 FARPROC __wrap_GetProcAddress(HMODULE module, const char* procName) {
     if (module != reinterpret_cast<HMODULE>(&ntdllImage)) return __real_GetProcAddress(module, procName);
-    if (!controls().ntdll.entryFound || procName == nullptr || std::strcmp(procName, "RtlGetVersion") != 0) return nullptr;
+    if (procName == nullptr || std::strcmp(procName, "RtlGetVersion") != 0) return nullptr;
     return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&fakeRtlGetVersion));
 }
 
 HANDLE __wrap_CreateEventW(void* eventAttributes, BOOL manualReset, BOOL initialState, LPCWSTR name) {
     const std::lock_guard<std::mutex> lock(eventsMutex());
     fakeplatform::Controls& c = controls();
-    if (++c.createEventCalls == c.failCreateEventAt) {
+    const unsigned id = ++c.createEventCalls;
+    if (id == fakeaudio::scriptedHost().failCreateEventAt) {
         record("CreateEventW failed");
         return nullptr;
     }
     HANDLE event = __real_CreateEventW(eventAttributes, manualReset, initialState, name);
-    c.eventIds[event] = c.nextEventId;
-    ++c.openEvents;
-    record(std::string("CreateEventW ") + (manualReset != FALSE ? "manual #" : "auto #") + std::to_string(c.nextEventId++));
+    c.openEvents[event] = id;
+    record(std::string("CreateEventW ") + (manualReset != FALSE ? "manual #" : "auto #") + std::to_string(id));
     return event;
 }
 
 BOOL __wrap_CloseHandle(HANDLE object) {
     const std::lock_guard<std::mutex> lock(eventsMutex());
     fakeplatform::Controls& c = controls();
-    const auto found = c.eventIds.find(object);
-    if (found != c.eventIds.end()) {
+    const auto found = c.openEvents.find(object);
+    if (found != c.openEvents.end()) {
         record("CloseHandle #" + std::to_string(found->second));
-        --c.openEvents;
-        c.eventIds.erase(found);
+        c.openEvents.erase(found);
     }
     return __real_CloseHandle(object);
 }
@@ -143,6 +129,7 @@ BOOL __wrap_CloseHandle(HANDLE object) {
 DWORD __wrap_WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
     fakeplatform::Controls& c = controls();
     const unsigned nth = ++c.waitCalls;
+    if (fakeaudio::scriptedHost().forcedWait == nth) return fakeaudio::scriptedHost().forcedWaitResult;
     if (c.onWait) {
         if (const std::optional<DWORD> result = c.onWait(nth, milliseconds)) return *result;
     }
@@ -152,16 +139,18 @@ DWORD __wrap_WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
 HRESULT __wrap_CoInitializeEx(void* reserved, DWORD coInit) {
     record(std::string("CoInitializeEx ") + (reserved == nullptr ? "null" : "ptr") +
            (coInit == COINIT_MULTITHREADED ? " multithreaded" : " other"));
-    if (FAILED(controls().coInitializeStatus)) return controls().coInitializeStatus;
+    const HRESULT status = fakeaudio::scriptedHost().coInitializeStatus;
+    if (FAILED(status)) return status;
     const HRESULT hr = __real_CoInitializeEx(reserved, coInit);
     if (SUCCEEDED(hr)) ++controls().comDepth;
     return hr;
 }
 
 void __wrap_CoUninitialize() {
-    // What the program still holds of the audio service's objects at this point
-    // is what it failed to release before shutting COM down.
-    record("CoUninitialize held=" + std::to_string(fakeaudio::programReferences()));
+    // A completion being delivered still holds the handler, and through it the
+    // client: the platform's references, let go of before the journal shows COM going.
+    fakeaudio::settle();
+    record("CoUninitialize");
     --controls().comDepth;
     __real_CoUninitialize();
 }
@@ -170,7 +159,7 @@ HANDLE __wrap_AvSetMmThreadCharacteristicsW(LPCWSTR taskName, DWORD* taskIndex) 
     const bool audio = taskName != nullptr && std::wcscmp(taskName, L"Audio") == 0;
     record(std::string("AvSetMmThreadCharacteristicsW ") + (audio ? "Audio" : "other") +
            " index=" + (taskIndex != nullptr ? std::to_string(*taskIndex) : "null"));
-    return controls().failMmcss ? nullptr : __real_AvSetMmThreadCharacteristicsW(taskName, taskIndex);
+    return fakeaudio::scriptedHost().refuseMmcss ? nullptr : __real_AvSetMmThreadCharacteristicsW(taskName, taskIndex);
 }
 
 BOOL __wrap_AvRevertMmThreadCharacteristics(HANDLE avrtHandle) {
