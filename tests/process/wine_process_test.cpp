@@ -2,16 +2,13 @@
 // as the host build (arguments included as written, whatever their characters),
 // the stream intact through a Windows C runtime, and the whole capture path
 // against the fake audio service's DLL.
-#include <glob.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -21,69 +18,18 @@
 #include "child_process.h"
 #include "fakes/audio/fake_audio.h"
 #include "output/wav_header.h"
+#include "private_component.h"
 #include "tone.h"
 
 namespace {
 
 const std::string kWindowsBuild = PROCLOOP_WINDOWS_BUILD;
 
-// A private Wine prefix for the run, made at start and removed at the end, with a
-// wineserver of its own that every test's wine process uses, stopped by its pid.
-class WinePrefix : public ::testing::Environment {
-public:
-    static const std::string& path() { return path_; }
-
-    void SetUp() override {
-        char dir[] = "/tmp/procloop-wine-XXXXXX";
-        ASSERT_NE(::mkdtemp(dir), nullptr);
-        path_ = dir;
-        const ::Environment env = {{"WINEPREFIX", path_}, {"WINEDEBUG", "-all"}};
-        server_ = spawnProcess({"wineserver", "--foreground", "--persistent"}, env, path_ + ".server.log");
-        // Clients find the server by the prefix's device and inode (under
-        // /tmp/.wine-<uid>, or a /tmp/wine-* directory on Debian); until its
-        // socket is there, a client would start a server of its own.
-        struct stat prefix {};
-        ASSERT_EQ(::stat(dir, &prefix), 0);
-        char pattern[160];
-        std::snprintf(pattern, sizeof pattern, "/tmp/{.wine-%u,wine-*}/server-%llx-%llx/socket", ::getuid(),
-                      static_cast<unsigned long long>(prefix.st_dev), static_cast<unsigned long long>(prefix.st_ino));
-        bool listening = false;
-        for (int i = 0; i < 500 && !listening; ++i) {
-            glob_t found{};
-            listening = ::glob(pattern, GLOB_BRACE, nullptr, &found) == 0;
-            ::globfree(&found);
-            if (!listening) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        ASSERT_TRUE(listening) << "wineserver did not start";
-        // To a file: the services it leaves running would hold a pipe open.
-        int status = 0;
-        ::waitpid(spawnProcess({"wineboot", "--init"}, env, path_ + ".server.log"), &status, 0);
-        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "wineboot failed, see " << path_ << ".server.log";
-        // Wine registers the device enumerator's class at the full path of its own
-        // mmdevapi.dll; by bare name, COM takes the one the program has loaded,
-        // the test DLL under the override too.
-        ChildOptions reg;
-        reg.argv = {"wine", "reg", "add", "HKLM\\Software\\Classes\\CLSID\\{BCDE0395-E52F-467C-8E3D-C4579291692E}\\InprocServer32",
-                    "/ve", "/d", "mmdevapi.dll", "/f"};
-        reg.env = env;
-        ASSERT_EQ(runChild(reg).exitCode, 0);
-    }
-    void TearDown() override {
-        // The server ends the prefix's processes (services, devices) and then
-        // itself; the recorded pid is reaped, or killed should it linger.
-        ChildOptions end;
-        end.argv = {"wineserver", "--kill"};
-        end.env = {{"WINEPREFIX", path_}};
-        runChild(end);
-        if (server_ > 0) stopProcess(server_, SIGTERM, 10000);
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-        std::filesystem::remove(path_ + ".server.log", ignored);
-    }
-
-private:
-    static inline std::string path_;
-    pid_t server_ = -1;
+// One private Wine prefix for the suite, with a wineserver of its own.
+struct WinePrefix : ::testing::Environment {
+    void SetUp() override { component = std::make_unique<PrivateComponent>("wine-prefix"); }
+    void TearDown() override { component.reset(); }
+    static inline std::unique_ptr<PrivateComponent> component;
 };
 
 const auto* const kPrefix = ::testing::AddGlobalTestEnvironment(new WinePrefix);
@@ -98,7 +44,8 @@ ChildOptions wine(std::vector<std::string> args, const char* script = nullptr) {
     options.argv.insert(options.argv.end(), args.begin(), args.end());
     // Wine decodes its Unix arguments with the locale's character set into the
     // wide command line the Windows side sees; UTF-8 makes that exact.
-    options.env = {{"WINEPREFIX", WinePrefix::path()}, {"WINEDEBUG", "-all"}, {"LC_ALL", "C.UTF-8"}};
+    options.env = WinePrefix::component->env;
+    options.env.emplace_back("LC_ALL", "C.UTF-8");
     options.workingDirectory = kWindowsBuild;
     if (script != nullptr) {
         options.workingDirectory += "/engine-run";

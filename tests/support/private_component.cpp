@@ -1,0 +1,77 @@
+#include "private_component.h"
+
+#include <stdlib.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+namespace {
+
+std::string readFile(const std::string& path) {
+    std::stringstream text;
+    text << std::ifstream(path).rdbuf();
+    return text.str();
+}
+
+}  // namespace
+
+PrivateComponent::PrivateComponent(const std::string& starterName, const std::vector<std::string>& args) {
+    char templ[] = "/tmp/procloop-component-XXXXXX";
+    if (::mkdtemp(templ) == nullptr) throw std::runtime_error("mkdtemp");
+    dir = templ;
+    std::vector<std::string> argv{PROCLOOP_STARTERS "/" + starterName, dir};
+    argv.insert(argv.end(), args.begin(), args.end());
+    starter = spawnProcess(argv, {}, dir + "/log");
+    for (int waited = 0; !std::filesystem::exists(dir + "/ready"); waited += 50) {
+        std::string ended = dead();
+        if (ended.empty() && waited >= 30000) ended = "not ready in 30 s:\n" + readFile(dir + "/log");
+        if (!ended.empty()) {
+            end();
+            throw std::runtime_error(starterName + " " + ended);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    ready = readFile(dir + "/ready");
+    ready.pop_back();  // its newline
+    std::ifstream lines(dir + "/env");
+    for (std::string line; std::getline(lines, line);)
+        env.emplace_back(line.substr(0, line.find('=')), line.substr(line.find('=') + 1));
+}
+
+PrivateComponent::~PrivateComponent() { end(); }
+
+void PrivateComponent::end() {
+    if (starter > 0) stopProcess(starter, SIGTERM, 20000);
+    starter = -1;
+    std::error_code ignored;
+    std::filesystem::remove_all(dir, ignored);
+}
+
+std::string PrivateComponent::dead() {
+    int status = 0;
+    if (starter <= 0 || ::waitpid(starter, &status, WNOHANG) != starter) return "";
+    starter = -1;
+    return "ended with status " + std::to_string(status) + ":\n" + readFile(dir + "/log");
+}
+
+pid_t PrivateComponent::mainPid() const {
+    pid_t pid = -1;
+    std::ifstream(dir + "/pids") >> pid;
+    return pid;
+}
+
+std::string AudioServer::pactl(const std::vector<std::string>& args) const {
+    ChildOptions options;
+    options.argv = {"pactl"};
+    options.argv.insert(options.argv.end(), args.begin(), args.end());
+    options.env = env;
+    options.timeoutMs = 5000;
+    const ChildResult r = runChild(options);
+    if (r.exitCode != 0) throw std::runtime_error("pactl " + args.front() + " failed: " + r.err);
+    return std::string(r.out.begin(), r.out.end());
+}
