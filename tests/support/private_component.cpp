@@ -18,6 +18,12 @@ std::string readFile(const std::string& path) {
     return text.str();
 }
 
+void end(pid_t starter, const std::string& dir) {
+    if (starter > 0) stopProcess(starter, SIGTERM, 20000);
+    std::error_code ignored;
+    std::filesystem::remove_all(dir, ignored);
+}
+
 }  // namespace
 
 PrivateComponent::PrivateComponent(const std::string& starterName, const std::vector<std::string>& args) {
@@ -31,7 +37,7 @@ PrivateComponent::PrivateComponent(const std::string& starterName, const std::ve
         std::string ended = dead();
         if (ended.empty() && waited >= 30000) ended = "not ready in 30 s:\n" + readFile(dir + "/log");
         if (!ended.empty()) {
-            end();
+            end(starter, dir);
             throw std::runtime_error(starterName + " " + ended);
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -43,35 +49,11 @@ PrivateComponent::PrivateComponent(const std::string& starterName, const std::ve
         env.emplace_back(line.substr(0, line.find('=')), line.substr(line.find('=') + 1));
 }
 
-PrivateComponent::~PrivateComponent() { end(); }
-
-void PrivateComponent::end() {
-    if (starter > 0) stopProcess(starter, SIGTERM, 20000);
-    starter = -1;
-    std::error_code ignored;
-    std::filesystem::remove_all(dir, ignored);
-}
+PrivateComponent::~PrivateComponent() { end(starter, dir); }
 
 std::string PrivateComponent::dead() {
     int status = 0;
     if (starter <= 0 || ::waitpid(starter, &status, WNOHANG) != starter) return "";
     starter = -1;
     return "ended with status " + std::to_string(status) + ":\n" + readFile(dir + "/log");
-}
-
-pid_t PrivateComponent::mainPid() const {
-    pid_t pid = -1;
-    std::ifstream(dir + "/pids") >> pid;
-    return pid;
-}
-
-std::string AudioServer::pactl(const std::vector<std::string>& args) const {
-    ChildOptions options;
-    options.argv = {"pactl"};
-    options.argv.insert(options.argv.end(), args.begin(), args.end());
-    options.env = env;
-    options.timeoutMs = 5000;
-    const ChildResult r = runChild(options);
-    if (r.exitCode != 0) throw std::runtime_error("pactl " + args.front() + " failed: " + r.err);
-    return std::string(r.out.begin(), r.out.end());
 }
