@@ -30,7 +30,6 @@ struct WinePrefix : ::testing::Environment {
 
 const auto* const kPrefix = ::testing::AddGlobalTestEnvironment(new WinePrefix);
 const char* const kPattern = "pattern=40x97;end=error:88890004;period=1";
-constexpr std::size_t kPatternBytes = 40 * 97 * 8;
 const std::string kFormat = "info: capture format 48000 Hz 2 ch 32 bit float\r\n";
 const std::string kStarted = kFormat + "info: capture started sampleRate=48000 channels=2\r\n";
 const std::string kCaptured = kStarted + "info: capture stopped\r\n";
@@ -40,10 +39,7 @@ ChildOptions wine(std::vector<std::string> args, const std::string& script = "")
     ChildOptions options;
     options.argv = {"wine", "procloop.exe"};
     options.argv.insert(options.argv.end(), args.begin(), args.end());
-    // Wine decodes its Unix arguments with the locale's character set into the
-    // wide command line the Windows side sees; UTF-8 makes that exact.
     options.env = WinePrefix::component->env;
-    options.env.emplace_back("LC_ALL", "C.UTF-8");
     options.workingDirectory = kWindowsBuild;
     if (!script.empty()) {
         options.workingDirectory += "/engine-run";
@@ -105,8 +101,6 @@ TEST_P(Wine, EndsAsTheHostBuildDoes) {
     fakeaudio::Script script;
     ASSERT_TRUE(fakeaudio::parseScript(c.script, script));
     const bool pattern = !script.bursts.empty(), tone = !c.script.empty() && !pattern;
-    const std::vector<unsigned char> sent = fakeaudio::patternBytes(0, pattern ? kPatternBytes : 0);
-    EXPECT_TRUE(windows.out.size() >= sent.size() && std::equal(sent.rbegin(), sent.rend(), windows.out.rbegin()));
     const bool continuous = std::count(c.args.begin(), c.args.end(), "--continuous") != 0;
     const ToneFrames frames = toneFrames(tone ? windows.out : std::vector<unsigned char>{}, script, !continuous, 1e-6f);
     EXPECT_EQ(frames.lost + frames.wrong, 0u);
@@ -146,7 +140,7 @@ INSTANTIATE_TEST_SUITE_P(
         WineRun{"ListCallFails", {"--list"}, 1, "error: IAudioSessionControl2::GetProcessId hr=0x88890004\r\n",
                 "session=self:active;fail=IAudioSessionControl2::GetProcessId:88890004"},
         WineRun{"Pattern", {"--pid", "4321", "--include-child-processes"}, 0,
-                kStarted + "warn: GetNextPacketSize hr=0x88890004\r\ninfo: capture stopped\r\n", kPattern, kPatternBytes},
+                kStarted + "warn: GetNextPacketSize hr=0x88890004\r\ninfo: capture stopped\r\n", kPattern},
         // The Windows runtime's file type and seek: a file gets its final sizes when the service goes away.
         WineRun{"Wav", {"--pid", "4321", "--wav"}, 0, kStarted + "warn: GetNextPacketSize hr=0x88890004\r\ninfo: capture stopped\r\n",
                 kPattern},
