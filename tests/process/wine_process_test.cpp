@@ -177,9 +177,8 @@ TEST(WineUnitTests, Pass) {
 
 // A Windows process of the prefix that lives a few seconds, found by name.
 TEST(WineStopWithTarget, EndsWithTheTarget) {
-    ChildOptions ping = wine({});
-    ping.argv = {"wine", "ping", "-n", "8", "127.0.0.1"};
-    const pid_t target = spawnProcess(ping.argv, ping.env, WinePrefix::component->dir + "/ping.log");
+    const pid_t target =
+        spawnProcess({"wine", "ping", "-n", "8", "127.0.0.1"}, wine({}).env, WinePrefix::component->dir + "/ping.log");
     ChildResult r;  // until ping.exe has started
     for (int i = 0; i < 20 && (i == 0 || r.err.find("no process named") != std::string::npos); ++i) {
         r = runChild(wine({"--name", "ping", "--include-child-processes", "--stop-with-target"}, "end=tone"));
