@@ -3,10 +3,10 @@
 // the stream intact through a Windows C runtime, and the whole capture path
 // against the fake audio service's DLL.
 #include <algorithm>
-#include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -105,13 +105,11 @@ TEST_P(Wine, EndsAsTheHostBuildDoes) {
     const ToneFrames frames = toneFrames(tone ? windows.out : std::vector<unsigned char>{}, script, !continuous, 1e-6f);
     EXPECT_EQ(frames.lost + frames.wrong, 0u);
 
-    unsigned major = 0, minor = 0, build = 0;
-    std::sscanf(tailFrom(windows.err, "info: windows version").c_str(), "info: windows version %u.%u build %u", &major,
-                &minor, &build);
+    std::smatch version;
+    std::regex_search(windows.err, version, std::regex("info: windows version (\\d+\\.\\d+) build (\\d+)"));
     ChildOptions host = procloop(c.args);
     host.env = {{"STANDIN_ENGINE_SCRIPT", c.script},
-                {"STANDIN_WINDOWS_VERSION", build != 0 ? std::to_string(major) + "." + std::to_string(minor) + "." +
-                                                             std::to_string(build) : ""}};
+                {"STANDIN_WINDOWS_VERSION", version.empty() ? "" : version.str(1) + "." + version.str(2)}};
     const ChildResult linux = run(host);
     EXPECT_EQ(linux.exitCode, windows.exitCode);
     EXPECT_EQ(linux.err, unixLines(windows.err));

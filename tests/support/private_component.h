@@ -10,7 +10,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -60,9 +60,8 @@ struct PrivateComponent {
 
 private:
     std::string text(const char* file) const {
-        std::stringstream text;
-        text << std::ifstream(dir + "/" + file).rdbuf();
-        return text.str();
+        std::ifstream in(dir + "/" + file);
+        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     }
     void end() {
         if (starter > 0) stopProcess(starter, SIGTERM, 20000);
