@@ -1,8 +1,10 @@
+# shellcheck shell=bash
 # Sourced by scripts/lib's starters of private components (audio-server,
 # wine-prefix), with $dir set: every process started is recorded by its pid and
 # stopped by it when the starter ends, newest first. The caller stops the
 # starter by the pid it recorded, with SIGTERM; should the starter be killed,
 # what it started dies with it.
+: "${dir:?set by the starter}"
 pids=() names=()
 
 # Stops what was started and exits; first `on_stop`, when there is one.
