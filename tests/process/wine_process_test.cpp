@@ -33,6 +33,7 @@ const char* const kPattern = "pattern=40x97;end=error:88890004;period=1";
 const std::string kFormat = "info: capture format 48000 Hz 2 ch 32 bit float\r\n";
 const std::string kStarted = kFormat + "info: capture started sampleRate=48000 channels=2\r\n";
 const std::string kCaptured = kStarted + "info: capture stopped\r\n";
+const std::string kPatternEnds = kStarted + "warn: GetNextPacketSize hr=0x88890004\r\ninfo: capture stopped\r\n";
 
 // Without a script, Wine's own audio; with one, the fake service's DLL beside a copy of procloop.exe.
 ChildOptions wine(std::vector<std::string> args, const std::string& script = "") {
@@ -137,11 +138,9 @@ INSTANTIATE_TEST_SUITE_P(
         // The session enumeration's failed call through COM against the test DLL.
         WineRun{"ListCallFails", {"--list"}, 1, "error: IAudioSessionControl2::GetProcessId hr=0x88890004\r\n",
                 "session=self:active;fail=IAudioSessionControl2::GetProcessId:88890004"},
-        WineRun{"Pattern", {"--pid", "4321", "--include-child-processes"}, 0,
-                kStarted + "warn: GetNextPacketSize hr=0x88890004\r\ninfo: capture stopped\r\n", kPattern},
+        WineRun{"Pattern", {"--pid", "4321", "--include-child-processes"}, 0, kPatternEnds, kPattern},
         // The Windows runtime's file type and seek: a file gets its final sizes when the service goes away.
-        WineRun{"Wav", {"--pid", "4321", "--wav"}, 0, kStarted + "warn: GetNextPacketSize hr=0x88890004\r\ninfo: capture stopped\r\n",
-                kPattern},
+        WineRun{"Wav", {"--pid", "4321", "--wav"}, 0, kPatternEnds, kPattern},
         // Every way out of a capture ends it in order with success.
         WineRun{"CtrlC", {"--pid", "1234", "--include-child-processes"}, 0, kCaptured, "end=tone", 0, 96000},
         WineRun{"ReaderGone", {"--pid", "1234", "--include-child-processes"}, 0, kCaptured, "end=tone", 0, 0, 50000},
