@@ -2,105 +2,47 @@
 // as the host build (arguments included as written, whatever their characters),
 // the stream intact through a Windows C runtime, and the whole capture path
 // against the fake audio service's DLL.
-#include <glob.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-
-#include <chrono>
-#include <cstdio>
-#include <cstdlib>
-#include <filesystem>
+#include <algorithm>
 #include <fstream>
 #include <iterator>
+#include <memory>
+#include <regex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "child_process.h"
 #include "fakes/audio/fake_audio.h"
-#include "output/wav_header.h"
+#include "private_component.h"
 #include "tone.h"
 
 namespace {
 
 const std::string kWindowsBuild = PROCLOOP_WINDOWS_BUILD;
 
-// A private Wine prefix for the run, made at start and removed at the end, with a
-// wineserver of its own that every test's wine process uses, stopped by its pid.
-class WinePrefix : public ::testing::Environment {
-public:
-    static const std::string& path() { return path_; }
-
-    void SetUp() override {
-        char dir[] = "/tmp/procloop-wine-XXXXXX";
-        ASSERT_NE(::mkdtemp(dir), nullptr);
-        path_ = dir;
-        const ::Environment env = {{"WINEPREFIX", path_}, {"WINEDEBUG", "-all"}};
-        server_ = spawnProcess({"wineserver", "--foreground", "--persistent"}, env, path_ + ".server.log");
-        // Clients find the server by the prefix's device and inode (under
-        // /tmp/.wine-<uid>, or a /tmp/wine-* directory on Debian); until its
-        // socket is there, a client would start a server of its own.
-        struct stat prefix {};
-        ASSERT_EQ(::stat(dir, &prefix), 0);
-        char pattern[160];
-        std::snprintf(pattern, sizeof pattern, "/tmp/{.wine-%u,wine-*}/server-%llx-%llx/socket", ::getuid(),
-                      static_cast<unsigned long long>(prefix.st_dev), static_cast<unsigned long long>(prefix.st_ino));
-        bool listening = false;
-        for (int i = 0; i < 500 && !listening; ++i) {
-            glob_t found{};
-            listening = ::glob(pattern, GLOB_BRACE, nullptr, &found) == 0;
-            ::globfree(&found);
-            if (!listening) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        ASSERT_TRUE(listening) << "wineserver did not start";
-        // To a file: the services it leaves running would hold a pipe open.
-        int status = 0;
-        ::waitpid(spawnProcess({"wineboot", "--init"}, env, path_ + ".server.log"), &status, 0);
-        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "wineboot failed, see " << path_ << ".server.log";
-        // Wine registers the device enumerator's class at the full path of its own
-        // mmdevapi.dll; by bare name, COM takes the one the program has loaded,
-        // the test DLL under the override too.
-        ChildOptions reg;
-        reg.argv = {"wine", "reg", "add", "HKLM\\Software\\Classes\\CLSID\\{BCDE0395-E52F-467C-8E3D-C4579291692E}\\InprocServer32",
-                    "/ve", "/d", "mmdevapi.dll", "/f"};
-        reg.env = env;
-        ASSERT_EQ(runChild(reg).exitCode, 0);
-    }
-    void TearDown() override {
-        // The server ends the prefix's processes (services, devices) and then
-        // itself; the recorded pid is reaped, or killed should it linger.
-        ChildOptions end;
-        end.argv = {"wineserver", "--kill"};
-        end.env = {{"WINEPREFIX", path_}};
-        runChild(end);
-        if (server_ > 0) stopProcess(server_, SIGTERM, 10000);
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-        std::filesystem::remove(path_ + ".server.log", ignored);
-    }
-
-private:
-    static inline std::string path_;
-    pid_t server_ = -1;
+// One private Wine prefix for the suite, with a wineserver of its own.
+struct WinePrefix : ::testing::Environment {
+    void SetUp() override { component = std::make_unique<PrivateComponent>("wine-prefix"); }
+    void TearDown() override { component.reset(); }
+    static inline std::unique_ptr<PrivateComponent> component;
 };
 
 const auto* const kPrefix = ::testing::AddGlobalTestEnvironment(new WinePrefix);
-const std::string kPattern = "pattern=40x97;end=error:88890004;period=1";
+const char* const kPattern = "pattern=40x97;end=error:88890004;period=1";
 const std::string kFormat = "info: capture format 48000 Hz 2 ch 32 bit float\r\n";
-const std::string kCaptured = kFormat + "info: capture started sampleRate=48000 channels=2\r\ninfo: capture stopped\r\n";
+const std::string kStarted = kFormat + "info: capture started sampleRate=48000 channels=2\r\n";
+const std::string kCaptured = kStarted + "info: capture stopped\r\n";
+const std::string kPatternEnds = kStarted + "warn: GetNextPacketSize hr=0x88890004\r\ninfo: capture stopped\r\n";
 
 // Without a script, Wine's own audio; with one, the fake service's DLL beside a copy of procloop.exe.
-ChildOptions wine(std::vector<std::string> args, const char* script = nullptr) {
+ChildOptions wine(std::vector<std::string> args, const std::string& script = "") {
     ChildOptions options;
     options.argv = {"wine", "procloop.exe"};
     options.argv.insert(options.argv.end(), args.begin(), args.end());
-    // Wine decodes its Unix arguments with the locale's character set into the
-    // wide command line the Windows side sees; UTF-8 makes that exact.
-    options.env = {{"WINEPREFIX", WinePrefix::path()}, {"WINEDEBUG", "-all"}, {"LC_ALL", "C.UTF-8"}};
+    options.env = WinePrefix::component->env;
     options.workingDirectory = kWindowsBuild;
-    if (script != nullptr) {
+    if (!script.empty()) {
         options.workingDirectory += "/engine-run";
         options.env.push_back({"WINEDLLOVERRIDES", "mmdevapi=n,b"});
         options.env.push_back({"STANDIN_ENGINE_SCRIPT", script});
@@ -108,160 +50,121 @@ ChildOptions wine(std::vector<std::string> args, const char* script = nullptr) {
     return options;
 }
 
-ChildOptions host(std::vector<std::string> args, const std::string& script = "", const std::string& version = "") {
-    ChildOptions options = procloop(args);
-    options.env = {{"STANDIN_ENGINE_SCRIPT", script}, {"STANDIN_WINDOWS_VERSION", version}};
-    return options;
-}
-
 // Standard error from the first line that starts with `from` on ("" when there is none).
-std::string tailFrom(const std::string& err, const char* from) {
+std::string tailFrom(const std::string& err, const std::string& from) {
     const auto at = err.find(from);
     return at == std::string::npos ? "" : err.substr(at);
 }
 
 std::string textOf(const std::vector<unsigned char>& bytes) { return std::string(bytes.begin(), bytes.end()); }
 
-class Wine : public ::testing::Test {};
-
-struct EarlyExit {
-    const char* name;
-    std::vector<std::string> args;
-    std::string err;
-};
-void PrintTo(const EarlyExit& exit, std::ostream* os) { *os << exit.name; }
-
-class WineEarlyExit : public Wine, public ::testing::WithParamInterface<EarlyExit> {};
-
-TEST_P(WineEarlyExit, MatchesTheHostBuildLineForLine) {
-    const ChildResult windows = runChild(wine(GetParam().args));
-    ASSERT_FALSE(windows.timedOut);
-    EXPECT_EQ(windows.exitCode, 1);
-    EXPECT_EQ(windows.err, GetParam().err);
-    EXPECT_TRUE(windows.out.empty());
-
-    const ChildResult linux = runChild(host(GetParam().args));
-    EXPECT_EQ(linux.exitCode, windows.exitCode);
-    EXPECT_EQ(linux.err, unixLines(windows.err));
-}
-
-// The last three must reach the program as written: a C runtime that builds
-// argv in an ANSI code page best-fits them to "--pid", "5" and "-5".
-INSTANTIATE_TEST_SUITE_P(
-    Arguments, WineEarlyExit,
-    ::testing::Values(
-        EarlyExit{"NoTarget", {}, "error: --pid <pid> or --hwnd <hwnd> is required\r\n"},
-        EarlyExit{"HwndWithoutWindow", {"--hwnd", "77"},
-                  "error: could not resolve HWND 000000000000004D to a process id\r\n"},
-        EarlyExit{"PidNotANumber", {"--pid", "abc"}, "error: invalid value for --pid: abc\r\n"},
-        EarlyExit{"NameOfNoProcess", {"--name", "nosuchprogram"}, "error: no process named nosuchprogram\r\n"},
-        EarlyExit{"FullwidthHyphensAreNoOption", {"\uFF0D\uFF0Dpid", "5"},
-                  "error: --pid <pid> or --hwnd <hwnd> is required\r\n"},
-        EarlyExit{"FullwidthDigitIsNoDigit", {"--pid", "\uFF15"}, "error: invalid value for --pid: \uFF15\r\n"},
-        EarlyExit{"MinusSignIsNoHyphen", {"--pid", "\u22125"}, "error: invalid value for --pid: \u22125\r\n"}),
-    [](const ::testing::TestParamInfo<EarlyExit>& info) { return std::string(info.param.name); });
-
-TEST_F(Wine, TheStreamArrivesByteForByteAndMatchesTheHostBuild) {
-    const std::vector<std::string> args = {"--pid", "4321", "--include-child-processes"};
-    const ChildResult windows = runChild(wine(args, kPattern.c_str()));
-    ASSERT_FALSE(windows.timedOut);
-    EXPECT_EQ(windows.exitCode, 0);
-    EXPECT_EQ(windows.out, fakeaudio::patternBytes(0, 40 * 97 * 8));
-    EXPECT_EQ(tailFrom(windows.err, "info: capture started"),
-              "info: capture started sampleRate=48000 channels=2\r\nwarn: GetNextPacketSize hr=0x88890004\r\n"
-              "info: capture stopped\r\n");
-
-    // The host told the version Wine reports ("... version 6.1 build 7601" -> "6.1.7601") says the same.
-    unsigned major = 0, minor = 0, build = 0;
-    std::sscanf(tailFrom(windows.err, "info: windows version").c_str(), "info: windows version %u.%u build %u", &major,
-                &minor, &build);
-    const std::string version = std::to_string(major) + "." + std::to_string(minor) + "." + std::to_string(build);
-    const ChildResult linux = runChild(host(args, kPattern, build != 0 ? version : ""));
-    EXPECT_EQ(linux.exitCode, windows.exitCode);
-    EXPECT_EQ(linux.out, windows.out);
-    EXPECT_EQ(linux.err, unixLines(windows.err));
-}
-
 struct WineRun {
     const char* name;
     std::vector<std::string> args;
-    const char* script;
-    void (*edit)(ChildOptions&);
     int exitCode;
-    std::string err;  // from its line of "info: capture format" on
+    std::string err;                      // standard error from its first line on
+    std::string script = "";              // the fake service's; none for runs that end before the audio
+    std::size_t bytes = 0;                // exactly this much output (0: any)
+    std::size_t ctrlCAfter = 0;           // Ctrl+C once the capture started and this much arrived (0: never)
+    std::size_t closeAfter = SIZE_MAX;    // the reader goes away after this much
 };
 void PrintTo(const WineRun& run, std::ostream* os) { *os << run.name; }
 
-class WineCapture : public Wine, public ::testing::WithParamInterface<WineRun> {};
+class Wine : public ::testing::TestWithParam<WineRun> {
+protected:
+    // Runs it; with --wav, to a file, which its output is read back from.
+    static ChildResult run(ChildOptions o) {
+        o.signalWhenErrContains = GetParam().ctrlCAfter != 0 ? "capture started" : "";
+        o.signalAfterOutBytes = GetParam().ctrlCAfter;
+        o.closeStdoutAfter = GetParam().closeAfter;
+        const auto& args = GetParam().args;
+        o.stdoutPath = std::count(args.begin(), args.end(), "--wav") ? WinePrefix::component->dir + "/out.wav" : "";
+        ChildResult r = runChild(o);
+        std::ifstream file(o.stdoutPath, std::ios::binary);
+        r.out.insert(r.out.end(), std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+        return r;
+    }
+};
 
-// Every way out of a capture ends it in order with success; a set-up failure reports the service's status.
-TEST_P(WineCapture, EndsWithItsLinesAndExitCode) {
+// Each run ends with its lines (CRLF) and exit code, and the host build, told
+// the Windows version Wine reports ("... version 6.1 build 7601" -> "6.1.7601"),
+// says the same. Text output reads as the host's; a pattern arrives byte for
+// byte as it does there, the tone sample for sample (within another C
+// runtime's sine) with no audio lost.
+TEST_P(Wine, EndsAsTheHostBuildDoes) {
     const WineRun& c = GetParam();
-    ChildOptions options = wine(c.args, c.script);
-    if (c.edit != nullptr) c.edit(options);
-    const ChildResult r = runChild(options);
-    ASSERT_FALSE(r.timedOut);
-    EXPECT_EQ(r.exitCode, c.exitCode);
-    EXPECT_EQ(tailFrom(r.err, "info: capture format"), c.err);
-    EXPECT_EQ(r.out.empty(), c.exitCode != 0);
-}
+    const ChildResult windows = run(wine(c.args, c.script));
+    ASSERT_FALSE(windows.timedOut);
+    EXPECT_EQ(windows.exitCode, c.exitCode);
+    EXPECT_EQ(tailFrom(windows.err, c.err.substr(0, c.err.find('\n'))), c.err);
+    EXPECT_EQ(windows.out.empty(), c.exitCode != 0);
+    EXPECT_TRUE(c.bytes == 0 || windows.out.size() == c.bytes) << windows.out.size();
+    fakeaudio::Script script;
+    ASSERT_TRUE(fakeaudio::parseScript(c.script, script));
+    const bool pattern = !script.bursts.empty(), tone = !c.script.empty() && !pattern;
+    const bool continuous = std::count(c.args.begin(), c.args.end(), "--continuous") != 0;
+    const ToneFrames frames = toneFrames(tone ? windows.out : std::vector<unsigned char>{}, script, !continuous, 1e-6f);
+    EXPECT_EQ(frames.lost + frames.wrong, 0u);
 
-INSTANTIATE_TEST_SUITE_P(
-    WaysOut, WineCapture,
-    ::testing::Values(
-        WineRun{"CtrlC", {"--pid", "1234"}, "end=tone",
-                [](ChildOptions& o) { o.signalWhenErrContains = "capture started", o.signalAfterOutBytes = 96000; }, 0, kCaptured},
-        WineRun{"ReaderGone", {"--pid", "1234"}, "end=tone", [](ChildOptions& o) { o.closeStdoutAfter = 50000; }, 0, kCaptured},
-        WineRun{"Duration", {"--pid", "1234", "--duration", "1"}, "end=tone", nullptr, 0, kCaptured},
-        WineRun{"SetupFailure", {"--pid", "1234"}, "fail=Initialize:88890008", nullptr, 1,
-                kFormat + "error: IAudioClient::Initialize hr=0x88890008\r\n"}),
-    [](const ::testing::TestParamInfo<WineRun>& info) { return std::string(info.param.name); });
-
-// The Windows runtime's file type and seek under --wav: a file gets its final
-// sizes when the service goes away. Help and version read as on the host.
-TEST_F(Wine, AWavFileGetsItsSizesAndRequestsMatchTheHostBuild) {
-    const TempDir dir;
-    ChildOptions options = wine({"--pid", "4321", "--wav"}, kPattern.c_str());
-    options.stdoutPath = dir.path() + "/capture.wav";
-    EXPECT_EQ(runChild(options).exitCode, 0);
-    std::ifstream file(options.stdoutPath, std::ios::binary);
-    const std::vector<unsigned char> bytes{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-    unsigned char header[kWavHeaderMaxBytes];
-    std::vector<unsigned char> expected(header, header + buildWavHeader(header, 48000, 2, 40 * 97 * 8));
-    const std::vector<unsigned char> samples = fakeaudio::patternBytes(0, 40 * 97 * 8);
-    expected.insert(expected.end(), samples.begin(), samples.end());
-    EXPECT_EQ(bytes, expected);
-
-    for (const char* request : {"--help", "--version"}) {
-        const ChildResult windows = runChild(wine({request, "--pid", "x"}));
-        EXPECT_EQ(windows.exitCode + windows.err.size(), 0u);
-        EXPECT_EQ(unixLines(textOf(windows.out)), textOf(runChild(host({request, "--pid", "x"})).out));
+    std::smatch version;
+    std::regex_search(windows.err, version, std::regex("info: windows version (\\d+\\.\\d+) build (\\d+)"));
+    ChildOptions host = procloop(c.args);
+    host.env = {{"STANDIN_ENGINE_SCRIPT", c.script},
+                {"STANDIN_WINDOWS_VERSION", version.empty() ? "" : version.str(1) + "." + version.str(2)}};
+    const ChildResult linux = run(host);
+    EXPECT_EQ(linux.exitCode, windows.exitCode);
+    EXPECT_EQ(linux.err, unixLines(windows.err));
+    if (!tone) {
+        EXPECT_EQ(textOf(linux.out), pattern ? textOf(windows.out) : unixLines(textOf(windows.out)));
     }
 }
 
+// The three Unicode ones must reach the program as written: a C runtime that
+// builds argv in an ANSI code page best-fits them to "--pid", "5" and "-5".
+INSTANTIATE_TEST_SUITE_P(
+    Runs, Wine,
+    ::testing::Values(
+        WineRun{"NoTarget", {}, 1, "error: --pid <pid> or --hwnd <hwnd> is required\r\n"},
+        WineRun{"HwndWithoutWindow", {"--hwnd", "77"}, 1,
+                "error: could not resolve HWND 000000000000004D to a process id\r\n"},
+        WineRun{"PidNotANumber", {"--pid", "abc"}, 1, "error: invalid value for --pid: abc\r\n"},
+        WineRun{"NameOfNoProcess", {"--name", "nosuchprogram"}, 1, "error: no process named nosuchprogram\r\n"},
+        WineRun{"FullwidthHyphensAreNoOption", {"\uFF0D\uFF0Dpid", "5"}, 1,
+                "error: --pid <pid> or --hwnd <hwnd> is required\r\n"},
+        WineRun{"FullwidthDigitIsNoDigit", {"--pid", "\uFF15"}, 1, "error: invalid value for --pid: \uFF15\r\n"},
+        WineRun{"MinusSignIsNoHyphen", {"--pid", "\u22125"}, 1, "error: invalid value for --pid: \u22125\r\n"},
+        WineRun{"Help", {"--help", "--pid", "x"}, 0, ""},
+        WineRun{"Version", {"--version", "--pid", "x"}, 0, ""},
+        // The session enumeration's failed call through COM against the test DLL.
+        WineRun{"ListCallFails", {"--list"}, 1, "error: IAudioSessionControl2::GetProcessId hr=0x88890004\r\n",
+                "session=self:active;fail=IAudioSessionControl2::GetProcessId:88890004"},
+        WineRun{"Pattern", {"--pid", "4321", "--include-child-processes"}, 0, kPatternEnds, kPattern},
+        // The Windows runtime's file type and seek: a file gets its final sizes when the service goes away.
+        WineRun{"Wav", {"--pid", "4321", "--wav"}, 0, kPatternEnds, kPattern},
+        // Every way out of a capture ends it in order with success.
+        WineRun{"CtrlC", {"--pid", "1234", "--include-child-processes"}, 0, kCaptured, "end=tone", 0, 96000},
+        WineRun{"ReaderGone", {"--pid", "1234", "--include-child-processes"}, 0, kCaptured, "end=tone", 0, 0, 50000},
+        WineRun{"Duration", {"--pid", "1234", "--include-child-processes", "--duration", "1"}, 0, kCaptured, "end=tone"},
+        WineRun{"SetupFailure", {"--pid", "1234"}, 1, kFormat + "error: IAudioClient::Initialize hr=0x88890008\r\n",
+                "fail=Initialize:88890008"},
+        // Locked to the clock: a scripted second of silence is a second of zeros in a run of exactly two seconds.
+        WineRun{"ContinuousThroughASilence", {"--pid", "1234", "--include-child-processes", "--continuous", "--duration", "2"},
+                0, kCaptured, "silence=500:1000", 2 * 48000 * 8}),
+    [](const ::testing::TestParamInfo<WineRun>& info) { return std::string(info.param.name); });
+
 // The session enumeration through COM against the test DLL: procloop.exe's
 // own session (Wine's pid), inactive; one of several processes and one of no
-// process left out. Then a failed call's line; and Wine's own audio stack,
-// which has no playback sessions here.
-TEST_F(Wine, ListShowsTheSessionsOrTheFailedCall) {
+// process left out.
+TEST(WineList, ShowsTheSessions) {
     const ChildResult r = runChild(wine({"--list"}, "session=self:inactive;session=self:multi;session=4000000:active"));
     const std::string out = textOf(r.out), header = "pid\tstate\texecutable\troot\r\n";
     const std::string pid = out.substr(header.size(), out.find('\t', header.size()) - header.size());
     EXPECT_EQ(out, header + pid + "\tinactive\tprocloop.exe\t" + pid + "\r\n");
     EXPECT_EQ(r.exitCode, 0);
-    const ChildResult failed = runChild(wine({"--list"}, "session=self:active;fail=IAudioSessionControl2::GetProcessId:88890004"));
-    EXPECT_EQ(failed.err, "error: IAudioSessionControl2::GetProcessId hr=0x88890004\r\n");
-    EXPECT_EQ(failed.exitCode, 1);
-    const ChildResult own = runChild(wine({"--list"}));
-    EXPECT_EQ(textOf(own.out), header);
-    EXPECT_EQ(own.exitCode, 0);
-    for (const char* line : {"\ninfo:", "\nwarn:", "\nerror:"}) {
-        EXPECT_EQ(("\n" + own.err).find(line), std::string::npos) << own.err;  // Wine's own lines aside
-    }
 }
 
 // The Windows build's own unit tests, against the real C runtime and SDK types.
-TEST_F(Wine, TheWindowsUnitTestsPass) {
+TEST(WineUnitTests, Pass) {
     ChildOptions options = wine({});
     options.argv = {"wine", kWindowsBuild + "/tests/windows_unit_tests.exe"};
     const ChildResult r = runChild(options);
@@ -269,42 +172,10 @@ TEST_F(Wine, TheWindowsUnitTestsPass) {
     EXPECT_NE(textOf(r.out).find("[  PASSED  ]"), std::string::npos) << textOf(r.out);
 }
 
-// Locked to the clock: a scripted second of silence is a second of zeros in a
-// run of exactly two seconds; a reader that stalls a second finds zeros where
-// the service dropped audio, and the rest in its place.
-TEST_F(Wine, ContinuousKeepsTimeThroughASilenceAndAStalledReader) {
-    fakeaudio::Script script;
-    ASSERT_TRUE(fakeaudio::parseScript("silence=500:1000", script));
-    const ChildResult silence =
-        runChild(wine({"--pid", "1234", "--include-child-processes", "--continuous", "--duration", "2"}, "silence=500:1000"));
-    EXPECT_EQ(silence.exitCode, 0);
-    EXPECT_EQ(tailFrom(silence.err, "info: capture format"), kCaptured);
-    EXPECT_EQ(silence.out.size(), 2u * 48000 * 8);
-    const ToneFrames quiet = toneFrames(silence.out, script, false, 1e-6f);
-    EXPECT_EQ(quiet.lost + quiet.wrong, 0u);
-
-    ChildOptions stalled = wine({"--pid", "1234", "--include-child-processes", "--continuous"}, "end=tone");
-    bool slept = false;
-    stalled.onProgress = [&slept](pid_t, const ChildResult& soFar) {
-        if (!slept && soFar.out.size() > 48000 * 8 / 2) slept = true, std::this_thread::sleep_for(std::chrono::seconds(1));
-    };
-    stalled.signalWhenErrContains = "capture started";
-    stalled.signalAfterOutBytes = 2 * 48000 * 8;
-    const ChildResult r = runChild(stalled);
-    EXPECT_EQ(r.exitCode, 0);
-    EXPECT_EQ(tailFrom(r.err, "info: capture format"), kCaptured);
-    // The pipe and the service's 200 ms buffer hold some of that second.
-    const ToneFrames stall = toneFrames(r.out, fakeaudio::Script{}, false, 1e-6f);
-    EXPECT_EQ(stall.wrong, 0u);
-    EXPECT_GT(stall.lost, 48000u / 4);
-}
-
 // A Windows process of the prefix that lives a few seconds, found by name.
-TEST_F(Wine, StopWithTargetEndsWithTheTarget) {
-    ChildOptions ping = wine({});
-    ping.argv = {"wine", "ping", "-n", "8", "127.0.0.1"};
-    const TempDir dir;
-    const pid_t target = spawnProcess(ping.argv, ping.env, dir.path() + "/ping.log");
+TEST(WineStopWithTarget, EndsWithTheTarget) {
+    const pid_t target =
+        spawnProcess({"wine", "ping", "-n", "8", "127.0.0.1"}, wine({}).env, WinePrefix::component->dir + "/ping.log");
     ChildResult r;  // until ping.exe has started
     for (int i = 0; i < 20 && (i == 0 || r.err.find("no process named") != std::string::npos); ++i) {
         r = runChild(wine({"--name", "ping", "--include-child-processes", "--stop-with-target"}, "end=tone"));

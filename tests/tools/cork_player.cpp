@@ -1,16 +1,14 @@
 // Test-only player for what the Debian players cannot do: pause (cork) a stream.
 // Plays 440 Hz at amplitude 0.25, 48 kHz stereo float, as a stream named
-// argv[1]; each SIGUSR1 corks it for 600 ms, SIGUSR2 for good. Plays until killed.
+// argv[1]; SIGUSR1 corks it, SIGUSR2 resumes it. Plays until killed.
 #include <pulse/mainloop-signal.h>
 #include <pulse/pulseaudio.h>
-#include <pulse/rtclock.h>
 
 #include <cmath>
 #include <csignal>
 
 namespace {
 
-pa_context* context;
 pa_stream* stream;
 double phase;
 
@@ -31,13 +29,9 @@ int main(int argc, char** argv) {
     pa_mainloop* loop = pa_mainloop_new();
     pa_mainloop_api* api = pa_mainloop_get_api(loop);
     pa_signal_init(api);
-    pa_signal_new(SIGUSR1, [](pa_mainloop_api*, pa_signal_event*, int, void*) {
-        cork(1);
-        pa_context_rttime_new(context, pa_rtclock_now() + 600 * PA_USEC_PER_MSEC,
-                              [](pa_mainloop_api*, pa_time_event*, const timeval*, void*) { cork(0); }, nullptr);
-    }, nullptr);
-    pa_signal_new(SIGUSR2, [](pa_mainloop_api*, pa_signal_event*, int, void*) { cork(1); }, nullptr);
-    context = pa_context_new(api, "cork_player");
+    pa_signal_new(SIGUSR1, [](pa_mainloop_api*, pa_signal_event*, int, void*) { cork(1); }, nullptr);
+    pa_signal_new(SIGUSR2, [](pa_mainloop_api*, pa_signal_event*, int, void*) { cork(0); }, nullptr);
+    pa_context* context = pa_context_new(api, "cork_player");
     pa_context_set_state_callback(context, [](pa_context* c, void* name) {
         if (pa_context_get_state(c) != PA_CONTEXT_READY) return;
         const pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, 48000, 2};
