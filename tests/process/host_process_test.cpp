@@ -117,8 +117,7 @@ class HostProcess : public ::testing::TestWithParam<Case> {};
 TEST_P(HostProcess, EndsWithItsLinesAndExitCode) {
     const Case& c = GetParam();
     const TempDir dir;
-    ChildOptions options = procloop(c.args);
-    options.env = c.env;
+    ChildOptions options = procloop(c.args, c.env);
     options.workingDirectory = dir.path();
     (c.stalls ? options.stallStdoutAfter : options.closeStdoutAfter) = c.readUpTo;
     options.inChild = [&] {
@@ -168,11 +167,8 @@ TEST_P(HostProcess, EndsWithItsLinesAndExitCode) {
     buildWavHeader(expected, 48000, c.wav, (c.wavFlags & O_TRUNC) != 0 ? bytes.size() - header : kWavStreaming);
     EXPECT_EQ(std::vector<unsigned char>(bytes.begin(), bytes.begin() + header),
               std::vector<unsigned char>(expected, expected + header));
-    ChildOptions sox;
-    sox.argv = {"sh", "-c", "sox --i -c \"$0\" && sox --i -r \"$0\" && sox --i -e \"$0\"", path};
-    const ChildResult info = runChild(sox);
-    const std::string read(info.out.begin(), info.out.end());
-    EXPECT_EQ(read, std::to_string(c.wav) + "\n48000\nFloating Point PCM\n") << info.err;
+    EXPECT_EQ(outputOf({"sh", "-c", "sox --i -c \"$0\" && sox --i -r \"$0\" && sox --i -e \"$0\"", path}),
+              std::to_string(c.wav) + "\n48000\nFloating Point PCM\n");
 }
 
 void storm(Case& c) { c.storm = 1000000, c.afterBytes = 0, c.minOut = 0; }

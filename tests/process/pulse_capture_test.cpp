@@ -27,17 +27,6 @@ namespace {
 // (the default) and "out2".
 using AudioServer = PrivateComponent;
 
-// pactl's output; throws when it fails.
-std::string pactl(const AudioServer& server, const std::vector<std::string>& args) {
-    ChildOptions options;
-    options.argv = args;
-    options.argv.insert(options.argv.begin(), "pactl");
-    options.env = server.env;
-    const ChildResult r = runChild(options);
-    if (r.exitCode != 0) throw std::runtime_error("pactl " + args.front() + " failed: " + r.err);
-    return std::string(r.out.begin(), r.out.end());
-}
-
 // `sh -c script` among the tone files (<hz>.wav: 20 s, 48 kHz stereo float) with
 // $T its tag, $PLAY paplay naming its stream $T and $CORK the test-only player;
 // killed with its whole tree when it goes.
@@ -63,7 +52,7 @@ std::vector<long> streams(const AudioServer& server, const Player& player, std::
     std::string list;
     for (int looks = 0; found.size() < count && looks < 200; ++looks) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        list = pactl(server, {"list", "sink-inputs"});
+        list = outputOf({"pactl", "list", "sink-inputs"}, server.env);
         found.clear();
         for (std::size_t at = list.find("Sink Input #"), next = 0; at != std::string::npos; at = next) {
             next = list.find("Sink Input #", at + 1);
@@ -145,16 +134,12 @@ void expectList(const AudioServer& srv, const Player& paused, const Player& play
     const std::string rows[] = {row(playing.pid, "active", player.c_str()), row(paused.pid, "inactive", "cork_player")};
     const std::string expected =
         "pid\tstate\texecutable\troot\n" + (playing.pid < paused.pid ? rows[0] + rows[1] : rows[1] + rows[0]);
-    ChildOptions list = procloop({"--list"});
-    list.env = srv.env;
-    ChildResult r;
-    for (int looks = 0; looks < 100 && std::string(r.out.begin(), r.out.end()) != expected; ++looks) {
+    std::string listed;  // each look exits with 0
+    for (int looks = 0; looks < 100 && listed != expected; ++looks) {
         if (looks > 0) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        r = runChild(list);
+        listed = outputOf({PROCLOOP_HOST_BINARY, "--list"}, srv.env);
     }
-    EXPECT_EQ(std::string(r.out.begin(), r.out.end()), expected) << pactl(srv, {"list", "sink-inputs"});
-    EXPECT_EQ(r.err, "");
-    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(listed, expected) << outputOf({"pactl", "list", "sink-inputs"}, srv.env);
 }
 
 class PulseCapture : public testing::TestWithParam<std::tuple<Scenario, std::string>> {
@@ -168,11 +153,9 @@ protected:
         if (!ended.empty()) ADD_FAILURE() << "the server died in an earlier test: " << ended;
         if (!ended.empty() || !slot) {
             slot = std::make_unique<AudioServer>("audio-server", std::vector<std::string>{kind, "out", "out2"});
-            ChildOptions sox;
-            sox.argv = {"sh", "-c", "for f in 440 550 660 770; do sox -n -r 48000 -c 2 -e float -b 32 $f.wav "
-                                    "synth 20 sine $f vol 0.25 || exit 1; done"};
-            sox.workingDirectory = slot->dir;
-            EXPECT_EQ(runChild(sox).exitCode, 0);
+            outputOf({"sh", "-c", "for f in 440 550 660 770; do sox -n -r 48000 -c 2 -e float -b 32 $f.wav "
+                                  "synth 20 sine $f vol 0.25 || exit 1; done"},
+                     {}, slot->dir);
         }
         return slot;
     }
@@ -187,15 +170,15 @@ TEST_P(PulseCapture, RecordsWhatItShould) {
     Player target(srv, s.target), other(srv, move ? "$PLAY -d out2 770.wav & exec $PLAY 660.wav" : "exec $PLAY 660.wav");
     const std::vector<long> ours = streams(srv, target, s.streams);
     streams(srv, other, move ? 2 : 1);
-    if (s.event == Event::Mute) pactl(srv, {"set-sink-input-mute", std::to_string(ours.at(0)), "1"});
+    if (s.event == Event::Mute) outputOf({"pactl", "set-sink-input-mute", std::to_string(ours.at(0)), "1"}, srv.env);
     if (s.event == Event::List) return expectList(srv, target, other);
 
     ChildOptions options = procloop({"--pid", std::to_string(target.pid), "--sample-rate", std::to_string(s.rate),
-                                     "--channels", std::to_string(s.channels)});
+                                     "--channels", std::to_string(s.channels)},
+                                    srv.env);
     if (s.include) options.argv.emplace_back("--include-child-processes");
     if (s.event == Event::TargetExits) options.argv.emplace_back("--stop-with-target");
     if (s.continuous) options.argv.emplace_back("--continuous");
-    options.env = srv.env;
     options.timeoutMs = 30000;
     if (s.event == Event::CloseReader) options.closeStdoutAfter = 48000 * 8 / 4;
     bool acted = false, resumed = false, interrupted = false;
@@ -209,7 +192,7 @@ TEST_P(PulseCapture, RecordsWhatItShould) {
             acted = true;
             if (s.event == Event::Go) std::ofstream(srv.dir + "/" + target.tag + ".go");
             if (s.event == Event::End || s.event == Event::TargetExits) killTree(target.pid);
-            if (move) pactl(srv, {"move-sink-input", std::to_string(ours.at(0)), "out2"});
+            if (move) outputOf({"pactl", "move-sink-input", std::to_string(ours.at(0)), "out2"}, srv.env);
             if (s.event == Event::Cork) ::kill(target.pid, SIGUSR1);
             if (s.event == Event::Stall) std::this_thread::sleep_for(std::chrono::milliseconds(1500));
             pid_t server = 0;  // the one the clients talk to, killed as by a crash
@@ -276,9 +259,9 @@ INSTANTIATE_TEST_SUITE_P(Servers, PulseCapture, testing::ValuesIn(cases()), [](c
 
 // No server: --list fails its enumeration, a capture its activation.
 TEST(PulseNoServer, TheServicesStatusEndsTheRun) {
-    ChildOptions listing = procloop({"--list"}), capture = procloop({"--pid", "4242", "--include-child-processes"});
-    listing.env = capture.env = {{"PULSE_SERVER", "unix:/nonexistent/procloop-test/native"}};
-    const ChildResult listed = runChild(listing), captured = runChild(capture);
+    const Environment none = {{"PULSE_SERVER", "unix:/nonexistent/procloop-test/native"}};
+    const ChildResult listed = runChild(procloop({"--list"}, none)),
+                      captured = runChild(procloop({"--pid", "4242", "--include-child-processes"}, none));
     EXPECT_EQ(listed.err, "error: IMMDeviceEnumerator::EnumAudioEndpoints hr=0x88890010\n");
     EXPECT_EQ(captured.err, "info: pid=4242 includeChildren=true\nerror: audio client activation failed hr=0x88890010\n");
     EXPECT_EQ(listed.exitCode + captured.exitCode, 2);

@@ -33,10 +33,8 @@ namespace fs = std::filesystem;
 
 // The run with these arguments (and the environment given besides the stand-in's script).
 ChildResult whom(const std::vector<std::string>& args, Environment env = {}) {
-    ChildOptions options = procloop(args);
-    options.env = std::move(env);
-    options.env.emplace_back("STANDIN_ENGINE_SCRIPT", "fail=ActivateAudioInterfaceAsync:80004005");
-    return runChild(options);
+    env.emplace_back("STANDIN_ENGINE_SCRIPT", "fail=ActivateAudioInterfaceAsync:80004005");
+    return runChild(procloop(args, env));
 }
 
 // What it says once it has found `pid`.

@@ -65,17 +65,18 @@ struct WineRun {
     std::string err;                      // standard error from its first line on
     std::string script = "";              // the fake service's; none for runs that end before the audio
     std::size_t bytes = 0;                // exactly this much output (0: any)
-    std::size_t ctrlCAfter = 0;           // Ctrl+C once the capture started and this much arrived (0: never)
+    std::size_t ctrlCAfter = 0;           // Ctrl+C once this much arrived (0: never)
     std::size_t closeAfter = SIZE_MAX;    // the reader goes away after this much
 };
 void PrintTo(const WineRun& run, std::ostream* os) { *os << run.name; }
 
 class Wine : public ::testing::TestWithParam<WineRun> {
 protected:
-    // Runs it; with --wav, to a file, which its output is read back from.
+    // Runs it, with the row's Ctrl+C or reader; with --wav, to a file, which its output is read back from.
     static ChildResult run(ChildOptions o) {
-        o.signalWhenErrContains = GetParam().ctrlCAfter != 0 ? "capture started" : "";
-        o.signalAfterOutBytes = GetParam().ctrlCAfter;
+        o.onProgress = [sent = false, after = GetParam().ctrlCAfter](pid_t pid, const ChildResult& soFar) mutable {
+            if (!sent && after != 0 && soFar.out.size() >= after) sent = ::kill(pid, SIGINT) == 0;
+        };
         o.closeStdoutAfter = GetParam().closeAfter;
         const auto& args = GetParam().args;
         o.stdoutPath = std::count(args.begin(), args.end(), "--wav") ? WinePrefix::component->dir + "/out.wav" : "";
@@ -106,12 +107,11 @@ TEST_P(Wine, EndsAsTheHostBuildDoes) {
     const ToneFrames frames = toneFrames(tone ? windows.out : std::vector<unsigned char>{}, script, !continuous, 1e-6f);
     EXPECT_EQ(frames.lost + frames.wrong, 0u);
 
-    std::smatch version;
-    std::regex_search(windows.err, version, std::regex("info: windows version (\\d+\\.\\d+) build (\\d+)"));
-    ChildOptions host = procloop(c.args);
-    host.env = {{"STANDIN_ENGINE_SCRIPT", c.script},
-                {"STANDIN_WINDOWS_VERSION", version.empty() ? "" : version.str(1) + "." + version.str(2)}};
-    const ChildResult linux = run(host);
+    std::smatch v;
+    std::regex_search(windows.err, v, std::regex("info: windows version (\\d+\\.\\d+) build (\\d+)"));
+    const std::string version = v.empty() ? "" : v.str(1) + "." + v.str(2);
+    const ChildResult linux =
+        run(procloop(c.args, {{"STANDIN_ENGINE_SCRIPT", c.script}, {"STANDIN_WINDOWS_VERSION", version}}));
     EXPECT_EQ(linux.exitCode, windows.exitCode);
     EXPECT_EQ(linux.err, unixLines(windows.err));
     if (!tone) {
@@ -165,11 +165,8 @@ TEST(WineList, ShowsTheSessions) {
 
 // The Windows build's own unit tests, against the real C runtime and SDK types.
 TEST(WineUnitTests, Pass) {
-    ChildOptions options = wine({});
-    options.argv = {"wine", kWindowsBuild + "/tests/windows_unit_tests.exe"};
-    const ChildResult r = runChild(options);
-    EXPECT_EQ(r.exitCode, 0) << textOf(r.out);
-    EXPECT_NE(textOf(r.out).find("[  PASSED  ]"), std::string::npos) << textOf(r.out);
+    const std::string out = outputOf({"wine", "tests/windows_unit_tests.exe"}, wine({}).env, kWindowsBuild);
+    EXPECT_NE(out.find("[  PASSED  ]"), std::string::npos) << out;
 }
 
 // A Windows process of the prefix that lives a few seconds, found by name.

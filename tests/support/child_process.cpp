@@ -90,7 +90,7 @@ ChildResult runChild(const ChildOptions& options) {
     ChildResult result;
     int fds[2] = {outPipe[0], errPipe[0]};
     int status = 0;
-    bool exited = false, signalled = false;
+    bool exited = false;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(options.timeoutMs);
     // A stalled reader keeps its end open and reads no more of it.
     const auto stalled = [&] { return result.out.size() >= options.stallStdoutAfter; };
@@ -113,11 +113,6 @@ ChildResult runChild(const ChildOptions& options) {
                 fds[i] = -1;
             }
         }
-        if (!options.signalWhenErrContains.empty() && !signalled && !exited &&
-            result.out.size() >= options.signalAfterOutBytes &&
-            result.err.find(options.signalWhenErrContains) != std::string::npos) {
-            signalled = ::kill(pid, SIGINT) == 0;
-        }
         if (options.onProgress) options.onProgress(pid, result);
     }
     for (const int fd : fds) {
@@ -130,6 +125,15 @@ ChildResult runChild(const ChildOptions& options) {
     if (WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
     if (WIFSIGNALED(status)) result.termSignal = WTERMSIG(status);
     return result;
+}
+
+std::string outputOf(const std::vector<std::string>& argv, const Environment& env, const std::string& directory) {
+    ChildOptions options;
+    options.argv = argv, options.env = env, options.workingDirectory = directory;
+    const ChildResult r = runChild(options);
+    const std::string out(r.out.begin(), r.out.end());
+    if (r.exitCode != 0) throw std::runtime_error(argv.front() + " failed:\n" + out + r.err);
+    return out;
 }
 
 std::string unixLines(const std::string& text) { return std::regex_replace(text, std::regex("\r\n"), "\n"); }

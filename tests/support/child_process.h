@@ -28,8 +28,6 @@ struct ChildOptions {
     std::string workingDirectory;
     std::size_t closeStdoutAfter = SIZE_MAX;  // the reader goes away after this many bytes
     std::size_t stallStdoutAfter = SIZE_MAX;  // the reader stops reading, the pipe left open
-    std::string signalWhenErrContains;        // send SIGINT once standard error shows this
-    std::size_t signalAfterOutBytes = 0;      // ... and at least this much output arrived
     int timeoutMs = 60000;
     std::string stdoutPath;  // standard output to this file instead of a pipe
     // In the child, its standard descriptors set, before exec: how a hostile parent starts it.
@@ -40,6 +38,8 @@ struct ChildOptions {
 };
 
 ChildResult runChild(const ChildOptions& options);
+// What a command writes on standard output; throws, with what it wrote, unless it exits with 0.
+std::string outputOf(const std::vector<std::string>& argv, const Environment& env = {}, const std::string& directory = "");
 
 // Starts a program in the background, standard input from /dev/null and both
 // outputs appended to `logPath`. It dies with the test binary.
@@ -58,11 +58,12 @@ std::string captureHead(unsigned long pid = 1234, bool includeChildren = false, 
 constexpr const char* kStopped = "info: capture stopped\n";
 
 #ifdef PROCLOOP_HOST_BINARY
-// The binary under test, with these arguments.
-inline ChildOptions procloop(const std::vector<std::string>& args) {
+// The binary under test, with these arguments and this environment.
+inline ChildOptions procloop(const std::vector<std::string>& args, const Environment& env = {}) {
     ChildOptions options;
     options.argv = {PROCLOOP_HOST_BINARY};
     options.argv.insert(options.argv.end(), args.begin(), args.end());
+    options.env = env;
     return options;
 }
 #endif

@@ -4,7 +4,6 @@
 // stopped by the pid recorded here. <dir>/pids lists them, the main one first.
 #pragma once
 
-#include <stdlib.h>
 #include <sys/wait.h>
 
 #include <chrono>
@@ -20,10 +19,8 @@
 
 struct PrivateComponent {
     // scripts/lib/<starter> <dir> <args...>; throws, with its log, unless it is ready in 30 s.
-    explicit PrivateComponent(const std::string& starterName, const std::vector<std::string>& args = {}) {
-        char templ[] = "/tmp/procloop-component-XXXXXX";
-        if (::mkdtemp(templ) == nullptr) throw std::runtime_error("mkdtemp");
-        dir = templ;
+    explicit PrivateComponent(const std::string& starterName, const std::vector<std::string>& args = {})
+        : dir(home.path()) {
         std::vector<std::string> argv{PROCLOOP_STARTERS "/" + starterName, dir};
         argv.insert(argv.end(), args.begin(), args.end());
         starter = spawnProcess(argv, {}, dir + "/log");
@@ -54,6 +51,7 @@ struct PrivateComponent {
         return "ended with status " + std::to_string(status) + ":\n" + text("log");
     }
 
+    TempDir home;            // removed once the starter has stopped
     std::string dir, ready;  // ready: what the starter reported, e.g. a server's "<name> <version>"
     Environment env;         // for its clients, on top of the test's
     pid_t starter = -1;
@@ -65,7 +63,5 @@ private:
     }
     void end() {
         if (starter > 0) stopProcess(starter, SIGTERM, 20000);
-        std::error_code ignored;
-        std::filesystem::remove_all(dir, ignored);
     }
 };
