@@ -8,7 +8,7 @@
 // in UTF-8, which must come back from the process list as they went in.
 //
 // --hwnd: an X11 window id, resolved to its owner's pid on a private X server
-// the test starts (Xvfb); the test process itself maps the windows.
+// each run starts; the test process itself maps the windows.
 #include <sys/wait.h>
 #include <unistd.h>
 #include <xcb/xcb.h>
@@ -25,7 +25,7 @@
 
 #include <gtest/gtest.h>
 
-#include "child_process.h"
+#include "private_component.h"
 
 namespace {
 
@@ -128,30 +128,13 @@ class WindowOwner : public ::testing::TestWithParam<WindowCase> {};
 
 TEST_P(WindowOwner, IsTheClientTheServerKnows) {
     const WindowCase& c = GetParam();
-    const TempDir dir;
-    // -displayfd: the server takes a free display number and writes it once it
-    // accepts connections, so there is no race for a number and no polling.
-    ChildOptions xvfb;
-    xvfb.argv = {"Xvfb", "-displayfd", "1", "-screen", "0", "640x480x24", "-nolisten", "tcp"};
-    if (!c.xResource) xvfb.argv.insert(xvfb.argv.end(), {"-extension", "X-Resource"});
-    xvfb.env = {{"HOME", dir.path()}};
-    xvfb.workingDirectory = dir.path();
-    unsigned long long hwnd = 0;
-    ChildResult r;
-    xvfb.onProgress = [&](pid_t server, const ChildResult& soFar) {
-        const std::string out(soFar.out.begin(), soFar.out.end());
-        if (hwnd != 0 || out.find('\n') == std::string::npos) return;
-        const std::string display = ":" + out.substr(0, out.find('\n'));
-        xcb_connection_t* x = xcb_connect(display.c_str(), nullptr);
-        if (xcb_connection_has_error(x) == 0) {
-            hwnd = mapWindow(x, c.netWmPid) + c.offset;
-            r = whom({"--hwnd", std::to_string(hwnd)}, {{"DISPLAY", display}});
-        }
-        xcb_disconnect(x);
-        ::kill(server, SIGTERM);
-    };
-    const ChildResult server = runChild(xvfb);
-    ASSERT_NE(hwnd, 0u) << "Xvfb did not start: " << server.err;
+    const PrivateComponent server("x-server", c.xResource ? std::vector<std::string>{}
+                                                          : std::vector<std::string>{"-extension", "X-Resource"});
+    xcb_connection_t* x = xcb_connect(server.ready.c_str(), nullptr);
+    ASSERT_EQ(xcb_connection_has_error(x), 0) << server.ready;
+    const unsigned long long hwnd = mapWindow(x, c.netWmPid) + c.offset;
+    const ChildResult r = whom({"--hwnd", std::to_string(hwnd)}, server.env);
+    xcb_disconnect(x);
     EXPECT_EQ(r.exitCode, 1);
     char unresolved[96];
     std::snprintf(unresolved, sizeof unresolved, "error: could not resolve HWND %016llX to a process id\n", hwnd);

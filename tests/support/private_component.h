@@ -1,7 +1,8 @@
-// The private components the tests meet (an audio server, a Wine prefix), each
-// started in a temporary directory of its own by one of scripts/lib's starters,
-// which stops the component's processes by the pids it recorded when it is
-// stopped by the pid recorded here. <dir>/pids lists them, the main one first.
+// The private components the tests meet (an audio server, a Wine prefix, an X
+// server), each started in a temporary directory of its own by one of
+// scripts/lib's starters, which stops the component's processes by the pids it
+// recorded when it is stopped by the pid recorded here. <dir>/pids lists them,
+// the main one first.
 #pragma once
 
 #include <sys/wait.h>
