@@ -17,41 +17,32 @@
 
 namespace {
 
-// A stat line of pid 77: the command name, state, parent, 17 fields, the start time.
-std::string stat(const std::string& comm, const char* ppid, const char* start) {
-    return "77 (" + comm + ") S " + ppid + " 1 1 0 -1 4194560 100 0 0 0 5 3 0 0 20 0 1 0 " + start + " 1000 200\n";
+// A stat line: the pid, the command name, state, parent, 17 fields, the start time.
+std::string stat(std::uint32_t pid, const std::string& comm, std::uint32_t ppid, std::uint64_t start) {
+    const std::string fields = " 1 1 0 -1 4194560 100 0 0 0 5 3 0 0 20 0 1 0 ";
+    return std::to_string(pid) + " (" + comm + ") S " + std::to_string(ppid) + fields + std::to_string(start) + " 1000 200\n";
 }
-
-// The line, whether it parses, the parent and the start time read from it.
-class ParseStat : public testing::TestWithParam<std::tuple<std::string, bool, std::uint32_t, std::uint64_t>> {};
-
-TEST_P(ParseStat, ReadsParentAndStartAfterTheLastParenthesis) {
-    const auto& [text, ok, ppid, start] = GetParam();
-    pulse::ProcStat out;
-    ASSERT_EQ(pulse::parseStat(text.data(), text.size(), 77, out), ok);
-    EXPECT_TRUE(!ok || (out.pid == 77u && out.ppid == ppid && out.startTime == start))
-        << out.pid << " " << out.ppid << " " << out.startTime;
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Lines, ParseStat,
-    testing::Values(std::tuple(stat("player", "12", "987654"), true, 12u, 987654ull),
-                    // A command name may hold spaces, ')', '(', digits and line ends.
-                    std::tuple(stat("a) b", "4321", "18446744073709551615"), true, 4321u, 18446744073709551615ull),
-                    std::tuple(stat("a) 5 S 9 (x", "7", "8"), true, 7u, 8ull),
-                    std::tuple(stat("a\nb", "3", "5"), true, 3u, 5ull),
-                    std::tuple(stat("player", "12", "55").substr(0, 30), false, 0u, 0ull),  // cut short
-                    std::tuple(std::string("77 player S 12"), false, 0u, 0ull)));
 
 // The target, its start time (0: never seen), and the tree found.
 class ProcessTree
     : public testing::TestWithParam<std::tuple<std::uint32_t, std::uint64_t, std::vector<std::uint32_t>>> {};
 
-TEST_P(ProcessTree, FollowsParentsForward) {
+// The processes as the reader takes them in: the lines that parse, each under its pid.
+TEST_P(ProcessTree, FollowsParentsForwardReadAfterTheLastParenthesis) {
     // 10 started at 100: children 11 and 12, grandchild 13 under 11. 14 names 10
     // as parent but started before it: a reused pid's leftover. 21 is 20's child.
-    const std::vector<pulse::ProcStat> all = {{1, 0, 1},     {10, 1, 100}, {11, 10, 110}, {12, 10, 120},
-                                              {13, 11, 130}, {14, 10, 90}, {20, 1, 50},   {21, 20, 60}};
+    // A command name may hold spaces, ')', '(', digits and line ends; 15's line is
+    // cut short and 16's has no parentheses, so neither is 10's child.
+    const std::string lines[] = {stat(1, "init", 0, 1), stat(10, "a) b", 1, 100), stat(11, "a) 5 S 9 (x", 10, 110),
+                                 stat(12, "a\nb", 10, 120), stat(13, "player", 11, 130), stat(14, "x", 10, 90),
+                                 stat(15, "player", 10, 150).substr(0, 30), "16 player S 10", stat(20, "p", 1, 50),
+                                 stat(21, "p", 20, 60), stat(22, "p", 1, 18446744073709551615ull)};
+    std::vector<pulse::ProcStat> all;
+    for (const std::string& line : lines) {
+        pulse::ProcStat one;
+        const auto pid = static_cast<std::uint32_t>(std::stoul(line));
+        if (pulse::parseStat(line.data(), line.size(), pid, one)) all.push_back(one);
+    }
     EXPECT_EQ(pulse::processTree(all, std::get<0>(GetParam()), std::get<1>(GetParam())), std::get<2>(GetParam()));
 }
 
@@ -59,7 +50,8 @@ using Tree = std::vector<std::uint32_t>;
 INSTANTIATE_TEST_SUITE_P(Trees, ProcessTree,
                          testing::Values(std::tuple(10u, 100ull, Tree{10, 11, 12, 13}), std::tuple(13u, 130ull, Tree{13}),
                                          std::tuple(10u, 99ull, Tree{}),  // the pid was taken over since activation
-                                         std::tuple(20u, 0ull, Tree{20, 21}), std::tuple(30u, 0ull, Tree{30})));
+                                         std::tuple(20u, 0ull, Tree{20, 21}), std::tuple(30u, 0ull, Tree{30}),
+                                         std::tuple(22u, 18446744073709551615ull, Tree{22})));
 
 // FIFO: '+' pushes `n` frames counting up from `v` (a sample each), '0' a hole
 // of `n` frames; 'F' finishes, 'S' stalls; '>' takes a period into a buffer of
