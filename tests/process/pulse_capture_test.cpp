@@ -11,7 +11,6 @@
 #include <map>
 #include <memory>
 #include <regex>
-#include <stdexcept>
 #include <thread>
 #include <tuple>
 
@@ -219,20 +218,19 @@ TEST_P(PulseCapture, RecordsWhatItShould) {
         << r.err;
     EXPECT_TRUE(s.event == Event::CloseReader || r.out.size() % (sizeof(float) * s.channels) == 0) << r.out.size();
 
-    const std::vector<float> samples = samplesOf(r.out, s.channels);
-    const std::size_t frames = samples.size() / s.channels;
+    const std::size_t frames = r.out.size() / (sizeof(float) * s.channels);
     EXPECT_GE(static_cast<double>(frames) / s.rate, s.minSec);
     EXPECT_LE(static_cast<double>(frames) / s.rate, s.maxSec);
     if (s.continuous) {
         std::size_t zeros = 0;
-        for (std::size_t f = 0; f < frames; ++f) zeros += samples[f * 2] == 0.0f && samples[f * 2 + 1] == 0.0f;
+        for (std::size_t f = 0; f < frames; ++f) zeros += std::memcmp(&r.out[f * 8], "\0\0\0\0\0\0\0\0", 8) == 0;
         EXPECT_NEAR(static_cast<double>(zeros) / s.rate, 0.6, 0.2);
     }
     const std::size_t window = std::min(frames, static_cast<std::size_t>(0.3 * s.rate));
     const bool ends = endsItself || s.event == Event::End;
     for (unsigned ch = 0; ch < s.channels; ++ch) {
         const auto at = [&](double hz, std::size_t begin, std::size_t end) {
-            return level(samples, s.rate, s.channels, ch, hz, begin, end);
+            return level(r.out, s.rate, s.channels, ch, hz, begin, end);
         };
         for (double hz : s.absent) EXPECT_LT(at(hz, 0, frames), 0.01) << hz << " Hz, channel " << ch;
         for (double hz : ch < 2 ? s.present : std::vector<double>{}) {  // a tone at 0.25 reads 0.25
