@@ -27,15 +27,13 @@
 namespace {
 
 // The usage is built from the parser's own table, so only its frame is checked here.
+// Each exits with 0; that nothing goes to standard error the Wine rows show on both builds.
 TEST(Requests, AnswerOnStandardOutputWhateverElseIsGiven) {
-    const ChildResult version = runChild(procloop({"--hwnd", "x", "--version", "--help"}));
-    const ChildResult help = runChild(procloop({"--pid", "abc", "--help"}));
-    EXPECT_EQ(std::string(version.out.begin(), version.out.end()), std::string("procloop ") + PROCLOOP_VERSION + "\n");
-    const std::string usage(help.out.begin(), help.out.end());
+    const std::string usage = outputOf({PROCLOOP_HOST_BINARY, "--pid", "abc", "--help"});
+    EXPECT_EQ(outputOf({PROCLOOP_HOST_BINARY, "--hwnd", "x", "--version", "--help"}),
+              std::string("procloop ") + PROCLOOP_VERSION + "\n");
     EXPECT_EQ(usage.rfind("usage: procloop ", 0), 0u) << usage;
     EXPECT_NE(usage.find("\n  --wav  "), std::string::npos) << usage;
-    EXPECT_EQ(version.exitCode + help.exitCode, 0);
-    EXPECT_EQ(version.err + help.err, "");
 }
 
 // What a terminal shows once the text is drawn: a carriage return overwrites.
