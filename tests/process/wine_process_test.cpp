@@ -32,18 +32,14 @@ const std::string kStarted = kFormat + "info: capture started sampleRate=48000 c
 const std::string kCaptured = kStarted + "info: capture stopped\r\n";
 const std::string kPatternEnds = kStarted + "warn: GetNextPacketSize hr=0x88890004\r\ninfo: capture stopped\r\n";
 
-// Without a script, Wine's own audio; with one, the fake service's DLL beside a copy of procloop.exe.
+// The fake service's DLL beside a copy of procloop.exe, playing `script`.
 ChildOptions wine(std::vector<std::string> args, const std::string& script = "") {
     ChildOptions options;
     options.argv = {"wine", "procloop.exe"};
     options.argv.insert(options.argv.end(), args.begin(), args.end());
     options.env = prefix().env;
-    options.workingDirectory = kWindowsBuild;
-    if (!script.empty()) {
-        options.workingDirectory += "/engine-run";
-        options.env.push_back({"WINEDLLOVERRIDES", "mmdevapi=n,b"});
-        options.env.push_back({"STANDIN_ENGINE_SCRIPT", script});
-    }
+    options.env.insert(options.env.end(), {{"WINEDLLOVERRIDES", "mmdevapi=n,b"}, {"STANDIN_ENGINE_SCRIPT", script}});
+    options.workingDirectory = kWindowsBuild + "/engine-run";
     return options;
 }
 
@@ -151,7 +147,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 // The Windows build's own unit tests, against the real C runtime and SDK types.
 TEST(WineUnitTests, Pass) {
-    const std::string out = outputOf({"wine", "tests/windows_unit_tests.exe"}, wine({}).env, kWindowsBuild);
+    const std::string out = outputOf({"wine", kWindowsBuild + "/tests/windows_unit_tests.exe"}, wine({}).env);
     EXPECT_NE(out.find("[  PASSED  ]"), std::string::npos) << out;
 }
 
