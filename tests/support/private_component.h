@@ -40,9 +40,7 @@ struct PrivateComponent {
         for (std::string line; std::getline(lines, line);)
             env.emplace_back(line.substr(0, line.find('=')), line.substr(line.find('=') + 1));
     }
-    ~PrivateComponent() { end(); }
-    PrivateComponent(const PrivateComponent&) = delete;
-    PrivateComponent& operator=(const PrivateComponent&) = delete;
+    ~PrivateComponent() { end(); }  // not copied: it owns its directory
 
     // How the starter ended, with its log; empty while it runs.
     std::string dead() {
@@ -62,7 +60,5 @@ private:
         std::ifstream in(dir + "/" + file);
         return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     }
-    void end() {
-        if (starter > 0) stopProcess(starter, SIGTERM, 20000);
-    }
+    void end() { if (starter > 0) stopProcess(starter, SIGTERM, 20000); }
 };
