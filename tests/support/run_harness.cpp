@@ -25,9 +25,10 @@ RunResult RunTest::run(std::vector<const char*> args) {
     fakeaudio::reset();  // the platform lets go of whatever it still held
     r.out = fakeplatform::controls().output;
     r.journal = fakeaudio::takeJournal();
-    r.liveObjects = fakeaudio::stats().liveObjects;
-    r.openEvents = static_cast<int>(fakeplatform::controls().openEvents.size());
-    r.comDepth = fakeplatform::controls().comDepth;
+    EXPECT_EQ(fakeaudio::liveObjects.load(), 0u) << "service objects leaked";
+    EXPECT_EQ(fakeplatform::controls().openEvents.size(), 0u)
+        << "events left open; the handler's among them means it was never freed";
+    EXPECT_EQ(fakeplatform::controls().comDepth, 0) << "COM left initialised";
     return r;
 }
 
@@ -36,12 +37,6 @@ fakeaudio::Script loadScript(const std::string& text) {
     EXPECT_TRUE(fakeaudio::parseScript(text, script)) << text;
     fakeaudio::load(script);
     return script;
-}
-
-void expectBalanced(const RunResult& r) {
-    EXPECT_EQ(r.liveObjects, 0u) << "service objects leaked";
-    EXPECT_EQ(r.openEvents, 0) << "events left open; the handler's among them means it was never freed";
-    EXPECT_EQ(r.comDepth, 0) << "COM left initialised";
 }
 
 std::vector<std::string> entriesStartingWith(const std::vector<std::string>& journal,

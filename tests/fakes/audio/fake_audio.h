@@ -5,6 +5,7 @@
 // takes its script from STANDIN_ENGINE_SCRIPT (see parseScript).
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -44,8 +45,7 @@ struct Script {
     // packets go when the program falls behind; GetBuffer gives each its device and QPC position.
     // A failure: GetNextPacketSize fails with it once the bursts are taken.
     HRESULT endStatus = S_OK;
-    unsigned periodMs = 10;     // 0: off the clock, each packet as soon as the last is released
-    unsigned limitSeconds = 0;  // after this much tone, the device goes away (0: never)
+    unsigned periodMs = 10;
     std::vector<std::pair<unsigned, unsigned>> silences;  // {from, for} ms since Start without tone
     std::vector<sessionobjects::SessionInfo> sessions;    // of the one active playback device
     // The host platform's calls as tests/fakes/platform answers them; the Windows DLL has the real ones.
@@ -85,7 +85,6 @@ void settle();
 struct Stats {
     unsigned calls[static_cast<int>(Call::Count)] = {};
     std::uint64_t framesDropped = 0;  // lost to a full buffer
-    unsigned liveObjects = 0;
     unsigned operator[](Call call) const { return calls[static_cast<int>(call)]; }
 };
 Stats stats();
@@ -95,7 +94,7 @@ Stats stats();
 HRESULT scripted(Call call, const char* entry = nullptr);
 std::vector<sessionobjects::SessionInfo> scriptedSessions();
 Script::Host scriptedHost();
-unsigned liveSessionObjects();  // counted in Stats::liveObjects
+extern std::atomic<unsigned> liveObjects;  // the service's COM objects, the sessions' included
 
 // What the program asked of the service and the platform, in order; taking it empties it.
 void record(std::string entry);
@@ -105,11 +104,11 @@ std::vector<std::string> takeJournal();
 //   pattern=<packets>x<frames>      that many bursts of one packet each
 //   burst=<packet>,<packet>...      one burst; a packet is <frames> and any of the flags s (silent),
 //                                   d (discontinuity), t (timestamp error), n (null data)
-//   end=tone|error:<hex>  period=<ms>  limit=<seconds>  silence=<fromMs>:<forMs>
+//   end=tone|error:<hex>  period=<ms>  silence=<fromMs>:<forMs>
 //   fail=<Call>:<hex>[@<nth call on>]  activation=<delayMs>|never  status=<hex>
 //   session=<pid>|self:active|inactive|multi
 // and for the host platform (Script::Host), which STANDIN_WINDOWS_VERSION also sets:
-//   coinit=<hex>  event=<nth>  mmcss=refused  wait=<nth>:timeout|failed|abandoned
+//   coinit=<hex>  event=<nth>  mmcss=refused  wait=<nth>:timeout|failed
 //   windows=<major>.<minor>.<build>  write=<bytes>  output=<bytes>
 bool parseScript(const std::string& text, Script& script);
 

@@ -118,8 +118,8 @@ bool parseDirective(const std::string& key, const std::string& value, Script& sc
     if (key == "wait") {
         const auto colon = value.find(':');
         const std::string result = colon == std::string::npos ? "" : value.substr(colon + 1);
-        host.forcedWaitResult = result == "timeout" ? WAIT_TIMEOUT : result == "abandoned" ? WAIT_ABANDONED : WAIT_FAILED;
-        return number(value.substr(0, colon), host.forcedWait) && (result == "timeout" || result == "abandoned" || result == "failed");
+        host.forcedWaitResult = result == "timeout" ? WAIT_TIMEOUT : WAIT_FAILED;
+        return number(value.substr(0, colon), host.forcedWait) && (result == "timeout" || result == "failed");
     }
     if (key == "windows") {
         host.ntdll = true;
@@ -131,8 +131,7 @@ bool parseDirective(const std::string& key, const std::string& value, Script& sc
     if (key == "event") return number(value, host.failCreateEventAt);
     if (key == "write") return number(value, host.maxBytesPerCall);
     if (key == "output") return number(value, host.failAfterBytes);
-    if (key == "period") return number(value, script.periodMs);
-    if (key == "limit") return number(value, script.limitSeconds);
+    if (key == "period") return number(value, script.periodMs) && script.periodMs != 0;
     return false;
 }
 

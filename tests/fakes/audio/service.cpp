@@ -15,6 +15,9 @@
 #include "platform/audio_ids.h"
 
 namespace fakeaudio {
+
+std::atomic<unsigned> liveObjects{0};
+
 namespace {
 
 constexpr HRESULT kBufferEmpty = 0x08890001;                             // AUDCLNT_S_BUFFER_EMPTY
@@ -56,7 +59,6 @@ struct Service {
     State st;
     std::thread completer, producer;
     std::vector<std::string> journal;
-    std::atomic<unsigned> liveObjects{0};
 };
 
 // Never destroyed: in the DLL a completion thread may still be parked when the
@@ -92,9 +94,9 @@ class Object : public ComObject<I> {
 public:
     // The creating reference is the program's, or (program 0) the service's.
     Object(const char* name, const GUID& iid, ULONG program = 1) : name_(name), iid_(iid), program_(program) {
-        ++svc().liveObjects;
+        ++liveObjects;
     }
-    ~Object() override { --svc().liveObjects; }
+    ~Object() override { --liveObjects; }
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override { return this->answer(riid, out, {&iid_}); }
     ULONG STDMETHODCALLTYPE AddRef() override {
         ++program_;
@@ -167,11 +169,8 @@ void queuePacket(State& st, const Packet& packet, bool tone) {
 void deliver(State& st) {
     const Script& script = st.script;
     const std::uint32_t rate = st.format.nSamplesPerSec;
-    const std::uint32_t frames = rate * (script.periodMs == 0 ? 10 : script.periodMs) / 1000;
+    const std::uint32_t frames = rate * script.periodMs / 1000;
     const bool idle = st.queue.empty() && !st.inHand;
-    if (script.limitSeconds != 0 && st.position >= std::uint64_t{script.limitSeconds} * rate) {
-        st.script.endStatus = AUDCLNT_E_DEVICE_INVALIDATED;
-    }
     if (st.nextBurst < script.bursts.size()) {
         if (idle) {
             for (const Packet& packet : script.bursts[st.nextBurst]) queuePacket(st, packet, false);
@@ -194,16 +193,8 @@ void produce() {
     std::unique_lock<std::mutex> lock(s.mutex);
     // Deadlines are absolute, as a sound card's clock is, so the stream keeps real time.
     for (auto deadline = st.started; st.producing;) {
-        if (st.script.periodMs == 0) {
-            // Off the clock (for the benchmark): the next packet once the program has taken the last.
-            s.wake.wait(lock, [&st] {
-                return !st.producing || (st.queue.empty() && !st.inHand &&
-                                         (st.nextBurst < st.script.bursts.size() || SUCCEEDED(st.script.endStatus) || !st.kicked));
-            });
-        } else {
-            deadline += std::chrono::milliseconds(st.script.periodMs);
-            s.wake.wait_until(lock, deadline, [&st] { return !st.producing; });
-        }
+        deadline += std::chrono::milliseconds(st.script.periodMs);
+        s.wake.wait_until(lock, deadline, [&st] { return !st.producing; });
         if (st.producing) deliver(st);
     }
 }
@@ -238,7 +229,6 @@ public:
         if (!st.inHand || frames != st.queue.front().packet.frames) return AUDCLNT_E_INVALID_SIZE;
         st.queue.pop_front();
         st.inHand = false;
-        svc().wake.notify_all();  // off the clock, the producer waits for this
         return hr;
     }
 
@@ -446,9 +436,7 @@ Script::Host scriptedHost() {
 
 Stats stats() {
     const std::lock_guard<std::mutex> lock(svc().mutex);
-    Stats copy = svc().st.stats;
-    copy.liveObjects = svc().liveObjects.load() + liveSessionObjects();
-    return copy;
+    return svc().st.stats;
 }
 
 }  // namespace fakeaudio
