@@ -17,7 +17,7 @@
 
 namespace fakeaudio {
 
-enum class Call { ActivateAudioInterfaceAsync, GetActivateResult, Initialize, SetEventHandle, GetService, Start, Stop,
+enum class Call { ActivateAudioInterfaceAsync, GetActivateResult, Initialize, SetEventHandle, GetService, Start,
                   GetNextPacketSize, GetBuffer, ReleaseBuffer,
                   // the session enumeration, named in scripts as the program names them
                   CreateEnumerator, EnumAudioEndpoints, DeviceCount, DeviceItem, ActivateDevice, GetSessionEnumerator,

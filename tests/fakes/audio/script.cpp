@@ -2,6 +2,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <sstream>
 #ifndef _WIN32
 #include <unistd.h>
 #endif
@@ -12,7 +13,7 @@ namespace fakeaudio {
 namespace {
 
 const char* const kCallNames[] = {"ActivateAudioInterfaceAsync", "GetActivateResult", "Initialize", "SetEventHandle",
-                                  "GetService", "Start", "Stop", "GetNextPacketSize", "GetBuffer", "ReleaseBuffer",
+                                  "GetService", "Start", "GetNextPacketSize", "GetBuffer", "ReleaseBuffer",
                                   "CoCreateInstance", "IMMDeviceEnumerator::EnumAudioEndpoints",
                                   "IMMDeviceCollection::GetCount", "IMMDeviceCollection::Item", "IMMDevice::Activate",
                                   "IAudioSessionManager2::GetSessionEnumerator", "IAudioSessionEnumerator::GetCount",
@@ -33,15 +34,6 @@ template <typename A, typename B>
 bool pair(const std::string& text, char separator, A& a, B& b, int baseOfA = 10) {
     const auto at = text.find(separator);
     return at != std::string::npos && number(text.substr(0, at), a, baseOfA) && number(text.substr(at + 1), b);
-}
-
-std::vector<std::string> split(const std::string& text, char separator) {
-    std::vector<std::string> items;
-    for (std::size_t start = 0, stop = 0; start <= text.size(); start = stop + 1) {
-        stop = std::min(text.find(separator, start), text.size());
-        items.push_back(text.substr(start, stop - start));
-    }
-    return items;
 }
 
 // <frames> and its flags: s silent, d discontinuity, t timestamp error, n a null data pointer.
@@ -80,7 +72,8 @@ bool parseDirective(const std::string& key, const std::string& value, Script& sc
     }
     if (key == "burst") {
         script.bursts.emplace_back();
-        for (const std::string& item : split(value, ',')) {
+        std::istringstream items(value);
+        for (std::string item; std::getline(items, item, ',');) {
             script.bursts.back().emplace_back();
             if (!packetOf(item, script.bursts.back().back())) return false;
         }
@@ -138,7 +131,8 @@ bool parseDirective(const std::string& key, const std::string& value, Script& sc
 }  // namespace
 
 bool parseScript(const std::string& text, Script& script) {
-    for (const std::string& item : split(text, ';')) {
+    std::istringstream items(text);
+    for (std::string item; std::getline(items, item, ';');) {
         const auto eq = item.find('=');
         if (!item.empty() && (eq == std::string::npos || !parseDirective(item.substr(0, eq), item.substr(eq + 1), script))) {
             return false;

@@ -42,9 +42,7 @@ Controls& controls() {
 
 void reset() {
     const std::lock_guard<std::mutex> lock(eventsMutex());
-    const std::map<HANDLE, unsigned> open = controls().openEvents;
     controls() = Controls{};
-    controls().openEvents = open;  // events still open stay counted
 }
 
 bool raiseConsoleControl(DWORD ctrlType) {
