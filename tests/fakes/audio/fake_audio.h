@@ -40,10 +40,9 @@ struct Script {
     // Each burst is queued at once and signalled with one event, once every
     // earlier packet has been released.
     std::vector<std::vector<Packet>> bursts;
-    // After the bursts, S_OK: a tone (440 Hz for the target's tree, 330 Hz for the rest), one packet per
-    // period on the service's own clock into a buffer of the duration the program asked for, whose oldest
-    // packets go when the program falls behind; GetBuffer gives each its device and QPC position.
-    // A failure: GetNextPacketSize fails with it once the bursts are taken.
+    // After the bursts, S_OK: a 440 Hz tone, one packet per period on the service's own clock into a buffer
+    // of the duration the program asked for, whose oldest packets go when the program falls behind; GetBuffer
+    // gives each its device and QPC position. A failure: GetNextPacketSize fails with it once the bursts are taken.
     HRESULT endStatus = S_OK;
     unsigned periodMs = 10;
     std::vector<std::pair<unsigned, unsigned>> silences;  // {from, for} ms since Start without tone
@@ -117,7 +116,7 @@ bool parseScript(const std::string& text, Script& script);
 std::vector<BYTE> patternBytes(std::uint64_t offset, std::size_t count);
 
 // The tone's sample at `frame` of the service's clock, and whether the script silences it `ms` after Start.
-float toneAt(std::uint64_t frame, std::uint32_t rate, double hz = 440.0);
+float toneAt(std::uint64_t frame, std::uint32_t rate);
 bool silentAt(const Script& script, std::uint64_t ms);
 
 }  // namespace fakeaudio

@@ -161,8 +161,8 @@ bool silentAt(const Script& script, std::uint64_t ms) {
     return false;
 }
 
-float toneAt(std::uint64_t frame, std::uint32_t rate, double hz) {
-    return static_cast<float>(0.25 * std::sin(2.0 * 3.14159265358979323846 * hz * static_cast<double>(frame % rate) / rate));
+float toneAt(std::uint64_t frame, std::uint32_t rate) {
+    return static_cast<float>(0.25 * std::sin(2.0 * 3.14159265358979323846 * 440.0 * static_cast<double>(frame % rate) / rate));
 }
 
 }  // namespace fakeaudio

@@ -38,7 +38,6 @@ struct State {
     bool cancelled = false;   // reset() lets go of a pending completion
     bool delivering = false;  // between ActivateCompleted and the release of the handler
     bool producing = false;
-    bool includeTree = true;
     WAVEFORMATEX format{};
     std::uint64_t capacity = 0;  // frames: the buffer duration the program asked for
     HANDLE event = nullptr;
@@ -143,8 +142,7 @@ void queuePacket(State& st, const Packet& packet, bool tone) {
         // The phase follows time: after a silence the tone is where it would have been.
         q.bytes.resize(packet.frames * block);
         for (std::size_t i = 0; i < packet.frames * st.format.nChannels; ++i) {
-            const float value =
-                toneAt(st.position + i / st.format.nChannels, st.format.nSamplesPerSec, st.includeTree ? 440.0 : 330.0);
+            const float value = toneAt(st.position + i / st.format.nChannels, st.format.nSamplesPerSec);
             std::memcpy(&q.bytes[i * 4], &value, 4);
         }
         // A full buffer loses its oldest whole packets, never the one in the program's hands;
@@ -473,13 +471,8 @@ HRESULT WINAPI ActivateAudioInterfaceAsync(LPCWSTR path, REFIID riid, PROPVARIAN
     }
 
     Service& s = svc();
-    AudioClient* client = nullptr;
-    {
-        const std::lock_guard<std::mutex> lock(s.mutex);
-        s.st.includeTree = mode == PROCESS_LOOPBACK_MODE_INCLUDE_TARGET_PROCESS_TREE;
-        if (SUCCEEDED(s.st.script.activationStatus)) client = new AudioClient;
-    }
-    auto* operation = new Operation(client);
+    // The script is the one scripted() just read under the lock.
+    auto* operation = new Operation(SUCCEEDED(s.st.script.activationStatus) ? new AudioClient : nullptr);
     operation->holdInternal();
     *operationOut = operation;
     if (s.completer.joinable()) s.completer.join();
