@@ -54,9 +54,8 @@ struct Script {
         bool refuseMmcss = false;
         unsigned forcedWait = 0;  // that wait (1-based) returns forcedWaitResult at once
         DWORD forcedWaitResult = 0;
-        // Whether ntdll is found, with RtlGetVersion reporting this version. Windows always has
-        // both, and the call cannot fail; the POSIX layer has neither.
-        bool ntdll = false;
+        // With a version, ntdll is found and RtlGetVersion reports it. Windows always has both,
+        // and the call cannot fail; the POSIX layer has neither.
         unsigned major = 0, minor = 0, build = 0;
         // In-process, the kept output takes at most this per write (0: no limit), and
         // once failAfterBytes have gone, writes fail as to a pipe whose reader went away.
@@ -67,11 +66,11 @@ struct Script {
     static constexpr unsigned kNever = ~0u;
 };
 
-// The script for the next activation; without one, STANDIN_ENGINE_SCRIPT or the tone.
+// The script for the next activation; a whole process starts with STANDIN_ENGINE_SCRIPT's, or the tone.
 void load(const Script& script);
 
 // Lets go of a handler whose completion is still pending, stops the service's
-// threads and forgets the script, the counters and the stream.
+// threads and forgets the script (leaving the tone), the counters and the stream.
 void reset();
 
 // Waits until a pending completion has been delivered and the handler let go.
@@ -88,8 +87,7 @@ struct Stats {
 };
 Stats stats();
 
-// Counts the call, records `entry` if given, and returns the script's status
-// for it (S_OK: none), from STANDIN_ENGINE_SCRIPT when no script was loaded.
+// Counts the call, records `entry` if given, and returns the script's status for it (S_OK: none).
 HRESULT scripted(Call call, const char* entry = nullptr);
 std::vector<sessionobjects::SessionInfo> scriptedSessions();
 Script::Host scriptedHost();

@@ -115,7 +115,6 @@ bool parseDirective(const std::string& key, const std::string& value, Script& sc
         return number(value.substr(0, colon), host.forcedWait) && (result == "timeout" || result == "failed");
     }
     if (key == "windows") {
-        host.ntdll = true;
         return std::sscanf(value.c_str(), "%u.%u.%u", &host.major, &host.minor, &host.build) == 3;
     }
     if (key == "activation") return number(value, script.completionDelayMs);

@@ -33,7 +33,6 @@ struct Queued {
 // What a script's run changes; reset() starts the next from a fresh one.
 struct State {
     Script script;
-    bool loaded = false;
     Stats stats;
     bool cancelled = false;   // reset() lets go of a pending completion
     bool delivering = false;  // between ActivateCompleted and the release of the handler
@@ -61,25 +60,22 @@ struct Service {
 };
 
 // Never destroyed: in the DLL a completion thread may still be parked when the
-// process exits, and destroying a joinable std::thread would abort.
+// process exits, and destroying a joinable std::thread would abort. It starts
+// with the script from the environment; tests load theirs after reset().
 Service& svc() {
-    static auto* s = new Service;
+    static Service* s = [] {
+        auto* service = new Service;
+        const char* text = std::getenv("STANDIN_ENGINE_SCRIPT");
+        const char* version = std::getenv("STANDIN_WINDOWS_VERSION");
+        const std::string full = std::string(text != nullptr ? text : "") +
+                                 (version != nullptr && *version != '\0' ? std::string(";windows=") + version : "");
+        if (!parseScript(full, service->st.script)) {
+            service->st.script = Script{};
+            service->st.script.faults[static_cast<int>(Call::ActivateAudioInterfaceAsync)] = {1, E_INVALIDARG};
+        }
+        return service;
+    }();
     return *s;
-}
-
-// With the lock held: the state, with the script from the environment if none was loaded.
-State& loaded(Service& s) {
-    if (s.st.loaded) return s.st;
-    s.st.loaded = true;
-    const char* text = std::getenv("STANDIN_ENGINE_SCRIPT");
-    const char* version = std::getenv("STANDIN_WINDOWS_VERSION");
-    const std::string full = std::string(text != nullptr ? text : "") +
-                             (version != nullptr && *version != '\0' ? std::string(";windows=") + version : "");
-    if (!parseScript(full, s.st.script)) {
-        s.st.script = Script{};
-        s.st.script.faults[static_cast<int>(Call::ActivateAudioInterfaceAsync)] = {1, E_INVALIDARG};
-    }
-    return s.st;
 }
 
 // The program's own COM object, with the references the program holds counted
@@ -375,7 +371,7 @@ HRESULT scripted(Call call, const char* entry) {
     if (entry != nullptr) record(entry);
     Service& s = svc();
     const std::lock_guard<std::mutex> lock(s.mutex);
-    State& st = loaded(s);
+    State& st = s.st;
     const int i = static_cast<int>(call);
     const unsigned n = ++st.stats.calls[i];
     const Script::Fault& f = st.script.faults[i];
@@ -397,7 +393,6 @@ std::vector<std::string> takeJournal() {
 void load(const Script& script) {
     const std::lock_guard<std::mutex> lock(svc().mutex);
     svc().st.script = script;
-    svc().st.loaded = true;
 }
 
 void awaitCompletion() {
@@ -424,12 +419,12 @@ void reset() {
 
 std::vector<sessionobjects::SessionInfo> scriptedSessions() {
     const std::lock_guard<std::mutex> lock(svc().mutex);
-    return loaded(svc()).script.sessions;
+    return svc().st.script.sessions;
 }
 
 Script::Host scriptedHost() {
     const std::lock_guard<std::mutex> lock(svc().mutex);
-    return loaded(svc()).script.host;
+    return svc().st.script.host;
 }
 
 Stats stats() {

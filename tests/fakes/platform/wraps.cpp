@@ -87,7 +87,7 @@ BOOL __wrap_SetConsoleCtrlHandler(PHANDLER_ROUTINE handlerRoutine, BOOL add) {
 }
 
 HMODULE __wrap_GetModuleHandleW(LPCWSTR moduleName) {
-    if (!fakeaudio::scriptedHost().ntdll || moduleName == nullptr || std::wcscmp(moduleName, L"ntdll.dll") != 0) {
+    if (fakeaudio::scriptedHost().major == 0 || moduleName == nullptr || std::wcscmp(moduleName, L"ntdll.dll") != 0) {
         return __real_GetModuleHandleW(moduleName);
     }
     return reinterpret_cast<HMODULE>(&ntdllImage);
