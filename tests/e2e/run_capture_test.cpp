@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,15 @@ const std::string kActivated = kTarget + kFormat;
 const std::string kRunTail = std::string("warn: GetNextPacketSize hr=0x88890004\n") + kStopped;
 constexpr const char* kOperation = "IActivateAudioInterfaceAsyncOperation released";
 constexpr const char* kComGone = "CoUninitialize";
+
+std::vector<std::string> entriesStartingWith(const std::vector<std::string>& journal,
+                                             std::initializer_list<const char*> prefixes) {
+    std::vector<std::string> kept;
+    std::copy_if(journal.begin(), journal.end(), std::back_inserter(kept), [&](const std::string& entry) {
+        return std::any_of(prefixes.begin(), prefixes.end(), [&](const char* prefix) { return entry.rfind(prefix, 0) == 0; });
+    });
+    return kept;
+}
 
 // The teardown as the journal saw it: each object appears when the program let
 // go of its last reference. The audio client is left out: the handler holds a
