@@ -112,7 +112,7 @@ INSTANTIATE_TEST_SUITE_P(
                       // The second packet breaks off mid-frame; it is still released.
                       WayOut{"TheOutputFails", kThree + "output=92", "", 92, 2, 2},
                       // The first wait is the activation's.
-                      WayOut{"TheWaitFails", kThree + "wait=2:failed", "error: WaitForSingleObject failed\n", 0, 0, 0},
+                      WayOut{"TheWaitFails", kThree + "wait=2", "error: WaitForSingleObject failed\n", 0, 0, 0},
                       // A silent target sends nothing for as long as it is silent: a pause longer than a wait is no end.
                       WayOut{"APauseLongerThanAWaitIsNoEnd", kThree + "period=400", kEndOfScript, 480, 3, 3},
                       WayOut{"AStopRequestedDuringSetUp", kThree, "", 0, 0, 0, 2, true},

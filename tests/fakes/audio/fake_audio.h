@@ -52,8 +52,7 @@ struct Script {
         HRESULT coInitializeStatus = S_OK;
         unsigned failCreateEventAt = 0;  // that CreateEventW call (1-based) returns null
         bool refuseMmcss = false;
-        unsigned forcedWait = 0;  // that wait (1-based) returns forcedWaitResult at once
-        DWORD forcedWaitResult = 0;
+        unsigned failWaitAt = 0, timeOutWaitAt = 0;  // that wait (1-based) fails, or times out, at once
         // With a version, ntdll is found and RtlGetVersion reports it. Windows always has both,
         // and the call cannot fail; the POSIX layer has neither.
         unsigned major = 0, minor = 0, build = 0;
@@ -105,7 +104,7 @@ std::vector<std::string> takeJournal();
 //   fail=<Call>:<hex>[@<nth call on>]  activation=<delayMs>|never  status=<hex>
 //   session=<pid>|self:active|inactive|multi
 // and for the host platform (Script::Host), which STANDIN_WINDOWS_VERSION also sets:
-//   coinit=<hex>  event=<nth>  mmcss=refused  wait=<nth>:timeout|failed
+//   coinit=<hex>  event=<nth>  mmcss=refused  wait=<nth> (fails)  timeout=<nth>
 //   windows=<major>.<minor>.<build>  write=<bytes>  output=<bytes>
 bool parseScript(const std::string& text, Script& script);
 

@@ -87,10 +87,7 @@ bool parseDirective(const std::string& key, const std::string& value, Script& sc
         script.completionDelayMs = Script::kNever;
         return true;
     }
-    if (key == "mmcss" && value == "refused") {
-        host.refuseMmcss = true;
-        return true;
-    }
+    if (key == "mmcss") return (host.refuseMmcss = value == "refused");
     if (key == "silence") {
         script.silences.emplace_back();
         return pair(value, ':', script.silences.back().first, script.silences.back().second);
@@ -108,12 +105,6 @@ bool parseDirective(const std::string& key, const std::string& value, Script& sc
         return (state == "active" || state == "inactive" || state == "multi") &&
                (pid != 0 || number(value.substr(0, colon), pid));
     }
-    if (key == "wait") {
-        const auto colon = value.find(':');
-        const std::string result = colon == std::string::npos ? "" : value.substr(colon + 1);
-        host.forcedWaitResult = result == "timeout" ? WAIT_TIMEOUT : WAIT_FAILED;
-        return number(value.substr(0, colon), host.forcedWait) && (result == "timeout" || result == "failed");
-    }
     if (key == "windows") {
         return std::sscanf(value.c_str(), "%u.%u.%u", &host.major, &host.minor, &host.build) == 3;
     }
@@ -121,6 +112,8 @@ bool parseDirective(const std::string& key, const std::string& value, Script& sc
     if (key == "status") return number(value, script.activationStatus, 16);
     if (key == "coinit") return number(value, host.coInitializeStatus, 16);
     if (key == "event") return number(value, host.failCreateEventAt);
+    if (key == "wait") return number(value, host.failWaitAt);
+    if (key == "timeout") return number(value, host.timeOutWaitAt);
     if (key == "write") return number(value, host.maxBytesPerCall);
     if (key == "output") return number(value, host.failAfterBytes);
     if (key == "period") return number(value, script.periodMs) && script.periodMs != 0;

@@ -124,8 +124,7 @@ std::uint64_t now100ns() {
     LARGE_INTEGER count{}, frequency{};
     QueryPerformanceCounter(&count);
     QueryPerformanceFrequency(&frequency);
-    const auto c = static_cast<std::uint64_t>(count.QuadPart), f = static_cast<std::uint64_t>(frequency.QuadPart);
-    return c / f * 10000000u + c % f * 10000000u / f;
+    return static_cast<std::uint64_t>(static_cast<double>(count.QuadPart) * 1e7 / static_cast<double>(frequency.QuadPart));
 }
 
 void queuePacket(State& st, const Packet& packet, bool tone) {
