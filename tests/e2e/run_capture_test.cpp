@@ -73,7 +73,6 @@ TEST_P(Run, SaysWhatItGotAndTearsDownWhatExists) {
     DWORD activationWaitMs = 0;
     fakeplatform::controls().onWait = [&](unsigned nth, DWORD ms) {
         if (nth == 1) activationWaitMs = ms;
-        return std::optional<DWORD>();
     };
     ::testing::internal::CaptureStdout();
     const RunResult r = run(c.args);

@@ -127,9 +127,7 @@ DWORD __wrap_WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
     const unsigned nth = ++c.waitCalls;
     if (fakeaudio::scriptedHost().failWaitAt == nth) return WAIT_FAILED;
     if (fakeaudio::scriptedHost().timeOutWaitAt == nth) return WAIT_TIMEOUT;
-    if (c.onWait) {
-        if (const std::optional<DWORD> result = c.onWait(nth, milliseconds)) return *result;
-    }
+    if (c.onWait) c.onWait(nth, milliseconds);
     return c.lastWaitResult = __real_WaitForSingleObject(handle, milliseconds);
 }
 
