@@ -15,7 +15,6 @@
 namespace {
 
 using fakeaudio::Call;
-using fakeaudio::Packet;
 using fakeaudio::patternBytes;
 using Clock = std::chrono::steady_clock;
 
@@ -29,7 +28,7 @@ std::vector<unsigned char> streamOf(const fakeaudio::Script& script, unsigned ch
     std::vector<unsigned char> expected;
     std::uint64_t offset = 0;
     for (const auto& burst : script.bursts) {
-        for (const Packet& p : burst) {
+        for (const fakeaudio::Packet& p : burst) {
             const std::size_t size = std::size_t{p.frames} * channels * 4;
             const bool silent = p.nullData || (p.flags & AUDCLNT_BUFFERFLAGS_SILENT) != 0;
             const std::vector<unsigned char> packet = silent ? std::vector<unsigned char>(size, 0) : patternBytes(offset, size);

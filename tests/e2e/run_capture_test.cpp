@@ -15,8 +15,7 @@
 namespace {
 
 const std::string kTarget = "info: pid=1234 includeChildren=false\n";
-constexpr const char* kFormat = "info: capture format 48000 Hz 2 ch 32 bit float\n";
-const std::string kActivated = kTarget + kFormat;
+const std::string kActivated = kTarget + "info: capture format 48000 Hz 2 ch 32 bit float\n";
 const std::string kRunTail = std::string("warn: GetNextPacketSize hr=0x88890004\n") + kStopped;
 constexpr const char* kOperation = "IActivateAudioInterfaceAsyncOperation released";
 constexpr const char* kComGone = "CoUninitialize";

@@ -3,9 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <sstream>
-#ifndef _WIN32
-#include <unistd.h>
-#endif
+#include <unistd.h>  // getpid, which the Windows C runtime has too
 
 #include "fakes/audio/fake_audio.h"
 
@@ -97,11 +95,7 @@ bool parseDirective(const std::string& key, const std::string& value, Script& sc
         const std::string state = colon == std::string::npos ? "" : value.substr(colon + 1);
         script.sessions.push_back({0, state != "inactive", state != "multi"});
         std::uint32_t& pid = script.sessions.back().pid;
-#ifdef _WIN32
-        if (value.rfind("self:", 0) == 0) pid = GetCurrentProcessId();
-#else
         if (value.rfind("self:", 0) == 0) pid = static_cast<std::uint32_t>(::getpid());
-#endif
         return (state == "active" || state == "inactive" || state == "multi") &&
                (pid != 0 || number(value.substr(0, colon), pid));
     }
