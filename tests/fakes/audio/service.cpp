@@ -340,12 +340,8 @@ void complete(IAgileObject* agile, Operation* operation) {
     Service& s = svc();
     {
         std::unique_lock<std::mutex> lock(s.mutex);
-        const auto cancelled = [&s] { return s.st.cancelled; };
-        if (s.st.script.completionDelayMs == Script::kNever) {
-            s.wake.wait(lock, cancelled);
-        } else {
-            s.wake.wait_for(lock, std::chrono::milliseconds(s.st.script.completionDelayMs), cancelled);
-        }
+        // kNever is some 50 days: as good as never for any run.
+        s.wake.wait_for(lock, std::chrono::milliseconds(s.st.script.completionDelayMs), [&s] { return s.st.cancelled; });
         s.st.delivering = !s.st.cancelled;
     }
     IActivateAudioInterfaceCompletionHandler* handler = nullptr;
@@ -446,10 +442,9 @@ HRESULT WINAPI ActivateAudioInterfaceAsync(LPCWSTR path, REFIID riid, PROPVARIAN
     const bool loopback = blob && path != nullptr && std::wcscmp(path, VIRTUAL_AUDIO_DEVICE_PROCESS_LOOPBACK) == 0 &&
                           ids::same(riid, ids::kIAudioClient) &&
                           params.ActivationType == AUDIOCLIENT_ACTIVATION_TYPE_PROCESS_LOOPBACK && mode <= 1;
-    char text[120];
-    std::snprintf(text, sizeof text, "ActivateAudioInterfaceAsync pid=%u mode=%u",
-                  static_cast<unsigned>(params.ProcessLoopbackParams.TargetProcessId), mode);
-    const HRESULT hr = scripted(Call::ActivateAudioInterfaceAsync, text);
+    const std::string text = "ActivateAudioInterfaceAsync pid=" + std::to_string(params.ProcessLoopbackParams.TargetProcessId) +
+                             " mode=" + std::to_string(mode);
+    const HRESULT hr = scripted(Call::ActivateAudioInterfaceAsync, text.c_str());
     if (FAILED(hr)) return hr;
     if (!loopback) return E_INVALIDARG;
     // Windows calls the handler from a thread of its own, so the handler must be agile:
