@@ -36,14 +36,13 @@ TEST_P(Continuous, EveryFrameIsTheToneAtItsTimeOrSilence) {
     const Clock::time_point begun = Clock::now();
     Clock::time_point stopped{};
     unsigned stalled = 0;
-    fakeplatform::controls().onWait = [&](unsigned, DWORD) -> std::optional<DWORD> {
+    fakeplatform::controls().onWait = [&](unsigned, DWORD) {
         const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - begun).count();
         if (stalled < c.stalls && ms >= c.stallAtMs + 2 * stalled * c.stallForMs) {
             ++stalled;
             std::this_thread::sleep_for(std::chrono::milliseconds(c.stallForMs));
         }
         if (c.stopAtMs != 0 && ms >= c.stopAtMs && !stopRequested.exchange(true)) stopped = Clock::now();
-        return std::nullopt;
     };
     std::vector<const char*> args{"--pid", "1234", "--include-child-processes"};
     args.insert(args.end(), c.args.begin(), c.args.end());

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include "app/run_sequence.h"
+#include "app/stop_signal.h"
 #include "fakes/audio/fake_audio.h"
 #include "fakes/platform/controls.h"
 
@@ -15,10 +17,7 @@ struct RunResult {
     std::vector<unsigned char> out;
     std::string err;
     std::vector<std::string> journal;
-    fakeaudio::Stats stats;    // as the run left the service
-    unsigned liveObjects = 0;  // service objects alive once the service let go of everything
-    int openEvents = 0;        // events still open then
-    int comDepth = 0;          // COM initialisations left unbalanced
+    fakeaudio::Stats stats;  // as the run left the service
 };
 
 // Every test starts and ends on a host with nothing set, a fresh service and no stop request.
@@ -26,19 +25,41 @@ class RunTest : public ::testing::Test {
 protected:
     void SetUp() override { resetAll(); }
     void TearDown() override { resetAll(); }
-    static void resetAll();
+    static void resetAll() {
+        fakeaudio::reset();
+        fakeaudio::takeJournal();
+        fakeplatform::reset();
+        stopRequested.store(false);
+    }
 
-    RunResult run(std::vector<const char*> args);
+    // Runs the program; the test fails if it leaves service objects, events or COM behind.
+    static RunResult run(std::vector<const char*> args) {
+        args.insert(args.begin(), "procloop");
+        RunResult r;
+        fakeplatform::controls().captureOutput = true;
+        ::testing::internal::CaptureStderr();
+        r.exitCode = runSequence(static_cast<int>(args.size()), args.data());
+        r.err = ::testing::internal::GetCapturedStderr();
+        fakeaudio::awaitCompletion();  // a completion the run gave up on still arrives (no test scripts one that never does)
+        r.stats = fakeaudio::stats();
+        fakeaudio::reset();  // the platform lets go of whatever it still held
+        r.out = fakeplatform::controls().output;
+        r.journal = fakeaudio::takeJournal();
+        EXPECT_EQ(fakeaudio::liveObjects.load(), 0u) << "service objects leaked";
+        EXPECT_EQ(fakeplatform::controls().openEvents.size(), 0u)
+            << "events left open; the handler's among them means it was never freed";
+        EXPECT_EQ(fakeplatform::controls().comDepth, 0) << "COM left initialised";
+        return r;
+    }
 };
 
 // Plays the script's bursts, quickly, then ends with a device error.
 constexpr const char* kQuick = "period=1;end=error:88890004;";
 
 // Parses `text` (the script language of fake_audio.h) and loads it; the test fails if it does not parse.
-fakeaudio::Script loadScript(const std::string& text);
-
-// The service's objects and the program's events gone, COM uninitialised as often as initialised.
-void expectBalanced(const RunResult& r);
-
-std::vector<std::string> entriesStartingWith(const std::vector<std::string>& journal,
-                                             std::initializer_list<const char*> prefixes);
+inline fakeaudio::Script loadScript(const std::string& text) {
+    fakeaudio::Script script;
+    EXPECT_TRUE(fakeaudio::parseScript(text, script)) << text;
+    fakeaudio::load(script);
+    return script;
+}

@@ -5,6 +5,7 @@
 // takes its script from STANDIN_ENGINE_SCRIPT (see parseScript).
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -16,7 +17,7 @@
 
 namespace fakeaudio {
 
-enum class Call { ActivateAudioInterfaceAsync, GetActivateResult, Initialize, SetEventHandle, GetService, Start, Stop,
+enum class Call { ActivateAudioInterfaceAsync, GetActivateResult, Initialize, SetEventHandle, GetService, Start,
                   GetNextPacketSize, GetBuffer, ReleaseBuffer,
                   // the session enumeration, named in scripts as the program names them
                   CreateEnumerator, EnumAudioEndpoints, DeviceCount, DeviceItem, ActivateDevice, GetSessionEnumerator,
@@ -39,13 +40,11 @@ struct Script {
     // Each burst is queued at once and signalled with one event, once every
     // earlier packet has been released.
     std::vector<std::vector<Packet>> bursts;
-    // After the bursts, S_OK: a tone (440 Hz for the target's tree, 330 Hz for the rest), one packet per
-    // period on the service's own clock into a buffer of the duration the program asked for, whose oldest
-    // packets go when the program falls behind; GetBuffer gives each its device and QPC position.
-    // A failure: GetNextPacketSize fails with it once the bursts are taken.
+    // After the bursts, S_OK: a 440 Hz tone, one packet per period on the service's own clock into a buffer
+    // of the duration the program asked for, whose oldest packets go when the program falls behind; GetBuffer
+    // gives each its device and QPC position. A failure: GetNextPacketSize fails with it once the bursts are taken.
     HRESULT endStatus = S_OK;
-    unsigned periodMs = 10;     // 0: off the clock, each packet as soon as the last is released
-    unsigned limitSeconds = 0;  // after this much tone, the device goes away (0: never)
+    unsigned periodMs = 10;
     std::vector<std::pair<unsigned, unsigned>> silences;  // {from, for} ms since Start without tone
     std::vector<sessionobjects::SessionInfo> sessions;    // of the one active playback device
     // The host platform's calls as tests/fakes/platform answers them; the Windows DLL has the real ones.
@@ -53,11 +52,9 @@ struct Script {
         HRESULT coInitializeStatus = S_OK;
         unsigned failCreateEventAt = 0;  // that CreateEventW call (1-based) returns null
         bool refuseMmcss = false;
-        unsigned forcedWait = 0;  // that wait (1-based) returns forcedWaitResult at once
-        DWORD forcedWaitResult = 0;
-        // Whether ntdll is found, with RtlGetVersion reporting this version. Windows always has
-        // both, and the call cannot fail; the POSIX layer has neither.
-        bool ntdll = false;
+        unsigned failWaitAt = 0, timeOutWaitAt = 0;  // that wait (1-based) fails, or times out, at once
+        // With a version, ntdll is found and RtlGetVersion reports it. Windows always has both,
+        // and the call cannot fail; the POSIX layer has neither.
         unsigned major = 0, minor = 0, build = 0;
         // In-process, the kept output takes at most this per write (0: no limit), and
         // once failAfterBytes have gone, writes fail as to a pipe whose reader went away.
@@ -68,11 +65,11 @@ struct Script {
     static constexpr unsigned kNever = ~0u;
 };
 
-// The script for the next activation; without one, STANDIN_ENGINE_SCRIPT or the tone.
+// The script for the next activation; a whole process starts with STANDIN_ENGINE_SCRIPT's, or the tone.
 void load(const Script& script);
 
 // Lets go of a handler whose completion is still pending, stops the service's
-// threads and forgets the script, the counters and the stream.
+// threads and forgets the script (leaving the tone), the counters and the stream.
 void reset();
 
 // Waits until a pending completion has been delivered and the handler let go.
@@ -85,17 +82,15 @@ void settle();
 struct Stats {
     unsigned calls[static_cast<int>(Call::Count)] = {};
     std::uint64_t framesDropped = 0;  // lost to a full buffer
-    unsigned liveObjects = 0;
     unsigned operator[](Call call) const { return calls[static_cast<int>(call)]; }
 };
 Stats stats();
 
-// Counts the call, records `entry` if given, and returns the script's status
-// for it (S_OK: none), from STANDIN_ENGINE_SCRIPT when no script was loaded.
+// Counts the call, records `entry` if given, and returns the script's status for it (S_OK: none).
 HRESULT scripted(Call call, const char* entry = nullptr);
 std::vector<sessionobjects::SessionInfo> scriptedSessions();
 Script::Host scriptedHost();
-unsigned liveSessionObjects();  // counted in Stats::liveObjects
+extern std::atomic<unsigned> liveObjects;  // the service's COM objects, the sessions' included
 
 // What the program asked of the service and the platform, in order; taking it empties it.
 void record(std::string entry);
@@ -105,11 +100,11 @@ std::vector<std::string> takeJournal();
 //   pattern=<packets>x<frames>      that many bursts of one packet each
 //   burst=<packet>,<packet>...      one burst; a packet is <frames> and any of the flags s (silent),
 //                                   d (discontinuity), t (timestamp error), n (null data)
-//   end=tone|error:<hex>  period=<ms>  limit=<seconds>  silence=<fromMs>:<forMs>
+//   end=tone|error:<hex>  period=<ms>  silence=<fromMs>:<forMs>
 //   fail=<Call>:<hex>[@<nth call on>]  activation=<delayMs>|never  status=<hex>
 //   session=<pid>|self:active|inactive|multi
 // and for the host platform (Script::Host), which STANDIN_WINDOWS_VERSION also sets:
-//   coinit=<hex>  event=<nth>  mmcss=refused  wait=<nth>:timeout|failed|abandoned
+//   coinit=<hex>  event=<nth>  mmcss=refused  wait=<nth> (fails)  timeout=<nth>
 //   windows=<major>.<minor>.<build>  write=<bytes>  output=<bytes>
 bool parseScript(const std::string& text, Script& script);
 
@@ -118,7 +113,7 @@ bool parseScript(const std::string& text, Script& script);
 std::vector<BYTE> patternBytes(std::uint64_t offset, std::size_t count);
 
 // The tone's sample at `frame` of the service's clock, and whether the script silences it `ms` after Start.
-float toneAt(std::uint64_t frame, std::uint32_t rate, double hz = 440.0);
+float toneAt(std::uint64_t frame, std::uint32_t rate);
 bool silentAt(const Script& script, std::uint64_t ms);
 
 }  // namespace fakeaudio

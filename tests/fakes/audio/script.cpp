@@ -2,9 +2,8 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#ifndef _WIN32
-#include <unistd.h>
-#endif
+#include <sstream>
+#include <unistd.h>  // getpid, which the Windows C runtime has too
 
 #include "fakes/audio/fake_audio.h"
 
@@ -12,7 +11,7 @@ namespace fakeaudio {
 namespace {
 
 const char* const kCallNames[] = {"ActivateAudioInterfaceAsync", "GetActivateResult", "Initialize", "SetEventHandle",
-                                  "GetService", "Start", "Stop", "GetNextPacketSize", "GetBuffer", "ReleaseBuffer",
+                                  "GetService", "Start", "GetNextPacketSize", "GetBuffer", "ReleaseBuffer",
                                   "CoCreateInstance", "IMMDeviceEnumerator::EnumAudioEndpoints",
                                   "IMMDeviceCollection::GetCount", "IMMDeviceCollection::Item", "IMMDevice::Activate",
                                   "IAudioSessionManager2::GetSessionEnumerator", "IAudioSessionEnumerator::GetCount",
@@ -33,15 +32,6 @@ template <typename A, typename B>
 bool pair(const std::string& text, char separator, A& a, B& b, int baseOfA = 10) {
     const auto at = text.find(separator);
     return at != std::string::npos && number(text.substr(0, at), a, baseOfA) && number(text.substr(at + 1), b);
-}
-
-std::vector<std::string> split(const std::string& text, char separator) {
-    std::vector<std::string> items;
-    for (std::size_t start = 0, stop = 0; start <= text.size(); start = stop + 1) {
-        stop = std::min(text.find(separator, start), text.size());
-        items.push_back(text.substr(start, stop - start));
-    }
-    return items;
 }
 
 // <frames> and its flags: s silent, d discontinuity, t timestamp error, n a null data pointer.
@@ -80,7 +70,8 @@ bool parseDirective(const std::string& key, const std::string& value, Script& sc
     }
     if (key == "burst") {
         script.bursts.emplace_back();
-        for (const std::string& item : split(value, ',')) {
+        std::istringstream items(value);
+        for (std::string item; std::getline(items, item, ',');) {
             script.bursts.back().emplace_back();
             if (!packetOf(item, script.bursts.back().back())) return false;
         }
@@ -94,10 +85,7 @@ bool parseDirective(const std::string& key, const std::string& value, Script& sc
         script.completionDelayMs = Script::kNever;
         return true;
     }
-    if (key == "mmcss" && value == "refused") {
-        host.refuseMmcss = true;
-        return true;
-    }
+    if (key == "mmcss") return (host.refuseMmcss = value == "refused");
     if (key == "silence") {
         script.silences.emplace_back();
         return pair(value, ':', script.silences.back().first, script.silences.back().second);
@@ -107,39 +95,30 @@ bool parseDirective(const std::string& key, const std::string& value, Script& sc
         const std::string state = colon == std::string::npos ? "" : value.substr(colon + 1);
         script.sessions.push_back({0, state != "inactive", state != "multi"});
         std::uint32_t& pid = script.sessions.back().pid;
-#ifdef _WIN32
-        if (value.rfind("self:", 0) == 0) pid = GetCurrentProcessId();
-#else
         if (value.rfind("self:", 0) == 0) pid = static_cast<std::uint32_t>(::getpid());
-#endif
         return (state == "active" || state == "inactive" || state == "multi") &&
                (pid != 0 || number(value.substr(0, colon), pid));
     }
-    if (key == "wait") {
-        const auto colon = value.find(':');
-        const std::string result = colon == std::string::npos ? "" : value.substr(colon + 1);
-        host.forcedWaitResult = result == "timeout" ? WAIT_TIMEOUT : result == "abandoned" ? WAIT_ABANDONED : WAIT_FAILED;
-        return number(value.substr(0, colon), host.forcedWait) && (result == "timeout" || result == "abandoned" || result == "failed");
-    }
     if (key == "windows") {
-        host.ntdll = true;
         return std::sscanf(value.c_str(), "%u.%u.%u", &host.major, &host.minor, &host.build) == 3;
     }
     if (key == "activation") return number(value, script.completionDelayMs);
     if (key == "status") return number(value, script.activationStatus, 16);
     if (key == "coinit") return number(value, host.coInitializeStatus, 16);
     if (key == "event") return number(value, host.failCreateEventAt);
+    if (key == "wait") return number(value, host.failWaitAt);
+    if (key == "timeout") return number(value, host.timeOutWaitAt);
     if (key == "write") return number(value, host.maxBytesPerCall);
     if (key == "output") return number(value, host.failAfterBytes);
-    if (key == "period") return number(value, script.periodMs);
-    if (key == "limit") return number(value, script.limitSeconds);
+    if (key == "period") return number(value, script.periodMs) && script.periodMs != 0;
     return false;
 }
 
 }  // namespace
 
 bool parseScript(const std::string& text, Script& script) {
-    for (const std::string& item : split(text, ';')) {
+    std::istringstream items(text);
+    for (std::string item; std::getline(items, item, ';');) {
         const auto eq = item.find('=');
         if (!item.empty() && (eq == std::string::npos || !parseDirective(item.substr(0, eq), item.substr(eq + 1), script))) {
             return false;
@@ -168,8 +147,8 @@ bool silentAt(const Script& script, std::uint64_t ms) {
     return false;
 }
 
-float toneAt(std::uint64_t frame, std::uint32_t rate, double hz) {
-    return static_cast<float>(0.25 * std::sin(2.0 * 3.14159265358979323846 * hz * static_cast<double>(frame % rate) / rate));
+float toneAt(std::uint64_t frame, std::uint32_t rate) {
+    return static_cast<float>(0.25 * std::sin(2.0 * 3.14159265358979323846 * 440.0 * static_cast<double>(frame % rate) / rate));
 }
 
 }  // namespace fakeaudio

@@ -15,6 +15,9 @@
 #include "platform/audio_ids.h"
 
 namespace fakeaudio {
+
+std::atomic<unsigned> liveObjects{0};
+
 namespace {
 
 constexpr HRESULT kBufferEmpty = 0x08890001;                             // AUDCLNT_S_BUFFER_EMPTY
@@ -30,12 +33,10 @@ struct Queued {
 // What a script's run changes; reset() starts the next from a fresh one.
 struct State {
     Script script;
-    bool loaded = false;
     Stats stats;
     bool cancelled = false;   // reset() lets go of a pending completion
     bool delivering = false;  // between ActivateCompleted and the release of the handler
     bool producing = false;
-    bool includeTree = true;
     WAVEFORMATEX format{};
     std::uint64_t capacity = 0;  // frames: the buffer duration the program asked for
     HANDLE event = nullptr;
@@ -56,29 +57,25 @@ struct Service {
     State st;
     std::thread completer, producer;
     std::vector<std::string> journal;
-    std::atomic<unsigned> liveObjects{0};
 };
 
 // Never destroyed: in the DLL a completion thread may still be parked when the
-// process exits, and destroying a joinable std::thread would abort.
+// process exits, and destroying a joinable std::thread would abort. It starts
+// with the script from the environment; tests load theirs after reset().
 Service& svc() {
-    static auto* s = new Service;
+    static Service* s = [] {
+        auto* service = new Service;
+        const char* text = std::getenv("STANDIN_ENGINE_SCRIPT");
+        const char* version = std::getenv("STANDIN_WINDOWS_VERSION");
+        const std::string full = std::string(text != nullptr ? text : "") +
+                                 (version != nullptr && *version != '\0' ? std::string(";windows=") + version : "");
+        if (!parseScript(full, service->st.script)) {
+            service->st.script = Script{};
+            service->st.script.faults[static_cast<int>(Call::ActivateAudioInterfaceAsync)] = {1, E_INVALIDARG};
+        }
+        return service;
+    }();
     return *s;
-}
-
-// With the lock held: the state, with the script from the environment if none was loaded.
-State& loaded(Service& s) {
-    if (s.st.loaded) return s.st;
-    s.st.loaded = true;
-    const char* text = std::getenv("STANDIN_ENGINE_SCRIPT");
-    const char* version = std::getenv("STANDIN_WINDOWS_VERSION");
-    const std::string full = std::string(text != nullptr ? text : "") +
-                             (version != nullptr && *version != '\0' ? std::string(";windows=") + version : "");
-    if (!parseScript(full, s.st.script)) {
-        s.st.script = Script{};
-        s.st.script.faults[static_cast<int>(Call::ActivateAudioInterfaceAsync)] = {1, E_INVALIDARG};
-    }
-    return s.st;
 }
 
 // The program's own COM object, with the references the program holds counted
@@ -92,9 +89,9 @@ class Object : public ComObject<I> {
 public:
     // The creating reference is the program's, or (program 0) the service's.
     Object(const char* name, const GUID& iid, ULONG program = 1) : name_(name), iid_(iid), program_(program) {
-        ++svc().liveObjects;
+        ++liveObjects;
     }
-    ~Object() override { --svc().liveObjects; }
+    ~Object() override { --liveObjects; }
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override { return this->answer(riid, out, {&iid_}); }
     ULONG STDMETHODCALLTYPE AddRef() override {
         ++program_;
@@ -127,8 +124,7 @@ std::uint64_t now100ns() {
     LARGE_INTEGER count{}, frequency{};
     QueryPerformanceCounter(&count);
     QueryPerformanceFrequency(&frequency);
-    const auto c = static_cast<std::uint64_t>(count.QuadPart), f = static_cast<std::uint64_t>(frequency.QuadPart);
-    return c / f * 10000000u + c % f * 10000000u / f;
+    return static_cast<std::uint64_t>(static_cast<double>(count.QuadPart) * 1e7 / static_cast<double>(frequency.QuadPart));
 }
 
 void queuePacket(State& st, const Packet& packet, bool tone) {
@@ -141,8 +137,7 @@ void queuePacket(State& st, const Packet& packet, bool tone) {
         // The phase follows time: after a silence the tone is where it would have been.
         q.bytes.resize(packet.frames * block);
         for (std::size_t i = 0; i < packet.frames * st.format.nChannels; ++i) {
-            const float value =
-                toneAt(st.position + i / st.format.nChannels, st.format.nSamplesPerSec, st.includeTree ? 440.0 : 330.0);
+            const float value = toneAt(st.position + i / st.format.nChannels, st.format.nSamplesPerSec);
             std::memcpy(&q.bytes[i * 4], &value, 4);
         }
         // A full buffer loses its oldest whole packets, never the one in the program's hands;
@@ -167,11 +162,8 @@ void queuePacket(State& st, const Packet& packet, bool tone) {
 void deliver(State& st) {
     const Script& script = st.script;
     const std::uint32_t rate = st.format.nSamplesPerSec;
-    const std::uint32_t frames = rate * (script.periodMs == 0 ? 10 : script.periodMs) / 1000;
+    const std::uint32_t frames = rate * script.periodMs / 1000;
     const bool idle = st.queue.empty() && !st.inHand;
-    if (script.limitSeconds != 0 && st.position >= std::uint64_t{script.limitSeconds} * rate) {
-        st.script.endStatus = AUDCLNT_E_DEVICE_INVALIDATED;
-    }
     if (st.nextBurst < script.bursts.size()) {
         if (idle) {
             for (const Packet& packet : script.bursts[st.nextBurst]) queuePacket(st, packet, false);
@@ -194,16 +186,8 @@ void produce() {
     std::unique_lock<std::mutex> lock(s.mutex);
     // Deadlines are absolute, as a sound card's clock is, so the stream keeps real time.
     for (auto deadline = st.started; st.producing;) {
-        if (st.script.periodMs == 0) {
-            // Off the clock (for the benchmark): the next packet once the program has taken the last.
-            s.wake.wait(lock, [&st] {
-                return !st.producing || (st.queue.empty() && !st.inHand &&
-                                         (st.nextBurst < st.script.bursts.size() || SUCCEEDED(st.script.endStatus) || !st.kicked));
-            });
-        } else {
-            deadline += std::chrono::milliseconds(st.script.periodMs);
-            s.wake.wait_until(lock, deadline, [&st] { return !st.producing; });
-        }
+        deadline += std::chrono::milliseconds(st.script.periodMs);
+        s.wake.wait_until(lock, deadline, [&st] { return !st.producing; });
         if (st.producing) deliver(st);
     }
 }
@@ -238,7 +222,6 @@ public:
         if (!st.inHand || frames != st.queue.front().packet.frames) return AUDCLNT_E_INVALID_SIZE;
         st.queue.pop_front();
         st.inHand = false;
-        svc().wake.notify_all();  // off the clock, the producer waits for this
         return hr;
     }
 
@@ -307,9 +290,9 @@ public:
     }
 
     HRESULT STDMETHODCALLTYPE Stop() override {
-        const HRESULT hr = scripted(Call::Stop, "IAudioClient::Stop");
-        if (SUCCEEDED(hr)) stopProducer();
-        return hr;
+        record("IAudioClient::Stop");
+        stopProducer();
+        return S_OK;
     }
 
     HRESULT STDMETHODCALLTYPE SetEventHandle(HANDLE event) override {
@@ -357,12 +340,8 @@ void complete(IAgileObject* agile, Operation* operation) {
     Service& s = svc();
     {
         std::unique_lock<std::mutex> lock(s.mutex);
-        const auto cancelled = [&s] { return s.st.cancelled; };
-        if (s.st.script.completionDelayMs == Script::kNever) {
-            s.wake.wait(lock, cancelled);
-        } else {
-            s.wake.wait_for(lock, std::chrono::milliseconds(s.st.script.completionDelayMs), cancelled);
-        }
+        // kNever is some 50 days: as good as never for any run.
+        s.wake.wait_for(lock, std::chrono::milliseconds(s.st.script.completionDelayMs), [&s] { return s.st.cancelled; });
         s.st.delivering = !s.st.cancelled;
     }
     IActivateAudioInterfaceCompletionHandler* handler = nullptr;
@@ -387,7 +366,7 @@ HRESULT scripted(Call call, const char* entry) {
     if (entry != nullptr) record(entry);
     Service& s = svc();
     const std::lock_guard<std::mutex> lock(s.mutex);
-    State& st = loaded(s);
+    State& st = s.st;
     const int i = static_cast<int>(call);
     const unsigned n = ++st.stats.calls[i];
     const Script::Fault& f = st.script.faults[i];
@@ -409,7 +388,6 @@ std::vector<std::string> takeJournal() {
 void load(const Script& script) {
     const std::lock_guard<std::mutex> lock(svc().mutex);
     svc().st.script = script;
-    svc().st.loaded = true;
 }
 
 void awaitCompletion() {
@@ -436,19 +414,17 @@ void reset() {
 
 std::vector<sessionobjects::SessionInfo> scriptedSessions() {
     const std::lock_guard<std::mutex> lock(svc().mutex);
-    return loaded(svc()).script.sessions;
+    return svc().st.script.sessions;
 }
 
 Script::Host scriptedHost() {
     const std::lock_guard<std::mutex> lock(svc().mutex);
-    return loaded(svc()).script.host;
+    return svc().st.script.host;
 }
 
 Stats stats() {
     const std::lock_guard<std::mutex> lock(svc().mutex);
-    Stats copy = svc().st.stats;
-    copy.liveObjects = svc().liveObjects.load() + liveSessionObjects();
-    return copy;
+    return svc().st.stats;
 }
 
 }  // namespace fakeaudio
@@ -466,10 +442,9 @@ HRESULT WINAPI ActivateAudioInterfaceAsync(LPCWSTR path, REFIID riid, PROPVARIAN
     const bool loopback = blob && path != nullptr && std::wcscmp(path, VIRTUAL_AUDIO_DEVICE_PROCESS_LOOPBACK) == 0 &&
                           ids::same(riid, ids::kIAudioClient) &&
                           params.ActivationType == AUDIOCLIENT_ACTIVATION_TYPE_PROCESS_LOOPBACK && mode <= 1;
-    char text[120];
-    std::snprintf(text, sizeof text, "ActivateAudioInterfaceAsync pid=%u mode=%u",
-                  static_cast<unsigned>(params.ProcessLoopbackParams.TargetProcessId), mode);
-    const HRESULT hr = scripted(Call::ActivateAudioInterfaceAsync, text);
+    const std::string text = "ActivateAudioInterfaceAsync pid=" + std::to_string(params.ProcessLoopbackParams.TargetProcessId) +
+                             " mode=" + std::to_string(mode);
+    const HRESULT hr = scripted(Call::ActivateAudioInterfaceAsync, text.c_str());
     if (FAILED(hr)) return hr;
     if (!loopback) return E_INVALIDARG;
     // Windows calls the handler from a thread of its own, so the handler must be agile:
@@ -485,13 +460,8 @@ HRESULT WINAPI ActivateAudioInterfaceAsync(LPCWSTR path, REFIID riid, PROPVARIAN
     }
 
     Service& s = svc();
-    AudioClient* client = nullptr;
-    {
-        const std::lock_guard<std::mutex> lock(s.mutex);
-        s.st.includeTree = mode == PROCESS_LOOPBACK_MODE_INCLUDE_TARGET_PROCESS_TREE;
-        if (SUCCEEDED(s.st.script.activationStatus)) client = new AudioClient;
-    }
-    auto* operation = new Operation(client);
+    // The script is the one scripted() just read under the lock.
+    auto* operation = new Operation(SUCCEEDED(s.st.script.activationStatus) ? new AudioClient : nullptr);
     operation->holdInternal();
     *operationOut = operation;
     if (s.completer.joinable()) s.completer.join();

@@ -3,7 +3,6 @@
 // failing with the status the script gives it. The host's CoCreateInstance
 // reaches it through procloop_device_enumerator, Windows' through the DLL's
 // class object.
-#include <atomic>
 #include <utility>
 
 #include "fakes/audio/fake_audio.h"
@@ -12,8 +11,6 @@ namespace fakeaudio {
 namespace {
 
 namespace so = sessionobjects;
-
-std::atomic<unsigned> live{0};
 
 template <class F>
 HRESULT unlessScripted(Call call, F&& answer) {
@@ -26,9 +23,9 @@ struct Counted : Base {
     using Scripted = Base;
     template <class... A>
     explicit Counted(A&&... args) : Base(std::forward<A>(args)...) {
-        ++live;
+        ++liveObjects;
     }
-    ~Counted() override { --live; }
+    ~Counted() override { --liveObjects; }
 };
 
 // The program's own answer to Method, unless the script fails `call`.
@@ -94,8 +91,6 @@ struct ClassFactory final : ComObject<IClassFactory> {
 #endif
 
 }  // namespace
-
-unsigned liveSessionObjects() { return live.load(); }
 
 }  // namespace fakeaudio
 

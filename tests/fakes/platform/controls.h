@@ -9,7 +9,6 @@
 #include <cstdint>
 #include <functional>
 #include <map>
-#include <optional>
 #include <vector>
 
 #include "platform/platform.h"
@@ -21,9 +20,8 @@ struct Controls {
     // written, shaped by the script's write= and output= (fake_audio.h).
     bool captureOutput = false;
     std::vector<unsigned char> output;
-    // Runs before each wait with its number (1-based, since reset) and its
-    // time-out; a value it returns is the wait's result, and nothing is waited.
-    std::function<std::optional<DWORD>(unsigned nth, DWORD ms)> onWait;
+    // Runs before each wait with its number (1-based, since reset) and its time-out.
+    std::function<void(unsigned nth, DWORD ms)> onWait;
 
     // Seen by the controls.
     PHANDLER_ROUTINE handler = nullptr;  // registered since reset

@@ -42,9 +42,7 @@ Controls& controls() {
 
 void reset() {
     const std::lock_guard<std::mutex> lock(eventsMutex());
-    const std::map<HANDLE, unsigned> open = controls().openEvents;
     controls() = Controls{};
-    controls().openEvents = open;  // events still open stay counted
 }
 
 bool raiseConsoleControl(DWORD ctrlType) {
@@ -89,10 +87,8 @@ BOOL __wrap_SetConsoleCtrlHandler(PHANDLER_ROUTINE handlerRoutine, BOOL add) {
 }
 
 HMODULE __wrap_GetModuleHandleW(LPCWSTR moduleName) {
-    if (!fakeaudio::scriptedHost().ntdll || moduleName == nullptr || std::wcscmp(moduleName, L"ntdll.dll") != 0) {
-        return __real_GetModuleHandleW(moduleName);
-    }
-    return reinterpret_cast<HMODULE>(&ntdllImage);
+    const bool ntdll = fakeaudio::scriptedHost().major != 0 && moduleName != nullptr && std::wcscmp(moduleName, L"ntdll.dll") == 0;
+    return ntdll ? reinterpret_cast<HMODULE>(&ntdllImage) : __real_GetModuleHandleW(moduleName);
 }
 
 FARPROC __wrap_GetProcAddress(HMODULE module, const char* procName) {
@@ -129,10 +125,9 @@ BOOL __wrap_CloseHandle(HANDLE object) {
 DWORD __wrap_WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
     fakeplatform::Controls& c = controls();
     const unsigned nth = ++c.waitCalls;
-    if (fakeaudio::scriptedHost().forcedWait == nth) return fakeaudio::scriptedHost().forcedWaitResult;
-    if (c.onWait) {
-        if (const std::optional<DWORD> result = c.onWait(nth, milliseconds)) return *result;
-    }
+    if (fakeaudio::scriptedHost().failWaitAt == nth) return WAIT_FAILED;
+    if (fakeaudio::scriptedHost().timeOutWaitAt == nth) return WAIT_TIMEOUT;
+    if (c.onWait) c.onWait(nth, milliseconds);
     return c.lastWaitResult = __real_WaitForSingleObject(handle, milliseconds);
 }
 
