@@ -41,13 +41,13 @@ std::uint64_t ContinuousOutput::room(std::uint64_t frames) const {
     return frames < left ? frames : left;
 }
 
-bool ContinuousOutput::writeZeros(std::uint64_t frames) {
+bool ContinuousOutput::writeZeros(std::uint64_t frames, bool filler) {
     const std::uint64_t chunk = zeros_.size() / channels_;
     for (std::uint64_t done = 0; done < frames;) {
         const std::uint64_t n = frames - done < chunk ? frames - done : chunk;
         const std::size_t samples = static_cast<std::size_t>(n) * channels_;
         if (!writeAll(zeros_.data(), samples * sizeof(float))) return false;
-        clock_.wrote(n);
+        clock_.wrote(n, filler);
         status_.written(zeros_.data(), samples);
         done += n;
     }
@@ -68,6 +68,6 @@ bool ContinuousOutput::packet(const BYTE* data, std::uint32_t frames, bool silen
     return true;
 }
 
-bool ContinuousOutput::fill() { return writeZeros(room(clock_.zerosDue(performanceTime() - kFillLag))); }
+bool ContinuousOutput::fill() { return writeZeros(room(clock_.zerosDue(performanceTime() - kFillLag)), true); }
 
 DWORD ContinuousOutput::waitMs() const { return total_ != 0 && clock_.written() >= total_ ? 0 : kFillEveryMs; }

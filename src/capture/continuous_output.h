@@ -29,7 +29,7 @@ public:
     DWORD waitMs() const;
 
 private:
-    bool writeZeros(std::uint64_t frames);
+    bool writeZeros(std::uint64_t frames, bool filler = false);
     std::uint64_t room(std::uint64_t frames) const;  // at most what is left of the total
 
     const WAVEFORMATEX& format_;

@@ -12,7 +12,7 @@ std::int64_t StreamClock::frameAt(std::uint64_t time) const {
 }
 
 StreamClock::Placement StreamClock::place(std::uint64_t time, std::uint64_t arrival, std::uint32_t frames) {
-    std::uint64_t snap = lastTime_ == 0 ? 0 : kSnap;
+    std::uint64_t snap = lastTime_ == 0 || afterFiller_ ? 0 : kSnap;
     if (time == 0 || time < lastTime_) {
         time = arrival - static_cast<std::uint64_t>(frames) * kUnitsPerSecond / rate_;
         snap = kArrivalSnap;

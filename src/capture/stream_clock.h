@@ -32,7 +32,13 @@ public:
     // Frames of silence due for the time up to `until`.
     std::uint64_t zerosDue(std::uint64_t until) const;
 
-    void wrote(std::uint64_t frames) { written_ += frames; }
+    // Zeros written as filler for time no packet claimed: the packet after them
+    // is placed exactly, as the first is, so that the stream never stays shifted
+    // against the clock by up to a snap where late audio meets the filler.
+    void wrote(std::uint64_t frames, bool filler = false) {
+        written_ += frames;
+        afterFiller_ = filler;
+    }
     std::uint64_t written() const { return written_; }
 
 private:
@@ -42,4 +48,5 @@ private:
     std::uint64_t start_;
     std::uint64_t written_ = 0;
     std::uint64_t lastTime_ = 0;  // of the last timestamped packet; 0: none yet
+    bool afterFiller_ = false;
 };

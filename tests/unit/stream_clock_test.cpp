@@ -18,6 +18,7 @@ struct Case {
     std::uint32_t frames;  // 0: ask for the zeros due at `arrival` instead
     std::uint64_t zeros;
     std::uint32_t skip;
+    bool filler = false;  // what was written is zeros for time no packet claimed
 };
 void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
 
@@ -27,7 +28,7 @@ TEST_P(Placing, GivesTheZerosBeforeAndTheFramesSkipped) {
     const Case& c = GetParam();
     StreamClock clock(c.rate, kStart);
     if (c.previous != 0) clock.place(c.previous, c.previous, 0);
-    clock.wrote(c.written);
+    clock.wrote(c.written, c.filler);
     const StreamClock::Placement p =
         c.frames == 0 ? StreamClock::Placement{clock.zerosDue(c.arrival), 0} : clock.place(c.time, c.arrival, c.frames);
     EXPECT_EQ(p.zeros, c.zeros);
@@ -40,6 +41,7 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"Contiguous", 48000, 480, kStart, kStart + 10 * kMs, kStart + 30 * kMs, 480, 0, 0},
         Case{"JitterAheadSnaps", 48000, 480, kStart, kStart + 11 * kMs + 9000, kStart + 30 * kMs, 480, 0, 0},
         Case{"JitterBehindSnaps", 48000, 480, kStart, kStart + 8 * kMs + 1000, kStart + 30 * kMs, 480, 0, 0},
+        Case{"AfterFillerNoSnap", 48000, 480, kStart, kStart + 8 * kMs + 1000, kStart + 30 * kMs, 480, 0, 91, true},
         Case{"FirstPacketPlacedExactly", 48000, 0, 0, kStart + kMs, kStart + 10 * kMs, 480, 48, 0},
         Case{"GapBeyondTheSnap", 48000, 0, kStart, kStart + 25000, kStart + 10 * kMs, 480, 120, 0},
         Case{"TwoSecondsLater", 44100, 441, 0, kStart + 2010 * kMs, kStart + 2030 * kMs, 441, 88200, 0},
