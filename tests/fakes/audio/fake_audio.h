@@ -46,6 +46,7 @@ struct Script {
     HRESULT endStatus = S_OK;
     unsigned periodMs = 10;
     std::vector<std::pair<unsigned, unsigned>> silences;  // {from, for} ms since Start without tone
+    std::vector<std::pair<unsigned, unsigned>> lates;     // {from, for} ms whose tone is handed over only at its end
     std::vector<sessionobjects::SessionInfo> sessions;    // of the one active playback device
     // The host platform's calls as tests/fakes/platform answers them; the Windows DLL has the real ones.
     struct Host {
@@ -100,7 +101,7 @@ std::vector<std::string> takeJournal();
 //   pattern=<packets>x<frames>      that many bursts of one packet each
 //   burst=<packet>,<packet>...      one burst; a packet is <frames> and any of the flags s (silent),
 //                                   d (discontinuity), t (timestamp error), n (null data)
-//   end=tone|error:<hex>  period=<ms>  silence=<fromMs>:<forMs>
+//   end=tone|error:<hex>  period=<ms>  silence=<fromMs>:<forMs>  late=<fromMs>:<forMs>
 //   fail=<Call>:<hex>[@<nth call on>]  activation=<delayMs>|never  status=<hex>
 //   session=<pid>|self:active|inactive|multi
 // and for the host platform (Script::Host), which STANDIN_WINDOWS_VERSION also sets:
@@ -115,5 +116,6 @@ std::vector<BYTE> patternBytes(std::uint64_t offset, std::size_t count);
 // The tone's sample at `frame` of the service's clock, and whether the script silences it `ms` after Start.
 float toneAt(std::uint64_t frame, std::uint32_t rate);
 bool silentAt(const Script& script, std::uint64_t ms);
+bool lateAt(const Script& script, std::uint64_t ms);
 
 }  // namespace fakeaudio

@@ -28,6 +28,7 @@ struct Queued {
     Packet packet;
     std::vector<BYTE> bytes;
     std::uint64_t position = 0;  // frames since Start of its first frame
+    bool held = false;           // made in a late stretch, not handed over yet
 };
 
 // What a script's run changes; reset() starts the next from a fresh one.
@@ -171,8 +172,12 @@ void deliver(State& st) {
             SetEvent(st.event);
         }
     } else if (SUCCEEDED(script.endStatus) && !silentAt(script, st.position * 1000 / rate)) {
+        // A late stretch's packets are made on time but handed over at its end, with their old timestamps.
         queuePacket(st, Packet{frames, 0, false}, true);
-        SetEvent(st.event);
+        if (!(st.queue.back().held = lateAt(script, st.position * 1000 / rate))) {
+            for (Queued& q : st.queue) q.held = false;
+            SetEvent(st.event);
+        }
     } else if (FAILED(script.endStatus) && idle && !st.kicked) {
         st.kicked = true;
         SetEvent(st.event);
@@ -203,7 +208,7 @@ public:
         State& st = svc().st;
         const std::lock_guard<std::mutex> lock(svc().mutex);
         *frames = 0;
-        if (st.queue.empty()) return kBufferEmpty;
+        if (st.queue.empty() || st.queue.front().held) return kBufferEmpty;
         Queued& q = st.queue.front();
         *data = q.packet.nullData ? nullptr : q.bytes.data();
         *frames = q.packet.frames;
@@ -230,7 +235,7 @@ public:
         if (FAILED(hr)) return hr;
         State& st = svc().st;
         const std::lock_guard<std::mutex> lock(svc().mutex);
-        *frames = st.queue.empty() ? 0 : st.queue.front().packet.frames;
+        *frames = st.queue.empty() || st.queue.front().held ? 0 : st.queue.front().packet.frames;
         if (FAILED(st.script.endStatus) && st.nextBurst >= st.script.bursts.size() && st.queue.empty() && !st.inHand) {
             // The drain that released the last packet asks first and is told
             // "nothing"; the error comes on the next wake-up, as a device that
