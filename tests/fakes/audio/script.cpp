@@ -134,9 +134,11 @@ std::vector<BYTE> patternBytes(std::uint64_t offset, std::size_t count) {
     for (std::size_t i = 0; i < count; ++i) {
         const std::uint64_t sample = (offset + i) / 4;
         const unsigned byteInSample = static_cast<unsigned>((offset + i) % 4);
-        // The top byte keeps the exponent small, so every sample is a finite float.
-        bytes[i] = byteInSample == 3 ? static_cast<BYTE>((sample & 1) != 0 ? 0xBE : 0x3E)
-                                     : kLow[(sample * 3 + byteInSample) % (sizeof kLow)];
+        // The top byte keeps every sample finite; some are above 1 and some are -0.0,
+        // which a clamp or a conversion that loses the sign would change.
+        const BYTE top = sample % 7 == 3 ? 0x40 : (sample & 1) != 0 ? 0xBE : 0x3E;
+        bytes[i] = sample % 13 == 5 ? static_cast<BYTE>(byteInSample == 3 ? 0x80 : 0x00)
+                                    : byteInSample == 3 ? top : kLow[(sample * 3 + byteInSample) % (sizeof kLow)];
     }
     return bytes;
 }
