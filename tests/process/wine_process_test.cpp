@@ -49,6 +49,8 @@ std::string tailFrom(const std::string& err, const std::string& from) {
     return at == std::string::npos ? "" : err.substr(at);
 }
 
+// "\r\n" -> "\n", to compare a Windows binary's text-mode lines with the host's.
+std::string unixLines(const std::string& text) { return std::regex_replace(text, std::regex("\r\n"), "\n"); }
 std::string textOf(const std::vector<unsigned char>& bytes) { return std::string(bytes.begin(), bytes.end()); }
 
 struct WineRun {

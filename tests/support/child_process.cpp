@@ -10,7 +10,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <regex>
 #include <stdexcept>
 #include <thread>
 
@@ -55,16 +54,14 @@ pid_t spawnProcess(const std::vector<std::string>& argv, const Environment& env,
     });
 }
 
-int stopProcess(pid_t pid, int signal, int graceMs) {
-    int status = 0;
-    ::kill(pid, signal);
+void stopProcess(pid_t pid, int graceMs) {
+    ::kill(pid, SIGTERM);
     for (int waited = 0; waited < graceMs; waited += 10) {
-        if (::waitpid(pid, &status, WNOHANG) == pid) return status;
+        if (::waitpid(pid, nullptr, WNOHANG) == pid) return;
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     ::kill(pid, SIGKILL);
-    ::waitpid(pid, &status, 0);
-    return status;
+    ::waitpid(pid, nullptr, 0);
 }
 
 void killTree(pid_t pid) {
@@ -72,6 +69,7 @@ void killTree(pid_t pid) {
     std::ifstream children("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/children");
     for (pid_t child = 0; children >> child;) killTree(child);
     ::kill(pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);  // a descendant not ours is reaped by its parent
 }
 
 ChildResult runChild(const ChildOptions& options) {
@@ -91,7 +89,7 @@ ChildResult runChild(const ChildOptions& options) {
     int fds[2] = {outPipe[0], errPipe[0]};
     int status = 0;
     bool exited = false;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(options.timeoutMs);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     // A stalled reader keeps its end open and reads no more of it.
     const auto stalled = [&] { return result.out.size() >= options.stallStdoutAfter; };
     while (!exited || (fds[0] >= 0 && !stalled()) || fds[1] >= 0) {
@@ -123,7 +121,7 @@ ChildResult runChild(const ChildOptions& options) {
         ::waitpid(pid, &status, 0);
     }
     if (WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
-    if (WIFSIGNALED(status)) result.termSignal = WTERMSIG(status);
+    if (WIFSIGNALED(status)) result.exitCode = -WTERMSIG(status);
     return result;
 }
 
@@ -135,8 +133,6 @@ std::string outputOf(const std::vector<std::string>& argv, const Environment& en
     if (r.exitCode != 0) throw std::runtime_error(argv.front() + " failed:\n" + out + r.err);
     return out;
 }
-
-std::string unixLines(const std::string& text) { return std::regex_replace(text, std::regex("\r\n"), "\n"); }
 
 std::string captureHead(unsigned long pid, bool includeChildren, unsigned channels, unsigned rate) {
     const std::string hz = std::to_string(rate), ch = std::to_string(channels);

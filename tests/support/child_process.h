@@ -12,8 +12,7 @@
 #include <vector>
 
 struct ChildResult {
-    int exitCode = -1;  // -1 when ended by a signal
-    int termSignal = 0;
+    int exitCode = -1;  // minus the signal that ended it
     bool timedOut = false;
     std::vector<unsigned char> out;
     std::string err;
@@ -28,7 +27,6 @@ struct ChildOptions {
     std::string workingDirectory;
     std::size_t closeStdoutAfter = SIZE_MAX;  // the reader goes away after this many bytes
     std::size_t stallStdoutAfter = SIZE_MAX;  // the reader stops reading, the pipe left open
-    int timeoutMs = 60000;
     std::string stdoutPath;  // standard output to this file instead of a pipe
     // In the child, its standard descriptors set, before exec: how a hostile parent starts it.
     std::function<void()> inChild;
@@ -44,14 +42,10 @@ std::string outputOf(const std::vector<std::string>& argv, const Environment& en
 // Starts a program in the background, standard input from /dev/null and both
 // outputs appended to `logPath`. It dies with the test binary.
 pid_t spawnProcess(const std::vector<std::string>& argv, const Environment& env, const std::string& logPath);
-// Ends a process started here: `signal`, then SIGKILL after `graceMs`; reaps it.
-// Returns its wait status.
-int stopProcess(pid_t pid, int signal = SIGTERM, int graceMs = 3000);
-// SIGKILL to a process and its descendants, each stopped first so that it starts no more.
+// Ends a process started here: SIGTERM, then SIGKILL after `graceMs`; reaps it.
+void stopProcess(pid_t pid, int graceMs = 3000);
+// SIGKILL to a process and its descendants, each stopped first so that it starts no more; reaps it.
 void killTree(pid_t pid);
-
-// "\r\n" -> "\n", to compare a Windows binary's text-mode lines with the host's.
-std::string unixLines(const std::string& text);
 
 // The lines a capture starts with (in the default format unless given).
 std::string captureHead(unsigned long pid = 1234, bool includeChildren = false, unsigned channels = 2, unsigned rate = 48000);
