@@ -146,9 +146,8 @@ protected:
         if (!ended.empty()) ADD_FAILURE() << "the server died in an earlier test: " << ended;
         if (!ended.empty() || !slot) {
             slot = std::make_unique<AudioServer>("audio-server", std::vector<std::string>{kind, "out", "out2"});
-            outputOf({"sh", "-c", "for f in 440 550 660 770; do sox -n -r 48000 -c 2 -e float -b 32 $f.wav "
-                                  "synth 20 sine $f vol 0.25 || exit 1; done"},
-                     {}, slot->dir);
+            outputOf({"sh", "-c", "cd \"$0\" && for f in 440 550 660 770; do sox -n -r 48000 -c 2 -e float -b 32 "
+                                  "$f.wav synth 20 sine $f vol 0.25 || exit 1; done", slot->dir});
         }
         return *slot;
     }
