@@ -72,11 +72,10 @@ inline pid_t startChild(const std::vector<std::string>& argv, const Environment&
     ::_exit(127);
 }
 
-// Starts a program in the background, standard input from /dev/null and both
-// outputs appended to `logPath`. It dies with the test binary.
+// Starts a program in the background, standard input from /dev/null and both outputs appended
+// to `logPath`. It dies with the test binary, however that ends (a timeout's SIGKILL too).
 inline pid_t spawnProcess(const std::vector<std::string>& argv, const Environment& env, const std::string& logPath) {
     return startChild(argv, env, [&logPath] {
-        // Dies with the test binary, however that ends (a timeout's SIGKILL too).
         ::prctl(PR_SET_PDEATHSIG, SIGKILL);
         const int log = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
         ::dup2(::open("/dev/null", O_RDONLY), 0);
