@@ -9,7 +9,6 @@
 //
 // --hwnd: an X11 window id, resolved to its owner's pid on a private X server
 // each run starts; the test process itself maps the windows.
-#include <sys/wait.h>
 #include <unistd.h>
 #include <xcb/xcb.h>
 
@@ -84,10 +83,7 @@ TEST_P(Name, GivesTheOneRootOrSaysWhyNot) {
     // Linux compares the file's name exactly: no other case, no ".exe".
     for (const std::string& other : {"PROCLOOP" + name.substr(8), name + ".exe"})
         EXPECT_EQ(whom({"--name", other}).err, "error: no process named " + other + "\n");
-    for (const pid_t root : roots) {
-        killTree(root);
-        ::waitpid(root, nullptr, 0);
-    }
+    for (const pid_t root : roots) killTree(root);
 }
 
 // The shell of the parent starts the child, then becomes the parent.

@@ -45,10 +45,11 @@ ChildOptions wine(std::vector<std::string> args, const std::string& script = "")
 
 // Standard error from the first line that starts with `from` on ("" when there is none).
 std::string tailFrom(const std::string& err, const std::string& from) {
-    const auto at = err.find(from);
-    return at == std::string::npos ? "" : err.substr(at);
+    return err.substr(std::min(err.find(from), err.size()));
 }
 
+// "\r\n" -> "\n", to compare a Windows binary's text-mode lines with the host's.
+std::string unixLines(const std::string& text) { return std::regex_replace(text, std::regex("\r\n"), "\n"); }
 std::string textOf(const std::vector<unsigned char>& bytes) { return std::string(bytes.begin(), bytes.end()); }
 
 struct WineRun {
@@ -145,10 +146,9 @@ INSTANTIATE_TEST_SUITE_P(
                 0, kCaptured, "silence=500:1000", 2 * 48000 * 8}),
     [](const ::testing::TestParamInfo<WineRun>& info) { return std::string(info.param.name); });
 
-// The Windows build's own unit tests, against the real C runtime and SDK types.
+// The Windows build's own unit tests, against the real C runtime and SDK types: 0 is their exit code if all pass.
 TEST(WineUnitTests, Pass) {
-    const std::string out = outputOf({"wine", kWindowsBuild + "/tests/windows_unit_tests.exe"}, wine({}).env);
-    EXPECT_NE(out.find("[  PASSED  ]"), std::string::npos) << out;
+    EXPECT_NO_THROW(outputOf({"wine", kWindowsBuild + "/tests/windows_unit_tests.exe"}, wine({}).env));
 }
 
 // A Windows process of the prefix that lives a few seconds, found by name.

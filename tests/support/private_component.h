@@ -60,5 +60,5 @@ private:
         std::ifstream in(dir + "/" + file);
         return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     }
-    void end() { if (starter > 0) stopProcess(starter, SIGTERM, 20000); }
+    void end() { if (starter > 0) stopProcess(starter, 20000); }
 };
