@@ -1,0 +1,97 @@
+// The seam between the program and a platform: a loopback capture of one
+// process tree (or of everything but it), and the few questions the program
+// asks about processes, windows and the console. Each platform implements it
+// once, in its own idiom (src/windows: WASAPI and Win32; src/linux: libpulse,
+// POSIX, /proc and xcb); main() picks the one it was built with.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+struct ProcessEntry {
+    std::uint32_t pid = 0;
+    std::uint32_t parent = 0;
+    std::string executable;  // UTF-8 base name
+};
+
+struct SessionOwner {
+    std::uint32_t pid = 0;
+    bool active = false;  // playing now
+};
+
+struct CaptureRequest {
+    std::uint32_t pid = 0;
+    bool includeTree = false;  // the target's tree; false: everything else
+    std::uint32_t sampleRate = 48000;
+    std::uint32_t channels = 2;
+    bool watchTarget = false;  // the target is opened first, and wait() reports its exit
+};
+
+// One packet at the requested rate and channel count, already out of the
+// platform's hands: a reader that blocks the write never holds the platform up.
+struct CapturedPacket {
+    enum Flags : std::uint32_t { kSilent = 0x1, kDiscontinuity = 0x2, kTimestampError = 0x4 };
+    const float* samples = nullptr;  // frames x channels, interleaved; null when silent
+    std::uint32_t frames = 0;
+    std::uint32_t flags = 0;
+    std::uint64_t time = 0;  // the first frame's capture time, 100 ns on the stream's clock; 0: unknown
+};
+
+// Where a stream hands over what it captured, on the thread that waits.
+class CaptureSink {
+public:
+    // False once the output has failed: the stream hands over no more and wait() returns Ended.
+    virtual bool packet(const CapturedPacket& packet) = 0;
+    // A whole diagnostic line ("warn: ...\n") the stream ends with, for standard error.
+    virtual void say(const char* line) = 0;
+
+protected:
+    ~CaptureSink() = default;
+};
+
+enum class WaitResult {
+    Continue,      // timed out, or handed over every packet that was waiting
+    TargetExited,  // the watched target has exited
+    Ended,         // the stream failed (its line said) or the output did
+};
+
+class CaptureStream {
+public:
+    // Stops the stream and releases everything, in the platform's order.
+    virtual ~CaptureStream() = default;
+    // Just before the stream started, and now, on the clock of its packets' times.
+    virtual std::uint64_t startTime() const = 0;
+    virtual std::uint64_t now() const = 0;
+    // Waits at most `ms` for packets, the target's exit or a console stop
+    // request, then hands every packet waiting to the sink, in order.
+    virtual WaitResult wait(std::uint32_t ms, CaptureSink& sink) = 0;
+};
+
+class CaptureBackend {
+public:
+    virtual ~CaptureBackend() = default;
+
+    // From now on a console stop request (Ctrl+C and its kin) sets `stop`, wakes
+    // a waiting stream and cuts short a write of the calling thread that blocks
+    // on a reader who stopped reading.
+    virtual void watchConsole(std::atomic<bool>& stop) = 0;
+    // Whether a person watches standard error on a console.
+    virtual bool errorIsConsole() = 0;
+    // The platform's own lines after the target's ("info: windows version ...").
+    virtual void describePlatform() = 0;
+    // Windows file names ignore case and ".exe"; POSIX names are exact bytes.
+    virtual bool executableNamesIgnoreCase() const = 0;
+
+    // Each false, with its error line written, when the platform cannot tell.
+    virtual bool listProcesses(std::vector<ProcessEntry>& out) = 0;
+    virtual bool listSessions(std::vector<SessionOwner>& out) = 0;
+    // False, writing nothing, when no such window has a known owner.
+    virtual bool windowOwner(std::uint64_t window, std::uint32_t& pid) = 0;
+
+    // A started capture, its "info: capture format" and "info: capture started"
+    // lines written (capture_lines.h); null once a step has failed and said so.
+    virtual std::unique_ptr<CaptureStream> open(const CaptureRequest& request) = 0;
+};
