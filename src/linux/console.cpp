@@ -1,0 +1,129 @@
+#include "linux/console.h"
+
+#include <fcntl.h>
+#include <pthread.h>
+#include <sys/eventfd.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+namespace linuxaudio {
+
+namespace {
+
+constexpr int kConsoleSignals[] = {SIGINT, SIGQUIT, SIGHUP, SIGTERM};
+
+// Set once by watchConsoleSignals, before the watcher starts; read-only after.
+struct Watch {
+    std::atomic<bool>* stop = nullptr;
+    sigset_t signals{};
+    pid_t interrupted = 0;  // the thread whose blocking call a request cuts short
+    int wake = -1;
+};
+Watch watch;
+
+// A signal of our own whose handler does nothing, installed without
+// SA_RESTART: the call it interrupts returns EINTR instead of resuming.
+int interruptSignal() { return SIGRTMIN + 2; }
+void interrupted(int /*signal*/) {}
+
+// The signal's own default action, taken on this thread, where alone it is
+// unblocked, so that no other thread can catch it first.
+[[noreturn]] void endByDefaultAction(int sig) {
+    struct sigaction action {};
+    action.sa_handler = SIG_DFL;
+    sigemptyset(&action.sa_mask);
+    sigaction(sig, &action, nullptr);
+    sigset_t one;
+    sigemptyset(&one);
+    sigaddset(&one, sig);
+    pthread_sigmask(SIG_UNBLOCK, &one, nullptr);
+    raise(sig);
+    _exit(128 + sig);  // not reached: each of these signals ends the process by default
+}
+
+void* takeSignals(void* /*unused*/) {
+    for (;;) {
+        int sig = 0;
+        if (sigwait(&watch.signals, &sig) != 0) continue;
+        watch.stop->store(true);
+        if (watch.wake >= 0) {
+            const std::uint64_t one = 1;
+            (void)!::write(watch.wake, &one, sizeof one);
+        }
+        ::syscall(SYS_tgkill, ::getpid(), watch.interrupted, interruptSignal());
+        // The terminal or the system is going away: once the request is made, go.
+        if (sig == SIGHUP || sig == SIGTERM) endByDefaultAction(sig);
+    }
+}
+
+void say(const char* text) { (void)!::write(2, text, std::strlen(text)); }
+
+}  // namespace
+
+void prepareStandardDescriptors() {
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+        // Read-only, so a closed standard output still makes every sample write
+        // fail (EBADF) and the run stops in order. open() takes the lowest free number: fd.
+        const int opened = ::open("/dev/null", O_RDONLY);
+        if (opened > fd) {
+            ::dup2(opened, fd);
+            ::close(opened);
+        }
+    }
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    sigaction(SIGPIPE, &ignore, nullptr);
+    sigaction(SIGXFSZ, &ignore, nullptr);
+}
+
+void watchConsoleSignals(std::atomic<bool>& stop) {
+    watch.stop = &stop;
+    watch.interrupted = static_cast<pid_t>(::syscall(SYS_gettid));
+    sigemptyset(&watch.signals);
+    bool any = false;
+    for (int sig : kConsoleSignals) {
+        // Ignored by whoever started us (nohup, a background job): stays so.
+        struct sigaction current {};
+        if (sigaction(sig, nullptr, &current) == 0 && current.sa_handler == SIG_IGN) continue;
+        sigaddset(&watch.signals, sig);
+        any = true;
+    }
+    if (!any) return;
+    struct sigaction cut {};
+    cut.sa_handler = interrupted;
+    sigemptyset(&cut.sa_mask);
+    sigaction(interruptSignal(), &cut, nullptr);
+    watch.wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    // Blocked here, so in every thread started from now on, the watcher included.
+    pthread_sigmask(SIG_BLOCK, &watch.signals, nullptr);
+    pthread_attr_t detached;
+    pthread_attr_init(&detached);
+    pthread_attr_setdetachstate(&detached, PTHREAD_CREATE_DETACHED);
+    pthread_t thread;
+    const int error = pthread_create(&thread, &detached, takeSignals, nullptr);
+    pthread_attr_destroy(&detached);
+    if (error != 0) {
+        // Nothing would take them: they act by default rather than not at all.
+        pthread_sigmask(SIG_UNBLOCK, &watch.signals, nullptr);
+        say("warn: console control events unavailable: ");
+        say(std::strerror(error));
+        say("\n");
+    }
+}
+
+int wakeDescriptor() { return watch.wake; }
+
+void drainWake() {
+    std::uint64_t count = 0;
+    if (watch.wake >= 0) (void)!::read(watch.wake, &count, sizeof count);
+}
+
+}  // namespace linuxaudio
