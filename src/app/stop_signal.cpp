@@ -1,32 +1,3 @@
 #include "app/stop_signal.h"
 
 std::atomic<bool> stopRequested{false};
-
-namespace {
-std::atomic<HANDLE> writerThread{nullptr};
-}  // namespace
-
-void cancelWritesOnStop() {
-    // Kept for the life of the process: the handler may use it at any time.
-    if (writerThread.load() == nullptr) writerThread.store(OpenThread(THREAD_TERMINATE, FALSE, GetCurrentThreadId()));
-}
-
-BOOL WINAPI onConsoleControl(DWORD ctrlType) {
-    switch (ctrlType) {
-        case CTRL_C_EVENT:
-        case CTRL_BREAK_EVENT:
-        // For close, logoff and shutdown the platform ends the process once this
-        // returns, so waiting here for the teardown would only delay that.
-        case CTRL_CLOSE_EVENT:
-        case CTRL_LOGOFF_EVENT:
-        case CTRL_SHUTDOWN_EVENT:
-            stopRequested.store(true);
-            // The flag is seen at the loop's next turn; a write blocked on a
-            // full pipe would never get there.
-            // https://learn.microsoft.com/windows/win32/fileio/cancelsynchronousio-func
-            if (HANDLE writer = writerThread.load()) CancelSynchronousIo(writer);
-            return TRUE;
-        default:
-            return FALSE;
-    }
-}
