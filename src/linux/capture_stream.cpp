@@ -78,7 +78,7 @@ public:
             if (!connection_->good()) {
                 char line[200];
                 std::snprintf(line, sizeof line, "warn: audio server connection lost: %s\n",
-                              pa_strerror(pa_context_errno(connection_->context())));
+                              pa_strerror(connection_->lostError()));
                 sink.say(line);
                 return WaitResult::Ended;
             }

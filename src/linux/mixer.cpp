@@ -56,7 +56,7 @@ bool Mixer::next(StreamFifo* const* inputs, std::size_t count, std::uint64_t now
     }
     out.samples = packet_.data();
     out.frames = frames;
-    out.flags = s.dropped ? CapturedPacket::kDiscontinuity : 0;
+    out.flags = s.dropped ? static_cast<std::uint32_t>(CapturedPacket::kDiscontinuity) : 0u;
     out.time = timeOf(next_) * 10;  // 100 ns units
     ++next_;
     first_ = false;

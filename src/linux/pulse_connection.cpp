@@ -2,6 +2,7 @@
 
 #include <pulse/error.h>
 #include <pulse/introspect.h>
+#include <pulse/subscribe.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -32,7 +33,15 @@ std::unique_ptr<PulseConnection> PulseConnection::open() {
         c->sayFailure("error: cannot connect to the audio server");
         return nullptr;
     }
+    pa_context_set_state_callback(c->context_, onState, c.get());
     return c;
+}
+
+void PulseConnection::onState(pa_context* context, void* self) {
+    auto* c = static_cast<PulseConnection*>(self);
+    if (!PA_CONTEXT_IS_GOOD(pa_context_get_state(context)) && c->lostError_ == 0) {
+        c->lostError_ = pa_context_errno(context);
+    }
 }
 
 PulseConnection::~PulseConnection() {

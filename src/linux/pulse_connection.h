@@ -36,8 +36,15 @@ public:
     // Writes "<prefix>: <libpulse's reason for the context's last error>\n" to standard error.
     void sayFailure(const char* prefix) const;
 
+    // Why the connection failed, as libpulse said when it did (later calls
+    // on the dead context would only add "Bad state").
+    int lostError() const { return lostError_; }
+
 private:
     PulseConnection() = default;
+    static void onState(pa_context* context, void* self);
+
+    int lostError_ = 0;
 
     pa_mainloop* loop_ = nullptr;
     pa_context* context_ = nullptr;

@@ -207,7 +207,7 @@ void StreamSet::openMonitor(Stream& s) {
 void StreamSet::monitorFailed(std::uint32_t sinkInput, bool refused, int error) {
     sweepNeeded_ = true;
     const auto found = streams_.find(sinkInput);
-    if (found == streams_.end() || found->second->removed) return;
+    if (found == streams_.end() || found->second->removed || !connection_.good()) return;
     if (refused) {
         char line[160];
         std::snprintf(line, sizeof line, "warn: cannot record playback stream %u: %s\n",
