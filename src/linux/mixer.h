@@ -1,17 +1,18 @@
-// Sums the captured streams into 10 ms packets. Plain logic: the clock
-// (microseconds on CLOCK_MONOTONIC) is passed in.
+// Sums the captured streams into packets of at most 10 ms. Plain logic: the
+// clock (microseconds on CLOCK_MONOTONIC) is passed in.
 //
-// A packet is mixed as soon as every stream still delivering holds a whole
-// period, so one stream passes through with no added delay. A stream that has
-// ended, or has not delivered for kStaleUsec (paused on PipeWire, which then
-// sends nothing), holds nobody up: what it still has plays out.
+// A packet is mixed as soon as every stream still delivering holds audio: the
+// frames they all hold, up to a period. So one stream passes through as it is
+// delivered, with no added delay, whatever the phase of its fragments. A stream
+// that has ended, or has not delivered for kStaleUsec (paused on PipeWire, which
+// then sends nothing), holds nobody up: what it still has plays out.
 //
-// Packets are numbered in periods since the start, and a packet's time is its
-// number's: consecutive audio keeps consecutive times. The first packet, and
-// one whose audio the clock puts more than kMaxLagUsec later than its number
-// (a silence, a pause, audio lost to a stalled reader), is numbered by the
-// clock: its oldest frame came in as long ago as the streams hold audio.
-// Numbers never go back, and never run ahead of the clock by more than a period.
+// A packet's time is its first frame's position in the stream: consecutive
+// audio keeps consecutive times. The first packet, and one whose audio the
+// clock puts more than kMaxLagUsec later than its position (a silence, a pause,
+// audio lost to a stalled reader), is placed by the clock: its oldest frame came
+// in as long ago as the streams hold audio. Positions never go back, and never
+// run ahead of the clock by more than a period.
 #pragma once
 
 #include <cstddef>
@@ -43,21 +44,21 @@ public:
 
 private:
     struct Scan {
-        std::uint32_t held = 0;       // the most frames any stream holds
-        bool complete = true;         // every live stream holds a period
-        std::uint64_t staleAt = kNever;  // when the first live stream that holds less goes stale
+        std::uint32_t held = 0;              // the most frames any stream holds
+        std::uint32_t common = UINT32_MAX;   // the fewest any live stream holds
+        std::uint64_t staleAt = kNever;      // when the first live stream that holds none goes stale
         bool dropped = false;
     };
     Scan scan(StreamFifo* const* inputs, std::size_t count, std::uint64_t nowUsec) const;
-    std::uint64_t timeOf(std::uint64_t number) const;    // microseconds
-    std::uint64_t numberAt(std::uint64_t usec) const;    // the period that holds it
+    std::uint64_t timeOf(std::uint64_t position) const;  // microseconds
+    std::uint64_t positionAt(std::uint64_t usec) const;  // frames since the start
 
     std::vector<float> packet_;
     std::uint32_t rate_ = 0;
     std::uint32_t channels_ = 0;
     std::uint32_t period_ = 0;
     std::uint64_t startUsec_ = 0;
-    std::uint64_t next_ = 0;
+    std::uint64_t position_ = 0;  // of the next packet's first frame
     bool first_ = true;
 };
 

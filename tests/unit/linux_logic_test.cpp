@@ -91,10 +91,10 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 // Two streams a and b (one channel, capacity 8 frames) and the mixer at 400 Hz:
-// periods of 4 frames, 10 ms, counted from t = 1 s. Steps, times in ms after that:
+// packets of at most 4 frames (10 ms), positions from t = 1 s. Steps, times in ms after that:
 // 'a'/'b' delivers `n` frames counting up from `v` ('A'/'B': a hole of `n`);
 // 'e'/'E' ends a or b; 'm' mixes and expects `out` (empty: no packet), its
-// number `n` and flags `v`; 'w' expects the wake-up time `n` (-1: never);
+// position `n` in frames and flags `v`; 'w' expects the wake-up time `n` (-1: never);
 // '#' expects a to hold `n` frames.
 struct Step {
     char op;
@@ -140,7 +140,7 @@ TEST_P(Mixing, FollowsItsSteps) {
                     break;
                 }
                 EXPECT_EQ(std::vector<float>(p.samples, p.samples + p.frames), s.out);
-                EXPECT_EQ(p.time, (kStart + static_cast<std::uint64_t>(s.n) * 10000) * 10);
+                EXPECT_EQ(p.time, (kStart + static_cast<std::uint64_t>(s.n) * 2500) * 10);
                 EXPECT_EQ(p.flags, static_cast<std::uint32_t>(s.v));
         }
     }
@@ -149,32 +149,32 @@ TEST_P(Mixing, FollowsItsSteps) {
 INSTANTIATE_TEST_SUITE_P(
     Steps, Mixing,
     testing::Values(
-        // Numbered by the clock at first (its oldest frame came 10 ms ago), then one after another.
-        Steps{"OneStreamPassesThroughAtOnce",
-              {{'m', 5, 0, 0}, {'w', 5, 0, -1}, {'a', 30, 1, 4}, {'m', 30, 0, 2, {1, 2, 3, 4}}, {'a', 41, 5, 6},
-               {'m', 41, 0, 3, {5, 6, 7, 8}}, {'m', 41, 0, 0}, {'#', 41, 0, 2}, {'w', 41, 0, 71}, {'a', 50, 11, 2},
-               {'m', 50, 0, 4, {9, 10, 11, 12}}}},
-        // A delivering stream that holds less than a period holds the mix up, until it goes quiet for 30 ms.
+        // Placed by the clock at first (its oldest frame came 10 ms ago), then one after another.
+        Steps{"OneStreamPassesThroughAsDelivered",
+              {{'m', 5, 0, 0}, {'w', 5, 0, -1}, {'a', 30, 1, 4}, {'m', 30, 0, 8, {1, 2, 3, 4}}, {'a', 41, 5, 6},
+               {'m', 41, 0, 12, {5, 6, 7, 8}}, {'m', 41, 0, 16, {9, 10}}, {'m', 41, 0, 0}, {'w', 41, 0, -1},
+               {'a', 50, 11, 2}, {'m', 50, 0, 18, {11, 12}}}},
+        // A delivering stream that holds nothing holds the mix up, until it goes quiet for 30 ms.
         Steps{"StreamsWaitForEachOtherUntilOneGoesQuiet",
               {{'a', 10, 1, 4}, {'b', 10, 10, 4}, {'m', 10, 0, 0, {11, 13, 15, 17}}, {'a', 20, 5, 4}, {'m', 20, 0, 0},
-               {'w', 20, 0, 40}, {'b', 22, 20, 2}, {'m', 22, 0, 0}, {'a', 40, 9, 4}, {'m', 40, 0, 0},
-               {'w', 40, 0, 52}, {'m', 52, 0, 1, {25, 27, 7, 8}}, {'m', 52, 0, 2, {9, 10, 11, 12}}}},
-        // What an ended stream holds plays out as a short packet; holes are silence.
-        Steps{"EndedPlaysOutHolesAsSilence",
-              {{'a', 10, 1, 3}, {'A', 10, 0, 2}, {'a', 10, 4, 1}, {'m', 10, 0, 0, {1, 2, 3, 0}}, {'m', 10, 0, 0},
-               {'e', 11, 0, 0}, {'m', 11, 0, 1, {0, 4}}, {'m', 11, 0, 0}, {'w', 11, 0, -1}}},
-        // After a silence the number comes from the clock again; within 60 ms it goes on counting.
+               {'w', 20, 0, 40}, {'b', 22, 20, 2}, {'m', 22, 0, 4, {25, 27}}, {'m', 22, 0, 0}, {'a', 40, 9, 4},
+               {'m', 40, 0, 0}, {'w', 40, 0, 52}, {'m', 52, 0, 6, {7, 8, 9, 10}}, {'m', 52, 0, 10, {11, 12}}}},
+        // An ended stream holds nobody up; holes are silence.
+        Steps{"AnEndedStreamHoldsNobodyUpHolesAreSilence",
+              {{'a', 10, 1, 3}, {'A', 10, 0, 2}, {'a', 10, 4, 1}, {'b', 10, 7, 2}, {'m', 10, 0, 0, {8, 10}},
+               {'m', 10, 0, 0}, {'E', 11, 0, 0}, {'m', 11, 0, 2, {3, 0, 0, 4}}, {'m', 11, 0, 0}, {'w', 11, 0, -1}}},
+        // After a silence the position comes from the clock again; within 60 ms it goes on counting.
         Steps{"ASilenceIsSkippedByTheClock",
-              {{'a', 10, 1, 4}, {'m', 10, 0, 0, {1, 2, 3, 4}}, {'a', 80, 1, 4}, {'m', 80, 0, 1, {1, 2, 3, 4}},
-               {'a', 1000, 1, 4}, {'m', 1000, 0, 99, {1, 2, 3, 4}}}},
+              {{'a', 10, 1, 4}, {'m', 10, 0, 0, {1, 2, 3, 4}}, {'a', 80, 1, 4}, {'m', 80, 0, 4, {1, 2, 3, 4}},
+               {'a', 1000, 1, 4}, {'m', 1000, 0, 396, {1, 2, 3, 4}}}},
         // 12 frames into 8: the oldest 4 are lost, and the next packet says so.
         Steps{"OverfullKeepsTheNewestAndSaysSo",
               {{'a', 10, 1, 4}, {'m', 10, 0, 0, {1, 2, 3, 4}}, {'a', 15, 5, 6}, {'a', 15, 11, 6}, {'#', 15, 0, 8},
-               {'m', 15, 2, 1, {9, 10, 11, 12}}, {'m', 15, 0, 2, {13, 14, 15, 16}}}},
-        // Audio that came faster than the clock waits until its period is less than one ahead.
+               {'m', 15, 2, 4, {9, 10, 11, 12}}, {'m', 15, 0, 8, {13, 14, 15, 16}}}},
+        // Audio that came faster than the clock waits until it is less than a period ahead.
         Steps{"NeverAheadOfTheClock",
-              {{'a', 10, 1, 8}, {'m', 10, 0, 0, {1, 2, 3, 4}}, {'m', 10, 0, 1, {5, 6, 7, 8}}, {'a', 11, 9, 8},
-               {'m', 11, 0, 2, {9, 10, 11, 12}}, {'m', 11, 0, 0}, {'w', 11, 0, 20}, {'m', 20, 0, 3, {13, 14, 15, 16}}}}),
+              {{'a', 10, 1, 8}, {'m', 10, 0, 0, {1, 2, 3, 4}}, {'m', 10, 0, 4, {5, 6, 7, 8}}, {'a', 11, 9, 8},
+               {'m', 11, 0, 8, {9, 10, 11, 12}}, {'m', 11, 0, 0}, {'w', 11, 0, 20}, {'m', 20, 0, 12, {13, 14, 15, 16}}}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
