@@ -20,9 +20,8 @@ namespace linuxaudio {
 
 namespace {
 
-// A hand-over that took this long (a reader that stalled the write) has let
-// the server queue that much audio: it is all read at once, so that the
-// FIFOs keep only the newest.
+// Away from the loop this long (a hand-over, or the program between waits),
+// the capture reads what the server queued meanwhile all at once.
 constexpr pa_usec_t kStalledUsec = 20000;
 // How many loop turns such a catch-up may take at most.
 constexpr int kCatchUpTurns = 10000;
@@ -52,7 +51,7 @@ public:
         if (stop_ != nullptr && wakeDescriptor() >= 0) {
             wakeEvent_ = api->io_new(api, wakeDescriptor(), PA_IO_EVENT_INPUT, onWake, this);
         }
-        startUsec_ = pa_rtclock_now();
+        startUsec_ = leftAt_ = pa_rtclock_now();
         mixer_.reset(request.sampleRate, request.channels, startUsec_);
         return streams_.start();
     }
@@ -62,15 +61,25 @@ public:
 
     WaitResult wait(std::uint32_t ms, CaptureSink& sink) override {
         pa_usec_t now = pa_rtclock_now();
-        const pa_usec_t deadline = now + ms * 1000ull;
+        if (now - leftAt_ >= kStalledUsec) catchUp();
+        const WaitResult result = waitFrom(now, now + ms * 1000ull, sink);
+        leftAt_ = pa_rtclock_now();
+        return result;
+    }
+
+private:
+    WaitResult waitFrom(pa_usec_t now, pa_usec_t deadline, CaptureSink& sink) {
         for (;;) {
+            // Stopping or ending hands nothing over; a hand-over once begun goes on.
+            if (targetExited_) return WaitResult::TargetExited;
+            if (stop_ != nullptr && stop_->load()) return WaitResult::Continue;
             bool handed = false;
             CapturedPacket packet;
             while (mixer_.next(streams_.inputs(), streams_.count(), now, packet)) {
                 handed = true;
                 if (!sink.packet(packet)) return WaitResult::Ended;
                 const pa_usec_t after = pa_rtclock_now();
-                stalled_ = stalled_ || after - now >= kStalledUsec;
+                if (after - now >= kStalledUsec) catchUp();
                 now = after;
             }
             streams_.sweep();
@@ -82,20 +91,21 @@ public:
                 sink.say(line);
                 return WaitResult::Ended;
             }
-            if (targetExited_) return WaitResult::TargetExited;
-            if (handed || (stop_ != nullptr && stop_->load()) || now >= deadline) return WaitResult::Continue;
-            const pa_usec_t wake = std::min<std::uint64_t>(deadline, mixer_.wakeAt(streams_.inputs(), streams_.count(), now));
+            if (handed || now >= deadline) return WaitResult::Continue;
+            const pa_usec_t wake = std::min(deadline, mixer_.wakeAt(streams_.inputs(), streams_.count(), now));
             turn(wake > now ? static_cast<int>(wake - now) : 0);
-            if (stalled_) {
-                stalled_ = false;
-                for (int turns = 0; turns < kCatchUpTurns && pa_mainloop_iterate(connection_->loop(), 0, nullptr) > 0;)
-                    ++turns;
-            }
             now = pa_rtclock_now();
         }
     }
 
-private:
+    // Whoever held the capture up (a reader that stalled the write) has left
+    // the server a backlog: all of it is read at once, so that the FIFOs keep
+    // only the newest.
+    void catchUp() {
+        for (int turns = 0; turns < kCatchUpTurns && pa_mainloop_iterate(connection_->loop(), 0, nullptr) > 0;)
+            ++turns;
+    }
+
     // One wait for the poll and what it found.
     void turn(int timeoutUsec) {
         pa_mainloop* loop = connection_->loop();
@@ -132,8 +142,8 @@ private:
     pa_io_event* pidEvent_ = nullptr;
     pa_io_event* wakeEvent_ = nullptr;
     pa_usec_t startUsec_ = 0;
+    pa_usec_t leftAt_ = 0;  // when wait() last returned
     bool targetExited_ = false;
-    bool stalled_ = false;
 };
 
 }  // namespace
