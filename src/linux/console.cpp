@@ -23,7 +23,7 @@ struct Watch {
     std::atomic<bool>* stop = nullptr;
     sigset_t signals{};
     pid_t interrupted = 0;  // the thread whose blocking call a request cuts short
-    int wake = -1;
+    std::atomic<int> wake{-1};  // made when a capture first waits: until then no descriptor is spent
 };
 Watch watch;
 
@@ -52,9 +52,10 @@ void* takeSignals(void* /*unused*/) {
         int sig = 0;
         if (sigwait(&watch.signals, &sig) != 0) continue;
         watch.stop->store(true);
-        if (watch.wake >= 0) {
+        const int wake = watch.wake.load();
+        if (wake >= 0) {
             const std::uint64_t one = 1;
-            (void)!::write(watch.wake, &one, sizeof one);
+            (void)!::write(wake, &one, sizeof one);
         }
         ::syscall(SYS_tgkill, ::getpid(), watch.interrupted, interruptSignal());
         // The terminal or the system is going away: once the request is made, go.
@@ -101,7 +102,6 @@ void watchConsoleSignals(std::atomic<bool>& stop) {
     cut.sa_handler = interrupted;
     sigemptyset(&cut.sa_mask);
     sigaction(interruptSignal(), &cut, nullptr);
-    watch.wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     // Blocked here, so in every thread started from now on, the watcher included.
     pthread_sigmask(SIG_BLOCK, &watch.signals, nullptr);
     pthread_attr_t detached;
@@ -119,11 +119,20 @@ void watchConsoleSignals(std::atomic<bool>& stop) {
     }
 }
 
-int wakeDescriptor() { return watch.wake; }
+int wakeDescriptor() {
+    if (watch.stop == nullptr) return -1;
+    int wake = watch.wake.load();
+    if (wake < 0) {
+        wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+        watch.wake.store(wake);
+    }
+    return wake;
+}
 
 void drainWake() {
     std::uint64_t count = 0;
-    if (watch.wake >= 0) (void)!::read(watch.wake, &count, sizeof count);
+    const int wake = watch.wake.load();
+    if (wake >= 0) (void)!::read(wake, &count, sizeof count);
 }
 
 }  // namespace linuxaudio

@@ -22,8 +22,8 @@ void prepareStandardDescriptors();
 // Call once, before any other thread starts.
 void watchConsoleSignals(std::atomic<bool>& stop);
 
-// Readable after a stop request; -1 when none could be made (the request
-// still interrupts the waiting thread's poll).
+// Readable after a stop request, made on first use by the thread that waits;
+// -1 when none could be made (the request still interrupts that thread's poll).
 int wakeDescriptor();
 // Empties it.
 void drainWake();
