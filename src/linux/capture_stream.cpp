@@ -1,14 +1,12 @@
 #include "linux/capture_stream.h"
 
+#include <pulse/error.h>
 #include <pulse/rtclock.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
-#include <pulse/error.h>
-
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
 
 #include "capture/capture_lines.h"
 #include "linux/console.h"
