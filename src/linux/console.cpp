@@ -86,6 +86,9 @@ void prepareStandardDescriptors() {
 }
 
 void watchConsoleSignals(std::atomic<bool>& stop) {
+    // Once per process: the watcher reads what is set here for good.
+    static std::atomic<bool> watching{false};
+    if (watching.exchange(true)) return;
     watch.stop = &stop;
     watch.interrupted = static_cast<pid_t>(::syscall(SYS_gettid));
     sigemptyset(&watch.signals);

@@ -19,7 +19,7 @@ void prepareStandardDescriptors();
 // the signal. A signal ignored at start stays ignored. The signals are taken
 // by a thread of their own with sigwait, so nothing runs in a signal handler
 // and a storm of them, or a full descriptor table, cannot keep one out.
-// Call once, before any other thread starts.
+// Call before any other thread starts; later calls change nothing.
 void watchConsoleSignals(std::atomic<bool>& stop);
 
 // Readable after a stop request, made on first use by the thread that waits;
