@@ -1,6 +1,6 @@
-#include "capture/activation_handler.h"
+#include "windows/activation_handler.h"
 
-#include "platform/audio_ids.h"
+#include "windows/audio_ids.h"
 
 ActivationHandler::ActivationHandler() : completionEvent_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
 

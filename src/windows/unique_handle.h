@@ -3,7 +3,7 @@
 
 #include <utility>
 
-#include "platform/platform.h"
+#include "windows/windows_sdk.h"
 
 // Holds one kernel or scheduler handle; Closer::close(handle) gives it back.
 template <typename Closer>

@@ -3,7 +3,7 @@
 
 #include <cstdio>
 
-#include "platform/platform.h"
+#include "windows/windows_sdk.h"
 
 // Always false, so a step can end with `return reportFailure(...)`.
 inline bool reportFailure(const char* call, HRESULT hr) {

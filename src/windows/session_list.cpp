@@ -1,14 +1,9 @@
-#include "app/session_list.h"
+#include "windows/session_list.h"
 
-#include <cstdio>
-#include <vector>
-
-#include "app/process_snapshot.h"
-#include "app/session_table.h"
-#include "capture/failure_line.h"
-#include "platform/audio_ids.h"
-#include "platform/com_ref.h"
-#include "platform/platform.h"
+#include "windows/audio_ids.h"
+#include "windows/com_ref.h"
+#include "windows/failure_line.h"
+#include "windows/windows_sdk.h"
 
 namespace {
 
@@ -66,19 +61,10 @@ bool readAllSessions(std::vector<SessionOwner>& out) {
 
 }  // namespace
 
-int listSessions() {
+bool listAudioSessions(std::vector<SessionOwner>& out) {
     const HRESULT hr = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-    if (FAILED(hr)) {
-        reportFailure("CoInitializeEx failed", hr);
-        return 1;
-    }
-    std::vector<SessionOwner> sessions;
-    std::vector<ProcessEntry> processes;
-    // The snapshot after the sessions, so every process that has one is in it.
-    const bool read = readAllSessions(sessions) && snapshotProcesses(processes);
+    if (FAILED(hr)) return reportFailure("CoInitializeEx failed", hr);
+    const bool read = readAllSessions(out);
     CoUninitialize();
-    if (!read) return 1;
-    const std::string table = sessionTable(sessions, processes, kExecutableNamesIgnoreCase);
-    std::fputs(table.c_str(), stdout);
-    return std::fflush(stdout) == 0 ? 0 : 1;
+    return read;
 }

@@ -2,9 +2,9 @@
 
 #include <atomic>
 
-#include "capture/unique_handle.h"
-#include "platform/com_ref.h"
-#include "platform/platform.h"
+#include "windows/unique_handle.h"
+#include "windows/com_ref.h"
+#include "windows/windows_sdk.h"
 
 // Turns the platform's asynchronous activation into an event the main thread
 // waits on. Reference-counted across the main thread and the platform's

@@ -1,8 +1,8 @@
-#include "app/process_snapshot.h"
+#include "windows/process_snapshot.h"
 
-#include "capture/failure_line.h"
-#include "capture/unique_handle.h"
-#include "platform/platform.h"
+#include "windows/failure_line.h"
+#include "windows/unique_handle.h"
+#include "windows/windows_sdk.h"
 
 bool snapshotProcesses(std::vector<ProcessEntry>& out) {
     HANDLE made = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
@@ -14,7 +14,7 @@ bool snapshotProcesses(std::vector<ProcessEntry>& out) {
     entry.dwSize = sizeof entry;
     for (BOOL more = Process32FirstW(snapshot.get(), &entry); more != FALSE;
          more = Process32NextW(snapshot.get(), &entry)) {
-        // Four bytes of UTF-8 per character cover both platforms' wide characters.
+        // Four bytes of UTF-8 per UTF-16 unit are more than enough.
         char name[MAX_PATH * 4];
         if (WideCharToMultiByte(CP_UTF8, 0, entry.szExeFile, -1, name, static_cast<int>(sizeof name), nullptr,
                                 nullptr) == 0) {

@@ -1,8 +1,8 @@
-#include "app/version_probe.h"
+#include "windows/version_probe.h"
 
 #include <cstdio>
 
-#include "platform/platform.h"
+#include "windows/windows_sdk.h"
 
 namespace {
 constexpr DWORD kFirstLoopbackBuild = 20348;
