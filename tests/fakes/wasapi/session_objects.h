@@ -1,8 +1,7 @@
-// Plain COM objects for the session enumeration over sessions known in
-// advance: each device holds one session manager, which holds one session
-// enumerator over the device's sessions. A service with no session interface
-// of its own (the Pulse protocol) answers the device enumerator's one question
-// with these. Methods the program does not call answer E_NOTIMPL.
+// Plain COM objects for the fake service's session enumeration over sessions
+// known in advance: each device holds one session manager, which holds one
+// session enumerator over the device's sessions. Methods the program does not
+// call answer E_NOTIMPL.
 // https://learn.microsoft.com/windows/win32/coreaudio/audio-sessions
 #pragma once
 
@@ -10,21 +9,18 @@
 #include <utility>
 #include <vector>
 
-#include "platform/audio_ids.h"
-#include "platform/com_object.h"
-#include "platform/com_ref.h"
-#include "platform/platform.h"
+#include "fakes/wasapi/com_object.h"
+#include "fakes/wasapi/script.h"
+#include "windows/audio_ids.h"
+#include "windows/com_ref.h"
+#include "windows/windows_sdk.h"
 
 namespace sessionobjects {
 
 // AUDCLNT_S_NO_SINGLE_PROCESS, which mingw-w64's headers lack.
 constexpr HRESULT kNoSingleProcess = static_cast<HRESULT>(0x0889000D);
 
-struct SessionInfo {
-    std::uint32_t pid = 0;
-    bool active = false;
-    bool singleProcess = true;  // false: the session spans processes (system sounds); pid is the one that made it
-};
+using fakewasapi::SessionInfo;
 using DeviceSessions = std::vector<SessionInfo>;
 
 // Hands out a new reference to `held`.

@@ -1,13 +1,12 @@
 // The fake service's session enumeration: the script's sessions on one active
-// playback device, served by the program's own session objects, each call
-// failing with the status the script gives it. The host's CoCreateInstance
-// reaches it through procloop_device_enumerator, Windows' through the DLL's
-// class object.
+// playback device, each call failing with the status the script gives it.
+// CoCreateInstance reaches it through the DLL's class object.
 #include <utility>
 
-#include "fakes/audio/fake_audio.h"
+#include "fakes/wasapi/fake_wasapi.h"
+#include "fakes/wasapi/session_objects.h"
 
-namespace fakeaudio {
+namespace fakewasapi {
 namespace {
 
 namespace so = sessionobjects;
@@ -23,9 +22,9 @@ struct Counted : Base {
     using Scripted = Base;
     template <class... A>
     explicit Counted(A&&... args) : Base(std::forward<A>(args)...) {
-        ++liveObjects;
+        ++programHeld;  // held by the program, or through the objects it holds
     }
-    ~Counted() override { --liveObjects; }
+    ~Counted() override { --programHeld; }
 };
 
 // The program's own answer to Method, unless the script fails `call`.
@@ -69,7 +68,7 @@ struct DeviceCollection final : Counted<so::DeviceCollection> {
 struct DeviceEnumerator final : Counted<so::DeviceEnumerator> {
     SCRIPTED(EnumAudioEndpoints, EnumAudioEndpoints, (EDataFlow flow, DWORD states, IMMDeviceCollection** out), flow, states, out)
     HRESULT activePlayback(IMMDeviceCollection** out) override {
-        *out = so::newDeviceCollection<Session, SessionEnumerator, SessionManager, Device, DeviceCollection>({scriptedSessions()});
+        *out = so::newDeviceCollection<Session, SessionEnumerator, SessionManager, Device, DeviceCollection>({script().sessions});
         return S_OK;
     }
 };
@@ -78,7 +77,6 @@ HRESULT createEnumerator(REFIID riid, void** out) {
     return unlessScripted(Call::CreateEnumerator, [&] { return so::createEnumerator<DeviceEnumerator>(riid, out); });
 }
 
-#ifdef _WIN32
 constexpr GUID kIClassFactory = {0x00000001, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 
 struct ClassFactory final : ComObject<IClassFactory> {
@@ -88,19 +86,14 @@ struct ClassFactory final : ComObject<IClassFactory> {
     }
     HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
 };
-#endif
 
 }  // namespace
 
-}  // namespace fakeaudio
+}  // namespace fakewasapi
 
-#ifdef _WIN32
 // The class object COM asks the DLL registered for CLSID_MMDeviceEnumerator for.
 STDAPI DllGetClassObject(REFCLSID clsid, REFIID riid, LPVOID* out) {
     if (!ids::same(clsid, ids::kMMDeviceEnumerator)) return CLASS_E_CLASSNOTAVAILABLE;
-    return sessionobjects::createEnumerator<fakeaudio::ClassFactory>(riid, out);
+    return sessionobjects::createEnumerator<fakewasapi::ClassFactory>(riid, out);
 }
 STDAPI DllCanUnloadNow() { return S_FALSE; }
-#else
-extern "C" HRESULT procloop_device_enumerator(REFIID riid, void** out) { return fakeaudio::createEnumerator(riid, out); }
-#endif
