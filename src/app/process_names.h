@@ -6,11 +6,7 @@
 #include <string>
 #include <vector>
 
-struct ProcessEntry {
-    std::uint32_t pid = 0;
-    std::uint32_t parent = 0;
-    std::string executable;  // UTF-8 base name
-};
+#include "capture/backend.h"
 
 // Exact bytes; or, with ignoreCase (Windows file names), ASCII letters in
 // either case and a trailing ".exe" optional on either side.

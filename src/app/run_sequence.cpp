@@ -6,17 +6,14 @@
 #include "app/session_list.h"
 #include "app/stop_signal.h"
 #include "app/target.h"
-#include "app/version_probe.h"
 #include "capture/run_capture.h"
 #include "options/capture_options.h"
-#include "platform/platform.h"
+#include "output/output_stream.h"
 
-int runSequence(int argc, const char* const* argv) {
+int runSequence(CaptureBackend& backend, int argc, const char* const* argv) {
     // Samples must pass untranslated; diagnostics get the console's line ends.
-    _setmode(1, _O_BINARY);
-    _setmode(2, _O_TEXT);
-    cancelWritesOnStop();
-    SetConsoleCtrlHandler(onConsoleControl, TRUE);
+    useBinaryOutput();
+    backend.watchConsole(stopRequested);
 
     CaptureOptions options;
     ParseError error;
@@ -32,8 +29,8 @@ int runSequence(int argc, const char* const* argv) {
         case ParseResult::Version:
         case ParseResult::List:
             // Text for a person: the console's line ends, as on standard error.
-            _setmode(1, _O_TEXT);
-            if (result == ParseResult::List) return listSessions();
+            useTextOutput();
+            if (result == ParseResult::List) return listSessions(backend);
             if (result == ParseResult::Help) {
                 printUsage(stdout);
             } else {
@@ -45,9 +42,9 @@ int runSequence(int argc, const char* const* argv) {
     }
 
     std::uint32_t pid = 0;
-    if (!resolveTarget(options, pid)) return 1;
+    if (!resolveTarget(backend, options, pid)) return 1;
     std::fprintf(stderr, "info: pid=%lu includeChildren=%s\n", static_cast<unsigned long>(pid),
                  options.includeChildren ? "true" : "false");
-    probeWindowsVersion();
-    return runCapture(options, pid, stopRequested);
+    backend.describePlatform();
+    return runCapture(backend, options, pid, stopRequested);
 }

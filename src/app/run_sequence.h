@@ -1,4 +1,6 @@
 #pragma once
 
-// The whole run on the main thread; returns the process exit code.
-int runSequence(int argc, const char* const* argv);
+#include "capture/backend.h"
+
+// The whole run on the main thread, on the platform's backend; returns the process exit code.
+int runSequence(CaptureBackend& backend, int argc, const char* const* argv);

@@ -6,11 +6,7 @@
 #include <vector>
 
 #include "app/process_names.h"
-
-struct SessionOwner {
-    std::uint32_t pid = 0;
-    bool active = false;  // playing now
-};
+#include "capture/backend.h"
 
 // A header line, then per process (ascending pid; a process with several
 // sessions once, active if any is) its pid, state, executable and the root of

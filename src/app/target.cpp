@@ -4,16 +4,14 @@
 #include <vector>
 
 #include "app/process_names.h"
-#include "app/process_snapshot.h"
-#include "platform/platform.h"
 
 namespace {
 
 // Exactly one root of the processes with that name; else says why not.
-bool resolveName(const char* name, std::uint32_t& pid) {
+bool resolveName(CaptureBackend& backend, const char* name, std::uint32_t& pid) {
     std::vector<ProcessEntry> all;
-    if (!snapshotProcesses(all)) return false;
-    const std::vector<std::uint32_t> roots = rootsNamed(all, name, kExecutableNamesIgnoreCase);
+    if (!backend.listProcesses(all)) return false;
+    const std::vector<std::uint32_t> roots = rootsNamed(all, name, backend.executableNamesIgnoreCase());
     if (roots.size() == 1) {
         pid = roots[0];
         return true;
@@ -32,18 +30,15 @@ bool resolveName(const char* name, std::uint32_t& pid) {
 
 }  // namespace
 
-bool resolveTarget(const CaptureOptions& options, std::uint32_t& pid) {
+bool resolveTarget(CaptureBackend& backend, const CaptureOptions& options, std::uint32_t& pid) {
     if (options.pid != 0) {
         pid = options.pid;
         return true;
     }
-    if (options.hwnd == 0 && options.name != nullptr) return resolveName(options.name, pid);
-    // A window handle arrives as a number; the platform takes it as a pointer.
-    const auto window = reinterpret_cast<HWND>(static_cast<std::uintptr_t>(options.hwnd));  // NOLINT(performance-no-int-to-ptr)
-    DWORD owner = 0;
-    if (GetWindowThreadProcessId(window, &owner) == 0 || owner == 0) {
-        // The platform's %p differs between C runtimes; the handle is always
-        // shown as 16 upper-case hex digits.
+    if (options.hwnd == 0 && options.name != nullptr) return resolveName(backend, options.name, pid);
+    std::uint32_t owner = 0;
+    if (!backend.windowOwner(options.hwnd, owner) || owner == 0) {
+        // The C runtimes' %p differ; the handle is always shown as 16 upper-case hex digits.
         std::fprintf(stderr, "error: could not resolve HWND %016llX to a process id\n",
                      static_cast<unsigned long long>(options.hwnd));
         return false;

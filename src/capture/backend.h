@@ -66,7 +66,9 @@ public:
     virtual std::uint64_t startTime() const = 0;
     virtual std::uint64_t now() const = 0;
     // Waits at most `ms` for packets, the target's exit or a console stop
-    // request, then hands every packet waiting to the sink, in order.
+    // request, then hands every packet waiting to the sink, in order. A wait
+    // that ends with a stop requested or the target gone hands over nothing;
+    // once handing over has begun, no stop request cuts it short.
     virtual WaitResult wait(std::uint32_t ms, CaptureSink& sink) = 0;
 };
 

@@ -5,118 +5,83 @@
 
 #include "capture/continuous_output.h"
 #include "output/output_stream.h"
-#include "output/packet_writer.h"
+#include "output/silence.h"
 #include "output/status_line.h"
 
 namespace {
 
-// Bounds how long a stop request goes unnoticed while no audio arrives.
-constexpr DWORD kWaitMs = 150;
-
-enum class Drain { Continue, Leave };
+// Bounds how long a stop request goes unnoticed on a platform whose wait it cannot wake.
+constexpr std::uint32_t kWaitMs = 150;
+constexpr std::uint64_t kUnitsPerMs = 10000;  // the stream's clock counts 100 ns
 
 // Milliseconds left of the run's duration, at most kWaitMs; 0 once it is over.
-DWORD msLeft(const CaptureLimits& limits, ULONGLONG start) {
+std::uint32_t msLeft(const CaptureLimits& limits, std::uint64_t spentMs) {
     if (limits.durationMs == 0) return kWaitMs;
-    const ULONGLONG spent = GetTickCount64() - start;
-    if (spent >= limits.durationMs) return 0;
-    const ULONGLONG left = limits.durationMs - spent;
-    return left < kWaitMs ? static_cast<DWORD>(left) : kWaitMs;
+    if (spentMs >= limits.durationMs) return 0;
+    const std::uint64_t left = limits.durationMs - spentMs;
+    return left < kWaitMs ? static_cast<std::uint32_t>(left) : kWaitMs;
 }
 
-// The capture event, and the target process when it is watched (index 1).
-DWORD waitForPackets(HANDLE captureEvent, const CaptureLimits& limits, DWORD ms, StatusLine& status) {
-    DWORD wait = WAIT_FAILED;
-    if (limits.targetProcess == nullptr) {
-        wait = WaitForSingleObject(captureEvent, ms);
-    } else {
-        const HANDLE handles[2] = {captureEvent, limits.targetProcess};
-        wait = WaitForMultipleObjects(2, handles, FALSE, ms);
-    }
-    if (wait == WAIT_FAILED) {
-        status.erase();
-        std::fprintf(stderr, "error: %s failed\n",
-                     limits.targetProcess == nullptr ? "WaitForSingleObject" : "WaitForMultipleObjects");
-    }
-    return wait;
-}
+// Each packet as the stream hands it over, written at once: as it came, or in
+// its place on the clock.
+class Writer final : public CaptureSink {
+public:
+    Writer(CaptureStream& stream, std::uint32_t channels, Silence& silence, StatusLine& status,
+           ContinuousOutput* continuous)
+        : stream_(stream), channels_(channels), silence_(silence), status_(status), continuous_(continuous) {}
 
-bool writeSilence(std::uint32_t frames, std::uint32_t channels, std::vector<float>& sampleBuffer) {
-    const std::size_t samples = static_cast<std::size_t>(frames) * channels;
-    resizeSamples(sampleBuffer, samples);
-    for (float& sample : sampleBuffer) sample = 0.0f;
-    return writeAll(sampleBuffer.data(), samples * sizeof(float));
-}
-
-// Every packet waiting, in order. The stop flag is not looked at here: packets
-// already captured are written before a stop takes effect.
-Drain drain(IAudioCaptureClient* captureClient, UINT32 pending, const WAVEFORMATEX& captureFormat,
-            std::uint32_t channels, std::vector<float>& sampleBuffer, StatusLine& status,
-            ContinuousOutput* continuous) {
-    while (pending > 0) {
-        BYTE* data = nullptr;
-        UINT32 frames = 0;
-        DWORD flags = 0;
-        UINT64 time = 0;
-        const HRESULT hr =
-            captureClient->GetBuffer(&data, &frames, &flags, nullptr, continuous != nullptr ? &time : nullptr);
-        if (FAILED(hr)) {
-            status.erase();
-            std::fprintf(stderr, "warn: GetBuffer hr=0x%08X\n", static_cast<unsigned>(hr));
-            return Drain::Leave;
+    bool packet(const CapturedPacket& p) override {
+        const bool silent = (p.flags & CapturedPacket::kSilent) != 0 || p.samples == nullptr || p.frames == 0;
+        if (continuous_ != nullptr) return continuous_->packet(silent ? nullptr : p.samples, p.frames, p.time, stream_.now());
+        if (silent) {
+            return silence_.write(p.frames, [this](const float* zeros, std::uint64_t n) {
+                status_.written(zeros, static_cast<std::size_t>(n) * channels_);
+            });
         }
-        const bool silent = (flags & AUDCLNT_BUFFERFLAGS_SILENT) != 0 || data == nullptr || frames == 0;
-        const bool written = continuous != nullptr ? continuous->packet(data, frames, silent, time)
-                             : silent              ? writeSilence(frames, channels, sampleBuffer)
-                                                   : writePacket(data, frames, captureFormat, channels, sampleBuffer);
-        // Released whether or not it reached the output, so the engine can go on
-        // or shut down cleanly.
-        captureClient->ReleaseBuffer(frames);
-        if (!written) return Drain::Leave;
-        if (continuous == nullptr) status.written(sampleBuffer.data(), static_cast<std::size_t>(frames) * channels);
-        if (FAILED(captureClient->GetNextPacketSize(&pending))) return Drain::Leave;
+        const std::size_t count = static_cast<std::size_t>(p.frames) * channels_;
+        if (!writeAll(p.samples, count * sizeof(float))) return false;
+        status_.written(p.samples, count);
+        return true;
     }
-    return Drain::Continue;
-}
+
+    void say(const char* line) override {
+        status_.erase();
+        std::fputs(line, stderr);
+    }
+
+private:
+    CaptureStream& stream_;
+    std::uint32_t channels_;
+    Silence& silence_;
+    StatusLine& status_;
+    ContinuousOutput* continuous_;
+};
 
 }  // namespace
 
-void runCaptureLoop(IAudioCaptureClient* captureClient, HANDLE captureEvent, const WAVEFORMATEX& captureFormat,
-                    std::uint32_t channels, std::vector<float>& sampleBuffer, const std::atomic<bool>& stop,
-                    StatusLine& status, const CaptureLimits& limits) {
-    const ULONGLONG start = GetTickCount64();
+void runCaptureLoop(CaptureStream& stream, std::uint32_t sampleRate, std::uint32_t channels,
+                    const std::atomic<bool>& stop, StatusLine& status, const CaptureLimits& limits) {
+    const std::uint64_t start = stream.now();
+    Silence silence(sampleRate, channels);
     // Continuous, the run ends once the duration's frames are written rather than when its time is up.
     std::optional<ContinuousOutput> continuous;
     if (limits.continuous) {
-        const ULONGLONG totalFrames = limits.durationMs * captureFormat.nSamplesPerSec / 1000;
-        continuous.emplace(captureFormat, channels, limits.startTime, totalFrames, sampleBuffer, status);
+        const std::uint64_t totalFrames = limits.durationMs * sampleRate / 1000;
+        continuous.emplace(sampleRate, channels, stream.startTime(), totalFrames, silence, status);
     }
+    Writer writer(stream, channels, silence, status, continuous ? &*continuous : nullptr);
     for (;;) {
         status.refresh();
-        const DWORD ms = continuous ? continuous->waitMs() : msLeft(limits, start);
+        const std::uint32_t ms = continuous ? continuous->waitMs() : msLeft(limits, (stream.now() - start) / kUnitsPerMs);
         if (stop.load() || ms == 0) return;
-        const DWORD wait = waitForPackets(captureEvent, limits, ms, status);
-        if (wait == WAIT_FAILED) return;
-        if (stop.load()) return;
-        if (limits.targetProcess != nullptr && wait == WAIT_OBJECT_0 + 1) {
+        const WaitResult result = stream.wait(ms, writer);
+        if (result == WaitResult::Ended || stop.load()) return;
+        if (result == WaitResult::TargetExited) {
             status.erase();
             std::fprintf(stderr, "info: target process exited\n");
             return;
         }
-        if (wait != WAIT_TIMEOUT) {
-            UINT32 pending = 0;
-            const HRESULT hr = captureClient->GetNextPacketSize(&pending);
-            if (FAILED(hr)) {
-                status.erase();
-                std::fprintf(stderr, "warn: GetNextPacketSize hr=0x%08X\n", static_cast<unsigned>(hr));
-                return;
-            }
-            ContinuousOutput* locked = continuous ? &*continuous : nullptr;
-            if (drain(captureClient, pending, captureFormat, channels, sampleBuffer, status, locked) == Drain::Leave) {
-                return;
-            }
-        }
-        // After the drain, so packets already waiting take their place before it is filled.
-        if (continuous && !continuous->fill()) return;
+        // After the packets, so those already waiting take their place before it is filled.
+        if (continuous && !continuous->fill(stream.now())) return;
     }
 }

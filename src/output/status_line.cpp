@@ -3,21 +3,25 @@
 #include <cstdio>
 #include <cstring>
 
-#include "platform/platform.h"
+#include <chrono>
 
-void StatusLine::start(std::uint32_t channels) {
-    // GetConsoleMode succeeds only on a console; unlike the C runtime's isatty
-    // it is not fooled by other character devices such as NUL.
-    // https://learn.microsoft.com/windows/console/getconsolemode
-    DWORD mode = 0;
-    active_ = GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != FALSE;
-    if (active_) meter_.start(channels, GetTickCount64());
+namespace {
+std::uint64_t nowMs() {
+    return static_cast<std::uint64_t>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+            .count());
+}
+}  // namespace
+
+void StatusLine::start(std::uint32_t channels, bool console) {
+    active_ = console;
+    if (active_) meter_.start(channels, nowMs());
     shown_ = 0;
 }
 
 void StatusLine::refresh() {
     if (!active_) return;
-    const ULONGLONG now = GetTickCount64();
+    const std::uint64_t now = nowMs();
     if (!meter_.due(now)) return;
     char text[LevelMeter::kLineBytes + 1];
     text[0] = '\r';

@@ -9,8 +9,8 @@
 
 class StatusLine {
 public:
-    // Turns the line on when standard error is an interactive console.
-    void start(std::uint32_t channels);
+    // Turns the line on when a person watches standard error on a console.
+    void start(std::uint32_t channels, bool console);
 
     bool active() const { return active_; }
     void written(const float* samples, std::size_t count) {

@@ -217,7 +217,7 @@ INSTANTIATE_TEST_SUITE_P(
         with("StormThenStopsInOrder", [](Case& c) { storm(c); }),
         with("StormThenShutdownInSetUp", [](Case& c) {
             storm(c), endsBy(c, SIGTERM, "info: pid=1234 includeChildren=false\n"), c.signals = {SIGINT, SIGTERM};
-            c.minOut = -1, c.env = {{"STANDIN_ENGINE_SCRIPT", "activation=never"}};
+            c.minOut = -1, c.env = {{"FAKE_BACKEND_SCRIPT", "open=hangs"}};
         }),
         with("NoDescriptorsCtrlBreak", [](Case& c) { noDescriptors(c, SIGQUIT); }),
         // Close (as shutdown) ends the process once the handler has returned.

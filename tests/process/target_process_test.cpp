@@ -32,14 +32,14 @@ namespace fs = std::filesystem;
 
 // The run with these arguments (and the environment given besides the stand-in's script).
 ChildResult whom(const std::vector<std::string>& args, Environment env = {}) {
-    env.emplace_back("STANDIN_ENGINE_SCRIPT", "fail=ActivateAudioInterfaceAsync:80004005");
+    env.emplace_back("FAKE_BACKEND_SCRIPT", "open=fails");
     return runChild(procloop(args, env));
 }
 
 // What it says once it has found `pid`.
 std::string found(long pid) {
     return "info: pid=" + std::to_string(pid) +
-           " includeChildren=false\nerror: ActivateAudioInterfaceAsync hr=0x80004005\n";
+           " includeChildren=false\ninfo: capture format 48000 Hz 2 ch 32 bit float\nerror: fake capture refused\n";
 }
 
 struct NameCase {

@@ -7,9 +7,8 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <vector>
-
-#include "fakes/audio/fake_audio.h"
 
 // Amplitude of the sine at `hz` in one channel of a stream's bytes, frames [begin, end) (a
 // sine of amplitude A gives A). Hann-windowed Goertzel over 100 ms blocks, power-averaged:
@@ -44,21 +43,22 @@ struct ToneFrames {
 // script, else counted as `lost` audio. With `followJumps` the tone may jump ahead
 // by whole 10 ms packets (the `shift`), as audio dropped without zeros in its place does;
 // only an exact comparison tells a jump of whole periods from none.
-inline ToneFrames toneFrames(const std::vector<unsigned char>& out, const fakeaudio::Script& script, bool followJumps,
-                             float tolerance = 0.0f) {
+// `tone` gives the fake's tone at a frame, `silent` whether its script silences it at a millisecond.
+inline ToneFrames toneFrames(const std::vector<unsigned char>& out, float (*tone)(std::uint64_t, std::uint32_t),
+                             const std::function<bool(std::uint64_t)>& silent, bool followJumps, float tolerance = 0.0f) {
     constexpr std::uint64_t kRate = 48000;
     const std::uint64_t frames = out.size() / 8;
     const auto zero = [&out](std::uint64_t n) { return std::memcmp(&out[n * 8], "\0\0\0\0\0\0\0\0", 8) == 0; };
-    const auto toneAt = [&out, tolerance](std::uint64_t n, std::uint64_t t) {
+    const auto toneAt = [&out, tone, tolerance](std::uint64_t n, std::uint64_t t) {
         float sample[2];
         std::memcpy(sample, &out[n * 8], 8);
-        const float tone = fakeaudio::toneAt(t, kRate);
-        return std::fabs(sample[0] - tone) <= tolerance && std::fabs(sample[1] - tone) <= tolerance;
+        const float expected = tone(t, kRate);
+        return std::fabs(sample[0] - expected) <= tolerance && std::fabs(sample[1] - expected) <= tolerance;
     };
     ToneFrames f;
     while (f.lead + 1 < frames && zero(f.lead + 1)) ++f.lead;
     for (std::uint64_t n = f.lead; n < frames; ++n) {
-        if (fakeaudio::silentAt(script, (n - f.lead + f.shift) * 1000 / kRate)) {
+        if (silent((n - f.lead + f.shift) * 1000 / kRate)) {
             f.wrong += zero(n) ? 0 : 1;
         } else if (zero(n) && ((n - f.lead + f.shift) % kRate != 0 || (n + 1 < frames && zero(n + 1)))) {
             ++f.lost;  // the tone is exactly 0 on each whole second

@@ -1,0 +1,17 @@
+#include "app/session_list.h"
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "app/session_table.h"
+
+int listSessions(CaptureBackend& backend) {
+    std::vector<SessionOwner> sessions;
+    std::vector<ProcessEntry> processes;
+    // The processes after the sessions, so every process that has one is among them.
+    if (!backend.listSessions(sessions) || !backend.listProcesses(processes)) return 1;
+    const std::string table = sessionTable(sessions, processes, backend.executableNamesIgnoreCase());
+    std::fputs(table.c_str(), stdout);
+    return std::fflush(stdout) == 0 ? 0 : 1;
+}

@@ -1,0 +1,3 @@
+#include "app/stop_signal.h"
+
+std::atomic<bool> stopRequested{false};
