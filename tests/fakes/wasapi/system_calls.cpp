@@ -25,6 +25,7 @@ struct Real {
     decltype(&AvSetMmThreadCharacteristicsW) avSetMmThreadCharacteristicsW;
     decltype(&AvRevertMmThreadCharacteristics) avRevertMmThreadCharacteristics;
     decltype(&GetProcAddress) getProcAddress;
+    int(__cdecl* write)(int, const void*, unsigned int);
 } real;
 
 // The handles the program made through here, by name: "#<n>" for the event of
@@ -163,6 +164,12 @@ FARPROC WINAPI getProcAddress(HMODULE module, LPCSTR name) {
     return real.getProcAddress(module, name);
 }
 
+// Standard output's writes, so the journal shows what the program held while it wrote.
+int __cdecl write(int fd, const void* buffer, unsigned int count) {
+    if (fd == 1) record("_write " + std::to_string(count));
+    return real.write(fd, buffer, count);
+}
+
 struct Hook {
     const char* name;
     void* replacement;
@@ -190,6 +197,7 @@ void hookSystemCalls() {
         hook("AvSetMmThreadCharacteristicsW", &avSetMmThreadCharacteristicsW, real.avSetMmThreadCharacteristicsW),
         hook("AvRevertMmThreadCharacteristics", &avRevertMmThreadCharacteristics, real.avRevertMmThreadCharacteristics),
         hook("GetProcAddress", &getProcAddress, real.getProcAddress),
+        hook("_write", &write, real.write),
     };
     auto* base = reinterpret_cast<BYTE*>(GetModuleHandleW(nullptr));
     const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
