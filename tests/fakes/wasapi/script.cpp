@@ -85,10 +85,9 @@ bool parseDirective(const std::string& key, const std::string& value, Script& sc
         return true;
     }
     if (key == "mmcss") return (sys.refuseMmcss = value == "refused");
-    if (key == "silence" || key == "late") {
-        auto& stretches = key == "late" ? script.lates : script.silences;
-        stretches.emplace_back();
-        return pair(value, ':', stretches.back().first, stretches.back().second);
+    if (key == "silence") {
+        script.silences.emplace_back();
+        return pair(value, ':', script.silences.back().first, script.silences.back().second);
     }
     if (key == "session") {
         const auto colon = value.find(':');
@@ -140,12 +139,10 @@ std::vector<unsigned char> patternBytes(std::uint64_t offset, std::size_t count)
     return bytes;
 }
 
-static bool within(const std::vector<std::pair<unsigned, unsigned>>& stretches, std::uint64_t ms) {
-    return std::any_of(stretches.begin(), stretches.end(), [ms](const auto& s) { return ms >= s.first && ms - s.first < s.second; });
+bool silentAt(const Script& script, std::uint64_t ms) {
+    return std::any_of(script.silences.begin(), script.silences.end(),
+                       [ms](const auto& s) { return ms >= s.first && ms - s.first < s.second; });
 }
-
-bool silentAt(const Script& script, std::uint64_t ms) { return within(script.silences, ms); }
-bool lateAt(const Script& script, std::uint64_t ms) { return within(script.lates, ms); }
 
 float toneAt(std::uint64_t frame, std::uint32_t rate) {
     return static_cast<float>(0.25 * std::sin(2.0 * 3.14159265358979323846 * 440.0 * static_cast<double>(frame % rate) / rate));

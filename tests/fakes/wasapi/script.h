@@ -51,7 +51,6 @@ struct Script {
     std::uint32_t endStatus = 0;
     unsigned periodMs = 10;
     std::vector<std::pair<unsigned, unsigned>> silences;  // {from, for} ms since Start without tone
-    std::vector<std::pair<unsigned, unsigned>> lates;     // {from, for} ms whose tone is handed over only at its end
     std::vector<SessionInfo> sessions;                    // of the one active playback device
     // The program's own calls to the system, which the DLL sees through its import table.
     struct System {
@@ -67,7 +66,7 @@ struct Script {
 //   pattern=<packets>x<frames>      that many bursts of one packet each
 //   burst=<packet>,<packet>...      one burst; a packet is <frames> and any of the flags s (silent),
 //                                   d (discontinuity), t (timestamp error), n (null data)
-//   end=tone|error:<hex>  period=<ms>  silence=<fromMs>:<forMs>  late=<fromMs>:<forMs>
+//   end=tone|error:<hex>  period=<ms>  silence=<fromMs>:<forMs>
 //   fail=<Call>:<hex>[@<nth call on>]  activation=<delayMs>|never  status=<hex>
 //   session=<pid>|self:active|inactive|multi       (self: `self`, the program's own pid)
 // and for the program's calls to the system (Script::System):
@@ -82,6 +81,5 @@ std::vector<unsigned char> patternBytes(std::uint64_t offset, std::size_t count)
 // The tone's sample at `frame` of the service's clock, and whether the script silences it `ms` after Start.
 float toneAt(std::uint64_t frame, std::uint32_t rate);
 bool silentAt(const Script& script, std::uint64_t ms);
-bool lateAt(const Script& script, std::uint64_t ms);
 
 }  // namespace fakewasapi

@@ -29,7 +29,6 @@ struct Queued {
     Packet packet;
     std::vector<BYTE> bytes;
     std::uint64_t position = 0;  // frames since Start of its first frame
-    bool held = false;           // made in a late stretch, not handed over yet
 };
 
 // What the run changes.
@@ -172,12 +171,8 @@ void deliver(State& st) {
             SetEvent(st.event);
         }
     } else if (script.endStatus == 0 && !silentAt(script, st.position * 1000 / rate)) {
-        // A late stretch's packets are made on time but handed over at its end, with their old timestamps.
         queuePacket(st, Packet{frames, 0, false}, true);
-        if (!(st.queue.back().held = lateAt(script, st.position * 1000 / rate))) {
-            for (Queued& q : st.queue) q.held = false;
-            SetEvent(st.event);
-        }
+        SetEvent(st.event);
     } else if (script.endStatus != 0 && idle && !st.kicked) {
         st.kicked = true;
         SetEvent(st.event);
@@ -208,7 +203,7 @@ public:
         State& st = svc().st;
         const std::lock_guard<std::mutex> lock(svc().mutex);
         *frames = 0;
-        if (st.queue.empty() || st.queue.front().held) return kBufferEmpty;
+        if (st.queue.empty()) return kBufferEmpty;
         Queued& q = st.queue.front();
         *data = q.packet.nullData ? nullptr : q.bytes.data();
         *frames = q.packet.frames;
@@ -237,7 +232,7 @@ public:
         if (FAILED(hr)) return hr;
         State& st = svc().st;
         const std::lock_guard<std::mutex> lock(svc().mutex);
-        *frames = st.queue.empty() || st.queue.front().held ? 0 : st.queue.front().packet.frames;
+        *frames = st.queue.empty() ? 0 : st.queue.front().packet.frames;
         const Script& script = svc().script;
         if (script.endStatus != 0 && st.nextBurst >= script.bursts.size() && st.queue.empty() && !st.inHand) {
             // The drain that released the last packet asks first and is told
