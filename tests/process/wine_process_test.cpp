@@ -1,8 +1,10 @@
-// The cross-built Windows binary run under Wine: the same lines and exit codes
-// as the host build (arguments included as written, whatever their characters),
-// the stream intact through a Windows C runtime, and the whole capture path
-// against the fake audio service's DLL.
+// The cross-built procloop.exe under Wine, beside the fake audio service's DLL
+// (tests/fakes/wasapi): its lines (CRLF) and exit codes, arguments as written
+// whatever their characters, its stream byte for byte through a Windows C
+// runtime, and from the DLL's journal what it asked of the audio service and
+// the system, in what order, and that it gave everything back.
 #include <algorithm>
+#include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <regex>
@@ -12,7 +14,9 @@
 #include <gtest/gtest.h>
 
 #include "child_process.h"
-#include "fakes/audio/fake_audio.h"
+#include "fakes/wasapi/script.h"
+#include "options/capture_options.h"
+#include "output/wav_header.h"
 #include "private_component.h"
 #include "tone.h"
 
@@ -26,145 +30,412 @@ const PrivateComponent& prefix() {
     return component;
 }
 
-const char* const kPattern = "pattern=40x97;end=error:88890004;period=1";
-const std::string kFormat = "info: capture format 48000 Hz 2 ch 32 bit float\r\n";
-const std::string kStarted = kFormat + "info: capture started sampleRate=48000 channels=2\r\n";
-const std::string kCaptured = kStarted + "info: capture stopped\r\n";
-const std::string kPatternEnds = kStarted + "warn: GetNextPacketSize hr=0x88890004\r\ninfo: capture stopped\r\n";
+// Every capture run is told a Windows build with process loopback, so its lines are exact.
+constexpr const char* kModern = "windows=10.0.22631;";
+// Plays the script's bursts quickly, then the device goes away.
+constexpr const char* kQuick = "period=1;end=error:88890004;";
 
-// The fake service's DLL beside a copy of procloop.exe, playing `script`.
-ChildOptions wine(std::vector<std::string> args, const std::string& script = "") {
+std::string crlf(const std::string& text) { return std::regex_replace(text, std::regex("\n"), "\r\n"); }
+
+// The fake service's DLL beside a copy of procloop.exe, playing `script`, its journal to `journal`.
+ChildOptions wine(const std::vector<std::string>& args, const std::string& script = "", const std::string& journal = "") {
     ChildOptions options;
     options.argv = {"wine", "procloop.exe"};
     options.argv.insert(options.argv.end(), args.begin(), args.end());
     options.env = prefix().env;
-    options.env.insert(options.env.end(), {{"WINEDLLOVERRIDES", "mmdevapi=n,b"}, {"STANDIN_ENGINE_SCRIPT", script}});
+    options.env.insert(options.env.end(), {{"WINEDLLOVERRIDES", "mmdevapi=n,b"}, {"STANDIN_ENGINE_SCRIPT", script},
+                                           {"STANDIN_ENGINE_JOURNAL", journal}});
     options.workingDirectory = kWindowsBuild + "/engine-run";
     return options;
 }
 
-// Standard error from the first line that starts with `from` on ("" when there is none).
-std::string tailFrom(const std::string& err, const std::string& from) {
-    return err.substr(std::min(err.find(from), err.size()));
+std::vector<std::string> linesOf(const std::string& path) {
+    std::vector<std::string> lines;
+    std::ifstream in(path);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
 }
 
-// "\r\n" -> "\n", to compare a Windows binary's text-mode lines with the host's.
-std::string unixLines(const std::string& text) { return std::regex_replace(text, std::regex("\r\n"), "\n"); }
-std::string textOf(const std::vector<unsigned char>& bytes) { return std::string(bytes.begin(), bytes.end()); }
+bool startsWith(const std::string& text, const std::string& prefix) { return text.rfind(prefix, 0) == 0; }
 
-struct WineRun {
+// The journal without the stream's own traffic and what the platform's
+// completion thread does at its own time (it holds the handler, and through
+// it the client, until it lets go): the calls made by the program's thread, in order.
+std::vector<std::string> programCalls(const std::vector<std::string>& journal) {
+    static const char* const kOwnTime[] = {"ActivateCompleted", "GetBuffer", "ReleaseBuffer", "_write", "WaitForSingleObject #2",
+                                           "WaitForMultipleObjects #2", "CloseHandle #1", "IAudioClient released"};
+    std::vector<std::string> kept;
+    std::copy_if(journal.begin(), journal.end(), std::back_inserter(kept), [](const std::string& entry) {
+        return std::none_of(std::begin(kOwnTime), std::end(kOwnTime), [&](const char* p) { return startsWith(entry, p); });
+    });
+    return kept;
+}
+
+// Each packet GetBuffer handed out was released at once: before anything was
+// written, and before the next GetBuffer, wait or Stop.
+void expectEveryPacketReleasedAtOnce(const std::vector<std::string>& journal) {
+    std::string held;
+    for (const std::string& entry : journal) {
+        if (startsWith(entry, "ReleaseBuffer ")) {
+            EXPECT_EQ(entry.substr(14), held) << "released what it did not hold";
+            held.clear();
+        } else if (!held.empty() && (startsWith(entry, "GetBuffer ") || startsWith(entry, "WaitFor") || startsWith(entry, "_write ") ||
+                                     entry == "IAudioClient::Stop")) {
+            ADD_FAILURE() << "a packet of " << held << " frames still held at " << entry;
+            held.clear();
+        }
+        if (startsWith(entry, "GetBuffer ")) held = entry.substr(10);
+    }
+    EXPECT_TRUE(held.empty()) << "a packet of " << held << " frames never released";
+}
+
+// The set-up's calls up to `count` of them (all 10: a started stream).
+const std::string kInitialize =
+    "IAudioClient::Initialize share=0 flags=0x80060000 duration=2000000 period=0 format=3/2/48000/384000/8/32/0 session=null";
+std::vector<std::string> setUp(std::size_t count, const std::string& activation = "pid=1234 mode=1",
+                               const std::string& initialize = kInitialize) {
+    const std::vector<std::string> all = {"CoInitializeEx null multithreaded", "CreateEventW manual #1",
+                                          "ActivateAudioInterfaceAsync " + activation, "WaitForSingleObject #1 8000",
+                                          "CreateEventW auto #2", initialize, "IAudioClient::SetEventHandle",
+                                          "IAudioClient::GetService", "AvSetMmThreadCharacteristicsW Audio index=0",
+                                          "IAudioClient::Start"};
+    return {all.begin(), all.begin() + static_cast<std::ptrdiff_t>(count)};
+}
+std::vector<std::string> operator+(std::vector<std::string> a, const std::vector<std::string>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+std::vector<std::string> operator+(std::vector<std::string> a, const std::string& b) {
+    a.push_back(b);
+    return a;
+}
+const std::vector<std::string> kComGone = {"IActivateAudioInterfaceAsyncOperation released", "CoUninitialize held=0"};
+const std::vector<std::string> kClientGone = std::vector<std::string>{"CloseHandle #2"} + kComGone;
+const std::vector<std::string> kTearDown =
+    std::vector<std::string>{"IAudioClient::Stop", "AvRevertMmThreadCharacteristics", "CloseHandle #2",
+                             "IAudioCaptureClient released"} + kComGone;
+const std::vector<std::string> kStarted = setUp(10) + kTearDown;
+
+std::string head(const std::string& pid = "1234", bool tree = false, unsigned channels = 2, unsigned rate = 48000) {
+    const std::string hz = std::to_string(rate), ch = std::to_string(channels);
+    return "info: pid=" + pid + " includeChildren=" + (tree ? "true" : "false") +
+           "\ninfo: windows version 10.0 build 22631\ninfo: capture format " + hz + " Hz " + ch +
+           " ch 32 bit float\ninfo: capture started sampleRate=" + hz + " channels=" + ch + "\n";
+}
+const std::string kTarget = "info: pid=1234 includeChildren=false\ninfo: windows version 10.0 build 22631\n";
+const std::string kFormat = kTarget + "info: capture format 48000 Hz 2 ch 32 bit float\n";
+const std::string kGone = "warn: GetNextPacketSize hr=0x88890004\n";
+const std::string kStopped = "info: capture stopped\n";
+
+// The pattern as it should reach the output from the script's bursts at
+// `channels`, silent and null packets as zeros.
+std::vector<unsigned char> streamOf(const fakewasapi::Script& script, unsigned channels) {
+    std::vector<unsigned char> expected;
+    std::uint64_t offset = 0;
+    for (const auto& burst : script.bursts) {
+        for (const fakewasapi::Packet& p : burst) {
+            const std::size_t size = std::size_t{p.frames} * channels * 4;
+            const bool silent = p.nullData || (p.flags & fakewasapi::kSilent) != 0;
+            const std::vector<unsigned char> packet = silent ? std::vector<unsigned char>(size, 0)
+                                                             : fakewasapi::patternBytes(offset, size);
+            expected.insert(expected.end(), packet.begin(), packet.end());
+            offset += size;
+        }
+    }
+    return expected;
+}
+
+enum class Out { Nothing, Text, Pattern, Tone, Wav };
+
+struct Row {
     const char* name;
     std::vector<std::string> args;
+    std::string script;  // the fake service's, after kModern
     int exitCode;
-    std::string err;                      // standard error from its first line on
-    std::string script = "";              // the fake service's; none for runs that end before the audio
-    std::size_t bytes = 0;                // exactly this much output (0: any)
-    std::size_t ctrlCAfter = 0;           // Ctrl+C once this much arrived (0: never)
-    std::size_t closeAfter = SIZE_MAX;    // the reader goes away after this much
+    std::string err;  // all of standard error, lines ending "\n" for the program's "\r\n"
+    std::vector<std::string> calls;  // programCalls() of the journal
+    Out out = Out::Nothing;
+    std::string text = "";             // Out::Text: standard output, "{self}" for the program's pid
+    std::size_t bytes = SIZE_MAX;      // exactly this much output, or the pattern cut to it
+    std::size_t ctrlCAfter = 0;        // Ctrl+C once this much arrived (0: never)
+    std::size_t closeAfter = SIZE_MAX; // the reader goes away after this much
 };
-void PrintTo(const WineRun& run, std::ostream* os) { *os << run.name; }
+void PrintTo(const Row& row, std::ostream* os) { *os << row.name; }
 
-class Wine : public ::testing::TestWithParam<WineRun> {
-protected:
-    // Runs it, with the row's Ctrl+C or reader; with --wav, to a file, which its output is read back from.
-    static ChildResult run(ChildOptions o) {
-        o.onProgress = [sent = false, after = GetParam().ctrlCAfter](pid_t pid, const ChildResult& soFar) mutable {
-            if (!sent && after != 0 && soFar.out.size() >= after) sent = ::kill(pid, SIGINT) == 0;
+unsigned channelsOf(const std::vector<std::string>& args) {
+    const auto at = std::find(args.begin(), args.end(), "--channels");
+    return at == args.end() ? 2 : static_cast<unsigned>(std::stoul(*(at + 1)));
+}
+
+// `text` with each "{self}" one and the same decimal number.
+bool matchesWithSelf(const std::string& text, const std::string& pattern) {
+    std::string re;
+    bool first = true;
+    for (std::size_t i = 0; i < pattern.size(); ++i) {
+        if (pattern.compare(i, 6, "{self}") == 0) {
+            re += first ? "(\\d+)" : "\\1";
+            first = false;
+            i += 5;
+        } else {
+            if (std::string("\\^$.|?*+()[]{}").find(pattern[i]) != std::string::npos) re += '\\';
+            re += pattern[i];
+        }
+    }
+    return std::regex_match(text, std::regex(re));
+}
+
+std::string usage() {
+    char* text = nullptr;
+    std::size_t size = 0;
+    std::FILE* out = ::open_memstream(&text, &size);
+    printUsage(out);
+    std::fclose(out);
+    std::string usage(text, size);
+    std::free(text);
+    return usage;
+}
+
+class Wine : public ::testing::TestWithParam<Row> {};
+
+TEST_P(Wine, SaysExactlyWhatItDidAndGivesEverythingBack) {
+    const Row& c = GetParam();
+    const std::string journal = prefix().dir + "/journal-" + c.name;
+    const std::string script = c.script.empty() ? "" : kModern + c.script;
+    ChildOptions o = wine(c.args, script, journal);
+    o.onProgress = [sent = false, after = c.ctrlCAfter](pid_t pid, const ChildResult& soFar) mutable {
+        if (!sent && after != 0 && soFar.out.size() >= after) sent = ::kill(pid, SIGINT) == 0;
+    };
+    o.closeStdoutAfter = c.closeAfter;
+    o.stdoutPath = c.out == Out::Wav ? prefix().dir + "/out.wav" : "";
+    ChildResult r = runChild(o);
+    std::ifstream file(o.stdoutPath, std::ios::binary);
+    r.out.insert(r.out.end(), std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+
+    ASSERT_FALSE(r.timedOut);
+    EXPECT_EQ(r.exitCode, c.exitCode);
+    EXPECT_EQ(r.err, crlf(c.err));
+    fakewasapi::Script parsed;
+    ASSERT_TRUE(fakewasapi::parseScript(script, parsed)) << script;
+    const std::vector<unsigned char> pattern = streamOf(parsed, channelsOf(c.args));
+    switch (c.out) {
+        case Out::Nothing:
+            EXPECT_TRUE(r.out.empty()) << r.out.size() << " bytes";
+            break;
+        case Out::Text:
+            EXPECT_TRUE(matchesWithSelf({r.out.begin(), r.out.end()}, crlf(c.text)))
+                << std::string(r.out.begin(), r.out.end());
+            break;
+        case Out::Pattern:
+            EXPECT_EQ(r.out, std::vector<unsigned char>(pattern.begin(), pattern.begin() + std::min(c.bytes, pattern.size())));
+            break;
+        case Out::Tone: {
+            EXPECT_TRUE(c.bytes == SIZE_MAX || r.out.size() == c.bytes) << r.out.size();
+            EXPECT_FALSE(r.out.empty());
+            const auto silent = [&parsed](std::uint64_t ms) { return fakewasapi::silentAt(parsed, ms); };
+            const bool continuous = std::count(c.args.begin(), c.args.end(), "--continuous") != 0;
+            // Within another C runtime's sine.
+            const ToneFrames frames = toneFrames(r.out, &fakewasapi::toneAt, silent, !continuous, 1e-6f);
+            EXPECT_EQ(frames.lost + frames.wrong, 0u);
+            break;
+        }
+        case Out::Wav: {  // a file gets its final sizes, however the capture ends
+            unsigned char header[kWavHeaderMaxBytes];
+            const std::size_t length = buildWavHeader(header, 48000, 2, pattern.size());
+            std::vector<unsigned char> expected(header, header + length);
+            expected.insert(expected.end(), pattern.begin(), pattern.end());
+            EXPECT_EQ(r.out, expected);
+            break;
+        }
+    }
+
+    const std::vector<std::string> entries = linesOf(journal);
+    EXPECT_EQ(programCalls(entries), c.calls);
+    expectEveryPacketReleasedAtOnce(entries);
+    if (c.err.find("capture format") != std::string::npos) {  // the client went before COM did
+        const auto at = [&entries](const char* entry) {
+            return std::find_if(entries.begin(), entries.end(), [entry](const std::string& e) { return startsWith(e, entry); });
         };
-        o.closeStdoutAfter = GetParam().closeAfter;
-        const auto& args = GetParam().args;
-        o.stdoutPath = std::count(args.begin(), args.end(), "--wav") ? prefix().dir + "/out.wav" : "";
-        ChildResult r = runChild(o);
-        std::ifstream file(o.stdoutPath, std::ios::binary);
-        r.out.insert(r.out.end(), std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-        return r;
+        EXPECT_LT(at("IAudioClient released"), at("CoUninitialize"));
     }
-};
+}
 
-// Each run ends with its lines (CRLF) and exit code, and the host build, told
-// the Windows version Wine reports ("... version 6.1 build 7601" -> "6.1.7601"),
-// says the same. Text output reads as the host's; a pattern arrives byte for
-// byte as it does there, the tone sample for sample (within another C
-// runtime's sine) with no audio lost.
-TEST_P(Wine, EndsAsTheHostBuildDoes) {
-    const WineRun& c = GetParam();
-    const ChildResult windows = run(wine(c.args, c.script));
-    ASSERT_FALSE(windows.timedOut);
-    EXPECT_EQ(windows.exitCode, c.exitCode);
-    EXPECT_EQ(tailFrom(windows.err, c.err.substr(0, c.err.find('\n'))), c.err);
-    EXPECT_EQ(windows.out.empty(), c.exitCode != 0);
-    EXPECT_TRUE(c.bytes == 0 || windows.out.size() == c.bytes) << windows.out.size();
-    fakeaudio::Script script;
-    ASSERT_TRUE(fakeaudio::parseScript(c.script, script));
-    const bool pattern = !script.bursts.empty(), tone = !c.script.empty() && !pattern;
-    const bool continuous = std::count(c.args.begin(), c.args.end(), "--continuous") != 0;
-    const ToneFrames frames = toneFrames(tone ? windows.out : std::vector<unsigned char>{}, script, !continuous, 1e-6f);
-    EXPECT_EQ(frames.lost + frames.wrong, 0u);
+const std::string kStream = "burst=480,7,1;burst=480s;burst=100,3n,5;burst=2sdn;burst=33d;burst=9t,6";
+const std::string kThree = "burst=10,20;burst=30;";  // packets of 10, 20 and 30 frames
+const std::string kPattern = "pattern=40x97;";
+const std::string kHeader = "pid\tstate\texecutable\troot\n";
+const std::vector<std::string> kListed = {"CoInitializeEx null multithreaded", "CoUninitialize held=0"};
+const std::vector<std::string> kCapture = {"--pid", "1234"};
 
-    std::smatch v;
-    std::regex_search(windows.err, v, std::regex("info: windows version (\\d+\\.\\d+) build (\\d+)"));
-    const std::string version = v.empty() ? "" : v.str(1) + "." + v.str(2);
-    const ChildResult linux =
-        run(procloop(c.args, {{"STANDIN_ENGINE_SCRIPT", c.script}, {"STANDIN_WINDOWS_VERSION", version}}));
-    EXPECT_EQ(linux.exitCode, windows.exitCode);
-    EXPECT_EQ(linux.err, unixLines(windows.err));
-    if (!tone) {
-        EXPECT_EQ(textOf(linux.out), pattern ? textOf(windows.out) : unixLines(textOf(windows.out)));
-    }
+Row listFails(const char* name, const std::string& call, const std::string& status) {
+    return {name, {"--list"}, "session=self:active;fail=" + call + ":" + status, 1,
+            "error: " + call + " hr=0x" + status + "\n", kListed};
 }
 
 // The three Unicode ones must reach the program as written: a C runtime that
 // builds argv in an ANSI code page best-fits them to "--pid", "5" and "-5".
 INSTANTIATE_TEST_SUITE_P(
-    Runs, Wine,
+    EarlyExits, Wine,
     ::testing::Values(
-        WineRun{"NoTarget", {}, 1, "error: --pid <pid> or --hwnd <hwnd> is required\r\n"},
-        WineRun{"HwndWithoutWindow", {"--hwnd", "77"}, 1,
-                "error: could not resolve HWND 000000000000004D to a process id\r\n"},
-        WineRun{"PidNotANumber", {"--pid", "abc"}, 1, "error: invalid value for --pid: abc\r\n"},
-        WineRun{"NameOfNoProcess", {"--name", "nosuchprogram"}, 1, "error: no process named nosuchprogram\r\n"},
-        WineRun{"FullwidthHyphensAreNoOption", {"\uFF0D\uFF0Dpid", "5"}, 1,
-                "error: --pid <pid> or --hwnd <hwnd> is required\r\n"},
-        WineRun{"FullwidthDigitIsNoDigit", {"--pid", "\uFF15"}, 1, "error: invalid value for --pid: \uFF15\r\n"},
-        WineRun{"MinusSignIsNoHyphen", {"--pid", "\u22125"}, 1, "error: invalid value for --pid: \u22125\r\n"},
-        WineRun{"Help", {"--help", "--pid", "x"}, 0, ""},
-        WineRun{"Version", {"--version", "--pid", "x"}, 0, ""},
-        // The session enumeration's failed call through COM against the test DLL.
-        WineRun{"ListCallFails", {"--list"}, 1, "error: IAudioSessionControl2::GetProcessId hr=0x88890004\r\n",
-                "session=self:active;fail=IAudioSessionControl2::GetProcessId:88890004"},
-        WineRun{"Pattern", {"--pid", "4321", "--include-child-processes"}, 0, kPatternEnds, kPattern},
-        // The Windows runtime's file type and seek: a file gets its final sizes when the service goes away.
-        WineRun{"Wav", {"--pid", "4321", "--wav"}, 0, kPatternEnds, kPattern},
-        // Every way out of a capture ends it in order with success.
-        WineRun{"CtrlC", {"--pid", "1234", "--include-child-processes"}, 0, kCaptured, "end=tone", 0, 96000},
-        WineRun{"ReaderGone", {"--pid", "1234", "--include-child-processes"}, 0, kCaptured, "end=tone", 0, 0, 50000},
-        WineRun{"Duration", {"--pid", "1234", "--include-child-processes", "--duration", "1"}, 0, kCaptured, "end=tone"},
-        WineRun{"SetupFailure", {"--pid", "1234"}, 1, kFormat + "error: IAudioClient::Initialize hr=0x88890008\r\n",
-                "fail=Initialize:88890008"},
+        Row{"NoTarget", {}, "", 1, "error: --pid <pid> or --hwnd <hwnd> is required\n", {}},
+        Row{"HwndWithoutWindow", {"--hwnd", "77"}, "", 1, "error: could not resolve HWND 000000000000004D to a process id\n", {}},
+        Row{"PidNotANumber", {"--pid", "abc"}, "", 1, "error: invalid value for --pid: abc\n", {}},
+        Row{"NameOfNoProcess", {"--name", "nosuchprogram"}, "", 1, "error: no process named nosuchprogram\n", {}},
+        Row{"FullwidthHyphensAreNoOption", {"\uFF0D\uFF0Dpid", "5"}, "", 1, "error: --pid <pid> or --hwnd <hwnd> is required\n", {}},
+        Row{"FullwidthDigitIsNoDigit", {"--pid", "\uFF15"}, "", 1, "error: invalid value for --pid: \uFF15\n", {}},
+        Row{"MinusSignIsNoHyphen", {"--pid", "\u22125"}, "", 1, "error: invalid value for --pid: \u22125\n", {}},
+        Row{"Help", {"--help", "--pid", "x"}, "", 0, "", {}, Out::Text, usage()},
+        Row{"Version", {"--version", "--pid", "x"}, "", 0, "", {}, Out::Text, "procloop " PROCLOOP_VERSION "\n"},
+        // Wine reports an older build; the first with process loopback passes without a warning.
+        Row{"OlderBuildWarns", kCapture, "windows=10.0.19045;coinit=80010106", 1,
+            "info: pid=1234 includeChildren=false\ninfo: windows version 10.0 build 19045\n"
+            "warn: process loopback capture requires Windows build 20348 or later\n"
+            "error: CoInitializeEx failed hr=0x80010106\n",
+            {"CoInitializeEx null multithreaded"}},
+        Row{"FirstLoopbackBuild", kCapture, "windows=10.0.20348;coinit=80010106", 1,
+            "info: pid=1234 includeChildren=false\ninfo: windows version 10.0 build 20348\n"
+            "error: CoInitializeEx failed hr=0x80010106\n",
+            {"CoInitializeEx null multithreaded"}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Each set-up step failing: its one line, exit code 1, and what existed given
+// back in order. Without the scheduler's boost capture goes on.
+INSTANTIATE_TEST_SUITE_P(
+    SetUp, Wine,
+    ::testing::Values(
+        Row{"TargetNotOpened", {"--pid", "999999", "--stop-with-target"}, kQuick, 1,
+            "info: pid=999999 includeChildren=false\ninfo: windows version 10.0 build 22631\n"
+            "error: could not open process 999999\n",
+            {"OpenProcess access=0x00100000 pid=999999 failed"}},
+        Row{"Com", kCapture, "coinit=80010106", 1, kTarget + "error: CoInitializeEx failed hr=0x80010106\n",
+            {"CoInitializeEx null multithreaded"}},
+        Row{"ActivationCall", kCapture, "fail=ActivateAudioInterfaceAsync:80070005", 1,
+            kTarget + "error: ActivateAudioInterfaceAsync hr=0x80070005\n", setUp(3) + kListed[1]},
+        // The handler without its event waits for nothing: as a completion that never comes.
+        Row{"HandlerEvent", kCapture, "activation=never;event=1", 1, kTarget + "error: audio interface activation timed out\n",
+            std::vector<std::string>{"CoInitializeEx null multithreaded", "CreateEventW failed",
+                                     "ActivateAudioInterfaceAsync pid=1234 mode=1"} + kComGone},
+        Row{"ActivationWaitFails", kCapture, "activation=never;wait=1", 1,
+            kTarget + "error: audio interface activation timed out\n", setUp(4) + kComGone},
+        // The 8 s wait reports its time-out at once; the handler is the platform's to let go of.
+        Row{"ActivationNeverCompletes", kCapture, "activation=never;timeout=1", 1,
+            kTarget + "error: audio interface activation timed out\n", setUp(4) + kComGone},
+        Row{"ActivationStatus", kCapture, "status=88890004", 1, kTarget + "error: audio client activation failed hr=0x88890004\n",
+            setUp(4) + kComGone},
+        Row{"ResultUnreadable", kCapture, "fail=GetActivateResult:80004005", 1,
+            kTarget + "error: audio client activation failed hr=0x00000000\n", setUp(4) + kComGone},
+        Row{"CaptureEvent", kCapture, "event=2", 1, kFormat + "error: CreateEvent failed\n",
+            setUp(4) + "CreateEventW failed" + kComGone},
+        Row{"Initialize", kCapture, "fail=Initialize:88890008", 1, kFormat + "error: IAudioClient::Initialize hr=0x88890008\n",
+            setUp(6) + kClientGone},
+        Row{"EventHandle", kCapture, "fail=SetEventHandle:80070057", 1, kFormat + "error: SetEventHandle hr=0x80070057\n",
+            setUp(7) + kClientGone},
+        Row{"CaptureClient", kCapture, "fail=GetService:88890004", 1,
+            kFormat + "error: GetService(IAudioCaptureClient) hr=0x88890004\n", setUp(8) + kClientGone},
+        Row{"Start", kCapture, "fail=Start:88890010", 1, kFormat + "error: IAudioClient::Start hr=0x88890010\n",
+            setUp(10) + std::vector<std::string>(kTearDown.begin() + 1, kTearDown.end())},
+        Row{"SchedulerRefuses", kCapture, kQuick + kThree + "mmcss=refused", 0, head() + kGone + kStopped,
+            setUp(10) + "IAudioClient::Stop" + kClientGone.front() + "IAudioCaptureClient released" + kComGone, Out::Pattern}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Every way out of the capture loop ends it in order with exit code 0, each
+// packet copied out and released before it is written. Silent and null
+// packets become zeros, every other flag leaves the data as it is; the
+// pattern's bytes include 0x0A, 0x0D and 0x1A, which a text-mode stream would alter.
+INSTANTIATE_TEST_SUITE_P(
+    Capture, Wine,
+    ::testing::Values(
+        Row{"EveryPacketAt1Channel", {"--pid", "1234", "--channels", "1"}, kQuick + kStream, 0, head("1234", false, 1) + kGone + kStopped,
+            setUp(10, "pid=1234 mode=1",
+                  "IAudioClient::Initialize share=0 flags=0x80060000 duration=2000000 period=0 format=3/1/48000/192000/4/32/0 session=null") +
+                kTearDown,
+            Out::Pattern},
+        Row{"TreeAtEightChannels", {"--pid", "77", "--channels", "8", "--sample-rate", "192000", "--include-child-processes"},
+            kQuick + kStream, 0, head("77", true, 8, 192000) + kGone + kStopped,
+            setUp(10, "pid=77 mode=0",
+                  "IAudioClient::Initialize share=0 flags=0x80060000 duration=2000000 period=0 format=3/8/192000/6144000/32/32/0 session=null") +
+                kTearDown,
+            Out::Pattern},
+        Row{"NextPacketSizeFailsAfterAWakeUp", kCapture, kQuick + kThree + "fail=GetNextPacketSize:88890004", 0,
+            head() + kGone + kStopped, kStarted},
+        Row{"NextPacketSizeFailsWhileDraining", kCapture, kQuick + kThree + "fail=GetNextPacketSize:88890010@2", 0,
+            head() + kStopped, kStarted, Out::Pattern, "", 80},
+        Row{"GetBufferFails", kCapture, kQuick + kThree + "fail=GetBuffer:88890018@2", 0,
+            head() + "warn: GetBuffer hr=0x88890018\n" + kStopped, kStarted, Out::Pattern, "", 80},
+        Row{"AFailingReleaseIsNotLookedAt", kCapture, kQuick + kThree + "fail=ReleaseBuffer:88890011", 0,
+            head() + kGone + kStopped, kStarted, Out::Pattern},
+        // The first wait is the activation's.
+        Row{"TheWaitFails", kCapture, kQuick + kThree + "wait=2", 0, head() + "error: WaitForSingleObject failed\n" + kStopped,
+            kStarted},
+        Row{"Wav", {"--pid", "4321", "--wav"}, kQuick + kPattern, 0, head("4321") + kGone + kStopped,
+            setUp(10, "pid=4321 mode=1") + kTearDown, Out::Wav},
+        Row{"CtrlC", {"--pid", "1234", "--include-child-processes"}, "end=tone", 0, head("1234", true) + kStopped,
+            setUp(10, "pid=1234 mode=0") + kTearDown, Out::Tone, "", SIZE_MAX, 96000},
+        Row{"ReaderGone", {"--pid", "1234", "--include-child-processes"}, "end=tone", 0, head("1234", true) + kStopped,
+            setUp(10, "pid=1234 mode=0") + kTearDown, Out::Tone, "", SIZE_MAX, 0, 50000},
+        Row{"Duration", {"--pid", "1234", "--include-child-processes", "--duration", "1"}, "end=tone", 0,
+            head("1234", true) + kStopped, setUp(10, "pid=1234 mode=0") + kTearDown, Out::Tone},
         // Locked to the clock: a scripted second of silence is a second of zeros in a run of exactly two seconds.
-        WineRun{"ContinuousThroughASilence", {"--pid", "1234", "--include-child-processes", "--continuous", "--duration", "2"},
-                0, kCaptured, "silence=500:1000", 2 * 48000 * 8}),
-    [](const ::testing::TestParamInfo<WineRun>& info) { return std::string(info.param.name); });
+        Row{"ContinuousThroughASilence", {"--pid", "1234", "--include-child-processes", "--continuous", "--duration", "2"},
+            "silence=500:1000", 0, head("1234", true) + kStopped, setUp(10, "pid=1234 mode=0") + kTearDown, Out::Tone, "",
+            2 * 48000 * 8}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// --list: the sessions' owners through COM against the DLL's class object, or the call that failed.
+INSTANTIATE_TEST_SUITE_P(
+    List, Wine,
+    ::testing::Values(
+        Row{"ListActiveMultiAndGoneSkipped", {"--list"}, "session=self:active;session=self:multi;session=4194305:active", 0, "",
+            kListed, Out::Text, kHeader + "{self}\tactive\tprocloop.exe\t{self}\n"},
+        Row{"ListInactive", {"--list"}, "session=self:inactive", 0, "", kListed, Out::Text,
+            kHeader + "{self}\tinactive\tprocloop.exe\t{self}\n"},
+        Row{"ListNoSessions", {"--list"}, "", 0, "", kListed, Out::Text, kHeader},
+        Row{"ListCom", {"--list"}, "coinit=80010106", 1, "error: CoInitializeEx failed hr=0x80010106\n", {kListed.front()}},
+        listFails("ListCreate", "CoCreateInstance", "80040154"),
+        listFails("ListEndpoints", "IMMDeviceEnumerator::EnumAudioEndpoints", "88890010"),
+        listFails("ListDeviceCount", "IMMDeviceCollection::GetCount", "80004005"),
+        listFails("ListDevice", "IMMDeviceCollection::Item", "80070057"),
+        listFails("ListActivate", "IMMDevice::Activate", "80070005"),
+        listFails("ListSessionEnumerator", "IAudioSessionManager2::GetSessionEnumerator", "8007000E"),
+        listFails("ListSessionCount", "IAudioSessionEnumerator::GetCount", "80004005"),
+        listFails("ListSession", "IAudioSessionEnumerator::GetSession", "80070057"),
+        listFails("ListSessionQuery", "IAudioSessionControl::QueryInterface", "80004002"),
+        listFails("ListProcessId", "IAudioSessionControl2::GetProcessId", "88890004"),
+        listFails("ListState", "IAudioSessionControl::GetState", "88890004")),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // The Windows build's own unit tests, against the real C runtime and SDK types: 0 is their exit code if all pass.
 TEST(WineUnitTests, Pass) {
     EXPECT_NO_THROW(outputOf({"wine", kWindowsBuild + "/tests/windows_unit_tests.exe"}, wine({}).env));
 }
 
-// A Windows process of the prefix that lives a few seconds, found by name.
-TEST(WineStopWithTarget, EndsWithTheTarget) {
-    const pid_t target =
-        spawnProcess({"wine", "ping", "-n", "8", "127.0.0.1"}, wine({}).env, prefix().dir + "/ping.log");
-    ChildResult r;  // until ping.exe has started
-    for (int i = 0; i < 20 && (i == 0 || r.err.find("no process named") != std::string::npos); ++i) {
-        r = runChild(wine({"--name", "ping", "--include-child-processes", "--stop-with-target"}, "end=tone"));
+// A Windows process of the prefix that lives a few seconds, found by name and
+// opened first; the capture waits on it with the stream's event.
+TEST(WineStopWithTarget, EndsWithTheTargetOrAFailedWait) {
+    const pid_t target = spawnProcess({"wine", "ping", "-n", "8", "127.0.0.1"}, wine({}).env, prefix().dir + "/ping.log");
+    const std::vector<std::string> args = {"--name", "ping", "--include-child-processes", "--stop-with-target"};
+    ChildResult failed;  // until ping.exe has started
+    for (int i = 0; i < 20 && (i == 0 || failed.err.find("no process named") != std::string::npos); ++i) {
+        failed = runChild(wine(args, std::string(kModern) + "end=tone;wait=2"));
     }
+    const std::string journal = prefix().dir + "/journal-target";
+    const ChildResult r = runChild(wine(args, std::string(kModern) + "end=tone", journal));
     stopProcess(target);
     ASSERT_FALSE(r.timedOut);
+    EXPECT_EQ(failed.exitCode, 0) << failed.err;
+    EXPECT_TRUE(std::regex_match(failed.err, std::regex(crlf(head("(\\d+)", true) + "error: WaitForMultipleObjects failed\n" + kStopped))))
+        << failed.err;
     EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(tailFrom(r.err, "info: capture started"),
-              "info: capture started sampleRate=48000 channels=2\r\ninfo: target process exited\r\ninfo: capture stopped\r\n");
+    std::smatch pid;
+    ASSERT_TRUE(std::regex_match(r.err, pid, std::regex(crlf(head("(\\d+)", true) + "info: target process exited\n" + kStopped))))
+        << r.err;
     EXPECT_FALSE(r.out.empty());
+    const std::vector<std::string> entries = linesOf(journal);
+    EXPECT_EQ(programCalls(entries), std::vector<std::string>{"OpenProcess access=0x00100000 pid=" + pid.str(1)} +
+                                         setUp(10, "pid=" + pid.str(1) + " mode=0") + kTearDown + "CloseHandle target");
+    EXPECT_TRUE(std::any_of(entries.begin(), entries.end(), [](const std::string& e) {
+        return startsWith(e, "WaitForMultipleObjects #2 target any ");
+    }));
+    expectEveryPacketReleasedAtOnce(entries);
 }
 
 }  // namespace

@@ -3,11 +3,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <sstream>
-#include <unistd.h>  // getpid, which the Windows C runtime has too
 
-#include "fakes/audio/fake_audio.h"
+#include "fakes/wasapi/script.h"
 
-namespace fakeaudio {
+namespace fakewasapi {
 namespace {
 
 const char* const kCallNames[] = {"ActivateAudioInterfaceAsync", "GetActivateResult", "Initialize", "SetEventHandle",
@@ -47,8 +46,8 @@ bool packetOf(const std::string& text, Packet& packet) {
     return true;
 }
 
-bool parseDirective(const std::string& key, const std::string& value, Script& script) {
-    Script::Host& host = script.host;
+bool parseDirective(const std::string& key, const std::string& value, Script& script, std::uint32_t self) {
+    Script::System& sys = script.system;
     if (key == "fail") {
         const auto colon = value.rfind(':');
         for (int i = 0; colon != std::string::npos && i < static_cast<int>(Call::Count); ++i) {
@@ -78,80 +77,75 @@ bool parseDirective(const std::string& key, const std::string& value, Script& sc
         return true;
     }
     if (key == "end") {
-        script.endStatus = S_OK;
+        script.endStatus = 0;
         return value == "tone" || (value.rfind("error:", 0) == 0 && number(value.substr(6), script.endStatus, 16));
     }
     if (key == "activation" && value == "never") {
         script.completionDelayMs = Script::kNever;
         return true;
     }
-    if (key == "mmcss") return (host.refuseMmcss = value == "refused");
-    if (key == "silence" || key == "late") {
-        auto& stretches = key == "late" ? script.lates : script.silences;
-        stretches.emplace_back();
-        return pair(value, ':', stretches.back().first, stretches.back().second);
+    if (key == "mmcss") return (sys.refuseMmcss = value == "refused");
+    if (key == "silence") {
+        script.silences.emplace_back();
+        return pair(value, ':', script.silences.back().first, script.silences.back().second);
     }
     if (key == "session") {
         const auto colon = value.find(':');
         const std::string state = colon == std::string::npos ? "" : value.substr(colon + 1);
         script.sessions.push_back({0, state != "inactive", state != "multi"});
         std::uint32_t& pid = script.sessions.back().pid;
-        if (value.rfind("self:", 0) == 0) pid = static_cast<std::uint32_t>(::getpid());
+        if (value.rfind("self:", 0) == 0) pid = self;
         return (state == "active" || state == "inactive" || state == "multi") &&
-               (pid != 0 || number(value.substr(0, colon), pid));
+               (value.rfind("self:", 0) == 0 || number(value.substr(0, colon), pid));
     }
     if (key == "windows") {
-        return std::sscanf(value.c_str(), "%u.%u.%u", &host.major, &host.minor, &host.build) == 3;
+        return std::sscanf(value.c_str(), "%u.%u.%u", &sys.major, &sys.minor, &sys.build) == 3;
     }
     if (key == "activation") return number(value, script.completionDelayMs);
     if (key == "status") return number(value, script.activationStatus, 16);
-    if (key == "coinit") return number(value, host.coInitializeStatus, 16);
-    if (key == "event") return number(value, host.failCreateEventAt);
-    if (key == "wait") return number(value, host.failWaitAt);
-    if (key == "timeout") return number(value, host.timeOutWaitAt);
-    if (key == "write") return number(value, host.maxBytesPerCall);
-    if (key == "output") return number(value, host.failAfterBytes);
+    if (key == "coinit") return number(value, sys.coInitializeStatus, 16);
+    if (key == "event") return number(value, sys.failCreateEventAt);
+    if (key == "wait") return number(value, sys.failWaitAt);
+    if (key == "timeout") return number(value, sys.timeOutWaitAt);
     if (key == "period") return number(value, script.periodMs) && script.periodMs != 0;
     return false;
 }
 
 }  // namespace
 
-bool parseScript(const std::string& text, Script& script) {
+bool parseScript(const std::string& text, Script& script, std::uint32_t self) {
     std::istringstream items(text);
     for (std::string item; std::getline(items, item, ';');) {
         const auto eq = item.find('=');
-        if (!item.empty() && (eq == std::string::npos || !parseDirective(item.substr(0, eq), item.substr(eq + 1), script))) {
+        if (!item.empty() && (eq == std::string::npos || !parseDirective(item.substr(0, eq), item.substr(eq + 1), script, self))) {
             return false;
         }
     }
     return true;
 }
 
-std::vector<BYTE> patternBytes(std::uint64_t offset, std::size_t count) {
-    static const BYTE kLow[] = {0x0D, 0x0A, 0x1A, 0x00, 0xFF, 0x0A, 0x7F};
-    std::vector<BYTE> bytes(count);
+std::vector<unsigned char> patternBytes(std::uint64_t offset, std::size_t count) {
+    static const unsigned char kLow[] = {0x0D, 0x0A, 0x1A, 0x00, 0xFF, 0x0A, 0x7F};
+    std::vector<unsigned char> bytes(count);
     for (std::size_t i = 0; i < count; ++i) {
         const std::uint64_t sample = (offset + i) / 4;
         const unsigned byteInSample = static_cast<unsigned>((offset + i) % 4);
         // The top byte keeps every sample finite; some are above 1 and some are -0.0,
         // which a clamp or a conversion that loses the sign would change.
-        const BYTE top = sample % 7 == 3 ? 0x40 : (sample & 1) != 0 ? 0xBE : 0x3E;
-        bytes[i] = sample % 13 == 5 ? static_cast<BYTE>(byteInSample == 3 ? 0x80 : 0x00)
+        const unsigned char top = sample % 7 == 3 ? 0x40 : (sample & 1) != 0 ? 0xBE : 0x3E;
+        bytes[i] = sample % 13 == 5 ? static_cast<unsigned char>(byteInSample == 3 ? 0x80 : 0x00)
                                     : byteInSample == 3 ? top : kLow[(sample * 3 + byteInSample) % (sizeof kLow)];
     }
     return bytes;
 }
 
-static bool within(const std::vector<std::pair<unsigned, unsigned>>& stretches, std::uint64_t ms) {
-    return std::any_of(stretches.begin(), stretches.end(), [ms](const auto& s) { return ms >= s.first && ms - s.first < s.second; });
+bool silentAt(const Script& script, std::uint64_t ms) {
+    return std::any_of(script.silences.begin(), script.silences.end(),
+                       [ms](const auto& s) { return ms >= s.first && ms - s.first < s.second; });
 }
-
-bool silentAt(const Script& script, std::uint64_t ms) { return within(script.silences, ms); }
-bool lateAt(const Script& script, std::uint64_t ms) { return within(script.lates, ms); }
 
 float toneAt(std::uint64_t frame, std::uint32_t rate) {
     return static_cast<float>(0.25 * std::sin(2.0 * 3.14159265358979323846 * 440.0 * static_cast<double>(frame % rate) / rate));
 }
 
-}  // namespace fakeaudio
+}  // namespace fakewasapi

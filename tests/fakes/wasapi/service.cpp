@@ -11,12 +11,13 @@
 #include <mutex>
 #include <thread>
 
-#include "fakes/audio/fake_audio.h"
-#include "platform/audio_ids.h"
+#include "fakes/wasapi/com_object.h"
+#include "fakes/wasapi/fake_wasapi.h"
+#include "windows/audio_ids.h"
 
-namespace fakeaudio {
+namespace fakewasapi {
 
-std::atomic<unsigned> liveObjects{0};
+std::atomic<int> programHeld{0};
 
 namespace {
 
@@ -28,14 +29,11 @@ struct Queued {
     Packet packet;
     std::vector<BYTE> bytes;
     std::uint64_t position = 0;  // frames since Start of its first frame
-    bool held = false;           // made in a late stretch, not handed over yet
 };
 
-// What a script's run changes; reset() starts the next from a fresh one.
+// What the run changes.
 struct State {
-    Script script;
-    Stats stats;
-    bool cancelled = false;   // reset() lets go of a pending completion
+    unsigned calls[static_cast<int>(Call::Count)] = {};
     bool delivering = false;  // between ActivateCompleted and the release of the handler
     bool producing = false;
     WAVEFORMATEX format{};
@@ -53,27 +51,27 @@ struct State {
 };
 
 struct Service {
+    Script script;
     std::mutex mutex;
     std::condition_variable wake;
     State st;
     std::thread completer, producer;
-    std::vector<std::string> journal;
+    std::FILE* journal = nullptr;
 };
 
-// Never destroyed: in the DLL a completion thread may still be parked when the
-// process exits, and destroying a joinable std::thread would abort. It starts
-// with the script from the environment; tests load theirs after reset().
+// Never destroyed: a completion thread may still be parked when the process
+// exits, and destroying a joinable std::thread would abort. A script that does
+// not parse fails the activation.
 Service& svc() {
     static Service* s = [] {
         auto* service = new Service;
         const char* text = std::getenv("STANDIN_ENGINE_SCRIPT");
-        const char* version = std::getenv("STANDIN_WINDOWS_VERSION");
-        const std::string full = std::string(text != nullptr ? text : "") +
-                                 (version != nullptr && *version != '\0' ? std::string(";windows=") + version : "");
-        if (!parseScript(full, service->st.script)) {
-            service->st.script = Script{};
-            service->st.script.faults[static_cast<int>(Call::ActivateAudioInterfaceAsync)] = {1, E_INVALIDARG};
+        if (!parseScript(text != nullptr ? text : "", service->script, GetCurrentProcessId())) {
+            service->script = Script{};
+            service->script.faults[static_cast<int>(Call::ActivateAudioInterfaceAsync)] = {1, static_cast<std::uint32_t>(E_INVALIDARG)};
         }
+        const char* journal = std::getenv("STANDIN_ENGINE_JOURNAL");
+        if (journal != nullptr && *journal != '\0') service->journal = std::fopen(journal, "ab");
         return service;
     }();
     return *s;
@@ -90,16 +88,18 @@ class Object : public ComObject<I> {
 public:
     // The creating reference is the program's, or (program 0) the service's.
     Object(const char* name, const GUID& iid, ULONG program = 1) : name_(name), iid_(iid), program_(program) {
-        ++liveObjects;
+        if (program != 0) ++programHeld;
     }
-    ~Object() override { --liveObjects; }
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override { return this->answer(riid, out, {&iid_}); }
     ULONG STDMETHODCALLTYPE AddRef() override {
-        ++program_;
+        if (++program_ == 1) ++programHeld;
         return Base::AddRef();
     }
     ULONG STDMETHODCALLTYPE Release() override {
-        if (--program_ == 0) record(std::string(name_) + " released");
+        if (--program_ == 0) {
+            --programHeld;
+            record(std::string(name_) + " released");
+        }
         return Base::Release();
     }
     void holdInternal() { Base::AddRef(); }
@@ -150,7 +150,6 @@ void queuePacket(State& st, const Packet& packet, bool tone) {
         bool dropped = false;
         for (; held > st.capacity && st.queue.size() > keep; dropped = true) {
             held -= st.queue[keep].packet.frames;
-            st.stats.framesDropped += st.queue[keep].packet.frames;
             st.queue.erase(st.queue.begin() + static_cast<std::ptrdiff_t>(keep));
         }
         if (dropped) (st.queue.size() > keep ? st.queue[keep].packet : q.packet).flags |= AUDCLNT_BUFFERFLAGS_DATA_DISCONTINUITY;
@@ -161,7 +160,7 @@ void queuePacket(State& st, const Packet& packet, bool tone) {
 // With the lock held, once per period: the next burst, or what the end brings.
 // The tone comes on the period's clock whether or not the program keeps up.
 void deliver(State& st) {
-    const Script& script = st.script;
+    const Script& script = svc().script;
     const std::uint32_t rate = st.format.nSamplesPerSec;
     const std::uint32_t frames = rate * script.periodMs / 1000;
     const bool idle = st.queue.empty() && !st.inHand;
@@ -171,14 +170,10 @@ void deliver(State& st) {
             ++st.nextBurst;
             SetEvent(st.event);
         }
-    } else if (SUCCEEDED(script.endStatus) && !silentAt(script, st.position * 1000 / rate)) {
-        // A late stretch's packets are made on time but handed over at its end, with their old timestamps.
+    } else if (script.endStatus == 0 && !silentAt(script, st.position * 1000 / rate)) {
         queuePacket(st, Packet{frames, 0, false}, true);
-        if (!(st.queue.back().held = lateAt(script, st.position * 1000 / rate))) {
-            for (Queued& q : st.queue) q.held = false;
-            SetEvent(st.event);
-        }
-    } else if (FAILED(script.endStatus) && idle && !st.kicked) {
+        SetEvent(st.event);
+    } else if (script.endStatus != 0 && idle && !st.kicked) {
         st.kicked = true;
         SetEvent(st.event);
     }
@@ -191,7 +186,7 @@ void produce() {
     std::unique_lock<std::mutex> lock(s.mutex);
     // Deadlines are absolute, as a sound card's clock is, so the stream keeps real time.
     for (auto deadline = st.started; st.producing;) {
-        deadline += std::chrono::milliseconds(st.script.periodMs);
+        deadline += std::chrono::milliseconds(s.script.periodMs);
         s.wake.wait_until(lock, deadline, [&st] { return !st.producing; });
         if (st.producing) deliver(st);
     }
@@ -208,7 +203,7 @@ public:
         State& st = svc().st;
         const std::lock_guard<std::mutex> lock(svc().mutex);
         *frames = 0;
-        if (st.queue.empty() || st.queue.front().held) return kBufferEmpty;
+        if (st.queue.empty()) return kBufferEmpty;
         Queued& q = st.queue.front();
         *data = q.packet.nullData ? nullptr : q.bytes.data();
         *frames = q.packet.frames;
@@ -216,6 +211,7 @@ public:
         if (devicePosition != nullptr) *devicePosition = q.position;
         if (qpcPosition != nullptr) *qpcPosition = st.startTime + q.position * 10000000u / st.format.nSamplesPerSec;
         st.inHand = true;
+        record("GetBuffer " + std::to_string(q.packet.frames));
         return S_OK;
     }
 
@@ -225,6 +221,7 @@ public:
         State& st = svc().st;
         const std::lock_guard<std::mutex> lock(svc().mutex);
         if (!st.inHand || frames != st.queue.front().packet.frames) return AUDCLNT_E_INVALID_SIZE;
+        record("ReleaseBuffer " + std::to_string(frames));
         st.queue.pop_front();
         st.inHand = false;
         return hr;
@@ -235,12 +232,13 @@ public:
         if (FAILED(hr)) return hr;
         State& st = svc().st;
         const std::lock_guard<std::mutex> lock(svc().mutex);
-        *frames = st.queue.empty() || st.queue.front().held ? 0 : st.queue.front().packet.frames;
-        if (FAILED(st.script.endStatus) && st.nextBurst >= st.script.bursts.size() && st.queue.empty() && !st.inHand) {
+        *frames = st.queue.empty() ? 0 : st.queue.front().packet.frames;
+        const Script& script = svc().script;
+        if (script.endStatus != 0 && st.nextBurst >= script.bursts.size() && st.queue.empty() && !st.inHand) {
             // The drain that released the last packet asks first and is told
             // "nothing"; the error comes on the next wake-up, as a device that
             // goes away between packets reports it.
-            if (st.armed) return st.script.endStatus;
+            if (st.armed) return static_cast<HRESULT>(script.endStatus);
             st.armed = true;
             SetEvent(st.event);
         }
@@ -328,7 +326,7 @@ public:
     HRESULT STDMETHODCALLTYPE GetActivateResult(HRESULT* status, IUnknown** activated) override {
         const HRESULT hr = scripted(Call::GetActivateResult);
         if (FAILED(hr)) return hr;
-        *status = svc().st.script.activationStatus;
+        *status = static_cast<HRESULT>(svc().script.activationStatus);
         *activated = client_;
         if (client_ != nullptr) client_->AddRef();
         return S_OK;
@@ -343,15 +341,14 @@ private:
 // thread may, then let go of the handler and the operation.
 void complete(IAgileObject* agile, Operation* operation) {
     Service& s = svc();
+    // kNever is some 50 days: as good as never for any run.
+    std::this_thread::sleep_for(std::chrono::milliseconds(s.script.completionDelayMs));
     {
-        std::unique_lock<std::mutex> lock(s.mutex);
-        // kNever is some 50 days: as good as never for any run.
-        s.wake.wait_for(lock, std::chrono::milliseconds(s.st.script.completionDelayMs), [&s] { return s.st.cancelled; });
-        s.st.delivering = !s.st.cancelled;
+        const std::lock_guard<std::mutex> lock(s.mutex);
+        s.st.delivering = true;
     }
     IActivateAudioInterfaceCompletionHandler* handler = nullptr;
-    if (s.st.delivering &&
-        SUCCEEDED(agile->QueryInterface(ids::kIActivateAudioInterfaceCompletionHandler, reinterpret_cast<void**>(&handler)))) {
+    if (SUCCEEDED(agile->QueryInterface(ids::kIActivateAudioInterfaceCompletionHandler, reinterpret_cast<void**>(&handler)))) {
         record("ActivateCompleted");
         handler->ActivateCompleted(operation);
         handler->Release();
@@ -371,32 +368,23 @@ HRESULT scripted(Call call, const char* entry) {
     if (entry != nullptr) record(entry);
     Service& s = svc();
     const std::lock_guard<std::mutex> lock(s.mutex);
-    State& st = s.st;
     const int i = static_cast<int>(call);
-    const unsigned n = ++st.stats.calls[i];
-    const Script::Fault& f = st.script.faults[i];
-    return (f.onCall != 0 && n >= f.onCall) ? f.status : S_OK;
+    const unsigned n = ++s.st.calls[i];
+    const Script::Fault& f = s.script.faults[i];
+    return (f.onCall != 0 && n >= f.onCall) ? static_cast<HRESULT>(f.status) : S_OK;
 }
 
-void record(std::string entry) {
-    const std::lock_guard<std::mutex> lock(svc().mutex);
-    svc().journal.push_back(std::move(entry));
-}
+const Script& script() { return svc().script; }
 
-std::vector<std::string> takeJournal() {
-    std::vector<std::string> taken;
-    const std::lock_guard<std::mutex> lock(svc().mutex);
-    taken.swap(svc().journal);
-    return taken;
-}
-
-void load(const Script& script) {
-    const std::lock_guard<std::mutex> lock(svc().mutex);
-    svc().st.script = script;
-}
-
-void awaitCompletion() {
-    if (svc().completer.joinable()) svc().completer.join();
+// Its own lock: the system calls the journal records may come while the service's is held.
+void record(const std::string& entry) {
+    static std::mutex* journalMutex = new std::mutex;
+    Service& s = svc();
+    if (s.journal == nullptr) return;
+    const std::lock_guard<std::mutex> lock(*journalMutex);
+    std::fputs(entry.c_str(), s.journal);
+    std::fputc('\n', s.journal);
+    std::fflush(s.journal);  // a run may end at any moment
 }
 
 void settle() {
@@ -404,40 +392,12 @@ void settle() {
     svc().wake.wait_for(lock, std::chrono::seconds(5), [] { return !svc().st.delivering; });
 }
 
-void reset() {
-    Service& s = svc();
-    {
-        const std::lock_guard<std::mutex> lock(s.mutex);
-        s.st.cancelled = true;
-    }
-    s.wake.notify_all();
-    awaitCompletion();
-    stopProducer();
-    const std::lock_guard<std::mutex> lock(s.mutex);
-    s.st = State{};
-}
-
-std::vector<sessionobjects::SessionInfo> scriptedSessions() {
-    const std::lock_guard<std::mutex> lock(svc().mutex);
-    return svc().st.script.sessions;
-}
-
-Script::Host scriptedHost() {
-    const std::lock_guard<std::mutex> lock(svc().mutex);
-    return svc().st.script.host;
-}
-
-Stats stats() {
-    const std::lock_guard<std::mutex> lock(svc().mutex);
-    return svc().st.stats;
-}
-
-}  // namespace fakeaudio
+}  // namespace fakewasapi
 
 HRESULT WINAPI ActivateAudioInterfaceAsync(LPCWSTR path, REFIID riid, PROPVARIANT* activationParams,
                                            IActivateAudioInterfaceCompletionHandler* handler,
                                            IActivateAudioInterfaceAsyncOperation** operationOut) {
-    using namespace fakeaudio;
+    using namespace fakewasapi;
     // Anything but a process-loopback request for an audio client is refused.
     AUDIOCLIENT_ACTIVATION_PARAMS params{};
     const bool blob = activationParams != nullptr && activationParams->vt == VT_BLOB &&
@@ -466,7 +426,7 @@ HRESULT WINAPI ActivateAudioInterfaceAsync(LPCWSTR path, REFIID riid, PROPVARIAN
 
     Service& s = svc();
     // The script is the one scripted() just read under the lock.
-    auto* operation = new Operation(SUCCEEDED(s.st.script.activationStatus) ? new AudioClient : nullptr);
+    auto* operation = new Operation(SUCCEEDED(static_cast<HRESULT>(s.script.activationStatus)) ? new AudioClient : nullptr);
     operation->holdInternal();
     *operationOut = operation;
     if (s.completer.joinable()) s.completer.join();

@@ -1,10 +1,10 @@
 // Interface and format identifiers of the audio stack. Defined here rather than
-// taken from the SDK's import libraries so they compare by value everywhere.
+// taken from the SDK's import libraries so that they compare by value.
 #pragma once
 
 #include <cstring>
 
-#include "platform/platform.h"
+#include "windows/windows_sdk.h"
 
 namespace ids {
 
@@ -25,7 +25,6 @@ constexpr GUID kIAudioSessionManager2 = {0x77AA99A0, 0x1BD6, 0x484F, {0x8B, 0xC7
 constexpr GUID kIAudioSessionEnumerator = {0xE2F5BB11, 0x0570, 0x40CA, {0xAC, 0xDD, 0x3A, 0xA0, 0x12, 0x77, 0xDE, 0xE8}};
 constexpr GUID kIAudioSessionControl = {0xF4B1A599, 0x7266, 0x4319, {0xA8, 0xCA, 0xE7, 0x0A, 0xCB, 0x11, 0xE8, 0xCD}};
 constexpr GUID kIAudioSessionControl2 = {0xBFB7FF88, 0x7239, 0x4FC9, {0x8F, 0xA2, 0x07, 0xC9, 0x50, 0xBE, 0x9C, 0x6D}};
-constexpr GUID kSubtypeIeeeFloat = {0x00000003, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
 
 inline bool same(const GUID& a, const GUID& b) { return std::memcmp(&a, &b, sizeof(GUID)) == 0; }
 

@@ -1,6 +1,6 @@
 // The process-loopback activation record, as the SDK's
 // audioclientactivationparams.h declares it, for SDKs and hosts without it.
-// Expects DWORD from the including half of the platform door.
+// Included by windows_sdk.h, which brings DWORD.
 #pragma once
 
 enum AUDIOCLIENT_ACTIVATION_TYPE {

@@ -1,12 +1,12 @@
 // A reference-counted object implementing one interface, for the objects the
-// platform layer (and its stand-ins) hand out.
+// fake service hands out.
 #pragma once
 
 #include <atomic>
 #include <initializer_list>
 
-#include "platform/audio_ids.h"
-#include "platform/platform.h"
+#include "windows/audio_ids.h"
+#include "windows/windows_sdk.h"
 
 template <typename Interface>
 class ComObject : public Interface {

@@ -4,7 +4,7 @@
 #include <cassert>
 #include <utility>
 
-#include "platform/platform.h"
+#include "windows/windows_sdk.h"
 
 // Holds one reference. Move-only, so a reference is never released twice;
 // unlike the SDK's own smart pointers it never adds a reference by copying.
