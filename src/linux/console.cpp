@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 
 namespace linuxaudio {
 
@@ -47,17 +48,33 @@ void interrupted(int /*signal*/) {}
     _exit(128 + sig);  // not reached: each of these signals ends the process by default
 }
 
+void interruptWaiter() { ::syscall(SYS_tgkill, ::getpid(), watch.interrupted, interruptSignal()); }
+
 void* takeSignals(void* /*unused*/) {
+    bool requested = false;
     for (;;) {
         int sig = 0;
-        if (sigwait(&watch.signals, &sig) != 0) continue;
+        if (requested && watch.stop->load()) {
+            // Until the program has stopped, its blocking calls keep being cut
+            // short: a write larger than the pipe's atomic size that the first
+            // signal cut returns the part written, and the rest would block again.
+            const timespec tick{0, 10 * 1000 * 1000};
+            sig = sigtimedwait(&watch.signals, nullptr, &tick);
+            if (sig < 0) {
+                if (errno == EAGAIN) interruptWaiter();
+                continue;
+            }
+        } else if (sigwait(&watch.signals, &sig) != 0) {
+            continue;
+        }
+        requested = true;
         watch.stop->store(true);
         const int wake = watch.wake.load();
         if (wake >= 0) {
             const std::uint64_t one = 1;
             (void)!::write(wake, &one, sizeof one);
         }
-        ::syscall(SYS_tgkill, ::getpid(), watch.interrupted, interruptSignal());
+        interruptWaiter();
         // The terminal or the system is going away: once the request is made, go.
         if (sig == SIGHUP || sig == SIGTERM) endByDefaultAction(sig);
     }

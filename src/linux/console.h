@@ -14,9 +14,9 @@ void prepareStandardDescriptors();
 
 // From now on SIGINT (Ctrl+C), SIGQUIT (Ctrl+Break), SIGHUP (the terminal
 // went away) and SIGTERM set `stop`, wake a waiting capture (wakeDescriptor)
-// and interrupt the calling thread's blocking call (a write on a stalled
-// reader fails with EINTR); after SIGHUP and SIGTERM the process then ends by
-// the signal. A signal ignored at start stays ignored. The signals are taken
+// and interrupt the calling thread's blocking calls, every 10 ms while the
+// stop stands (a write on a stalled reader fails with EINTR); after SIGHUP and
+// SIGTERM the process then ends by the signal. A signal ignored at start stays ignored. The signals are taken
 // by a thread of their own with sigwait, so nothing runs in a signal handler
 // and a storm of them, or a full descriptor table, cannot keep one out.
 // Call before any other thread starts; later calls change nothing.

@@ -60,7 +60,7 @@ std::vector<long> streams(const AudioServer& server, const Player& player, std::
 
 // What happens 0.5 s into the capture (Mute: just before it starts).
 // List: instead of a capture, --list with the target paused for good.
-enum class Event { None, Mute, Go, End, TargetExits, Move, Cork, Stall, CloseReader, List, Kill };
+enum class Event { None, Mute, Go, End, TargetExits, Move, Cork, Stall, StopStalled, CloseReader, List, Kill };
 
 struct Scenario {
     const char* name;
@@ -111,6 +111,9 @@ const Scenario kScenarios[] = {
     // The reader stalls 1.5 s: the pipe and the 200 ms buffer fill, the oldest
     // audio is dropped, and the capture carries on with the newest.
     {"SlowReader", kTone, true, 1, {440}, {660}, Event::Stall, 3.0, 1.0, 2.2},
+    // The reader stops for good after 0.3 s: Ctrl+C still ends the run, though an
+    // 8-channel packet is more than a pipe takes at once and its write was cut part way.
+    {"CtrlCWhileTheReaderStalls", kTone, true, 1, {440}, {660}, Event::StopStalled, 1.0, 0.3, 60, 48000, 8},
     // On PipeWire only: a native stream carries no process id of its own; its client does.
     {"PwPlayIncluded", kPwPlay, true, 1, {440}, {660}},
     {"PwPlayExcluded", kPwPlay, false, 1, {660}, {440}},
@@ -181,6 +184,7 @@ TEST_P(PulseCapture, RecordsWhatItShould) {
     if (s.event == Event::TargetExits) options.argv.emplace_back("--stop-with-target");
     if (s.continuous) options.argv.emplace_back("--continuous");
     if (s.event == Event::CloseReader) options.closeStdoutAfter = 48000 * 8 / 4;
+    if (s.event == Event::StopStalled) options.stallStdoutAfter = 48000 * 32 * 3 / 10;
     bool acted = false, resumed = false, interrupted = false;
     using Clock = std::chrono::steady_clock;
     Clock::time_point started = Clock::time_point::max();
@@ -227,7 +231,7 @@ TEST_P(PulseCapture, RecordsWhatItShould) {
         EXPECT_NEAR(static_cast<double>(zeros) / s.rate, 0.6, 0.2);
     }
     const std::size_t window = std::min(frames, static_cast<std::size_t>(0.3 * s.rate));
-    const bool ends = endsItself || s.event == Event::End;
+    const bool ends = endsItself || s.event == Event::End || s.event == Event::StopStalled;
     for (unsigned ch = 0; ch < s.channels; ++ch) {
         const auto at = [&](double hz, std::size_t begin, std::size_t end) {
             return level(r.out, s.rate, s.channels, ch, hz, begin, end);
