@@ -58,7 +58,7 @@ void* takeSignals(void* /*unused*/) {
             // Until the program has stopped, its blocking calls keep being cut
             // short: a write larger than the pipe's atomic size that the first
             // signal cut returns the part written, and the rest would block again.
-            const timespec tick{0, 10 * 1000 * 1000};
+            const timespec tick{0, 10000000L};  // 10 ms
             sig = sigtimedwait(&watch.signals, nullptr, &tick);
             if (sig < 0) {
                 if (errno == EAGAIN) interruptWaiter();
