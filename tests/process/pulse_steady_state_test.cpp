@@ -6,10 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <atomic>
-#include <cstdlib>
 #include <memory>
-#include <new>
 #include <string>
 #include <thread>
 #include <vector>
@@ -19,28 +16,8 @@
 #include "app/run_sequence.h"
 #include "app/stop_signal.h"
 #include "linux/linux_backend.h"
+#include "allocation_count.h"
 #include "private_component.h"
-
-namespace {
-
-std::atomic<bool> armed{false};
-std::atomic<unsigned> allocations{0};
-std::thread::id program;
-
-void* allocate(std::size_t size) {
-    if (armed.load() && std::this_thread::get_id() == program) ++allocations;
-    if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
-    throw std::bad_alloc();
-}
-
-}  // namespace
-
-void* operator new(std::size_t size) { return allocate(size); }
-void* operator new[](std::size_t size) { return allocate(size); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
 
 namespace {
 
@@ -66,15 +43,15 @@ TEST_P(SteadyCapture, NoAllocationAndAtMostOnePeriodPerWrite) {
         std::vector<unsigned char> chunk(1 << 20);
         for (ssize_t got = 0; (got = ::read(fd, chunk.data(), chunk.size())) > 0;) {
             sizes.push_back(got);
-            if (sizes.size() == 10) armed = true;  // well past the first packet
+            if (sizes.size() == 10) allocationcount::on = true;  // well past the first packet
             if (sizes.size() == 200) {
-                armed = false;
+                allocationcount::on = false;
                 stopRequested = true;
             }
         }
         ::close(fd);
     });
-    program = std::this_thread::get_id();
+    allocationcount::counted = std::this_thread::get_id();
     const std::string pid = std::to_string(player);
     const char* argv[] = {"procloop", "--pid", pid.c_str(), "--include-child-processes", "--duration", "20"};
     ::testing::internal::CaptureStderr();
@@ -88,7 +65,7 @@ TEST_P(SteadyCapture, NoAllocationAndAtMostOnePeriodPerWrite) {
 
     EXPECT_EQ(exitCode, 0) << err;
     ASSERT_GE(sizes.size(), 200u) << err;
-    EXPECT_EQ(allocations.load(), 0u);
+    EXPECT_EQ(allocationcount::made.load(), 0u);
     // 10 ms at 48 kHz stereo is a period.
     for (std::size_t i = 10; i < 200; ++i) {
         EXPECT_TRUE(sizes[i] > 0 && sizes[i] <= 480 * 8 && sizes[i] % 8 == 0) << "write " << i << ": " << sizes[i];
