@@ -76,9 +76,10 @@ class CaptureBackend {
 public:
     virtual ~CaptureBackend() = default;
 
-    // From now on a console stop request (Ctrl+C and its kin) sets `stop`, wakes
-    // a waiting stream and cuts short a write of the calling thread that blocks
-    // on a reader who stopped reading.
+    // From now on a console stop request (Ctrl+C and its kin) sets `stop` and
+    // cuts short a write of the calling thread that blocks on a reader who
+    // stopped reading. Where the platform can, it also wakes a waiting stream;
+    // elsewhere the loop's bounded waits notice it.
     virtual void watchConsole(std::atomic<bool>& stop) = 0;
     // Whether a person watches standard error on a console.
     virtual bool errorIsConsole() = 0;
