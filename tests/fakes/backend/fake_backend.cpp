@@ -66,7 +66,7 @@ float toneAt(std::uint64_t frame, std::uint32_t rate) {
     return static_cast<float>(0.25 * std::sin(2.0 * 3.14159265358979323846 * 440.0 * static_cast<double>(frame % rate) / rate));
 }
 
-bool silentAt(const Script& script, std::uint64_t ms) { return within(script.silences, ms); }
+bool silentAt(const Script& script, std::uint64_t ms) { return within(script.silences, ms) || within(script.mutes, ms); }
 
 class FakeBackend::Stream final : public CaptureStream {
 public:
@@ -113,7 +113,7 @@ private:
         if (script_.end == Script::End::Lost) return now();
         if (script_.end == Script::End::Quiet) return kNever;
         std::uint64_t k = tone_;
-        while (silentAt(script_, k * script_.periodMs)) ++k;
+        while (within(script_.silences, k * script_.periodMs)) ++k;
         return toneReady(k);
     }
 
@@ -162,11 +162,11 @@ private:
         // The tone packets that are there, less the oldest that no longer fit the buffer.
         std::uint64_t end = tone_;
         std::uint64_t held = 0;
-        while (toneReady(end) <= now()) held += silentAt(script_, end++ * script_.periodMs) ? 0 : 1;
+        while (toneReady(end) <= now()) held += within(script_.silences, end++ * script_.periodMs) ? 0 : 1;
         std::uint64_t drop = held > kBufferMs / script_.periodMs ? held - kBufferMs / script_.periodMs : 0;
         std::uint32_t flags = 0;
         for (; tone_ < end; ++tone_) {
-            if (silentAt(script_, tone_ * script_.periodMs)) continue;
+            if (within(script_.silences, tone_ * script_.periodMs)) continue;
             if (drop > 0) {
                 --drop;
                 owner_.record_.framesDropped += toneFrames_;
@@ -178,6 +178,7 @@ private:
                 const float v = toneAt(first + f, request_.sampleRate);
                 std::fill_n(samples_.data() + std::size_t{f} * request_.channels, request_.channels, v);
             }
+            if (within(script_.mutes, tone_ * script_.periodMs)) flags |= CapturedPacket::kSilent;
             if (!give(sink, toneFrames_, flags, start_ + tone_ * script_.periodMs * kUnitsPerMs)) {
                 ++tone_;
                 return WaitResult::Ended;
@@ -189,7 +190,8 @@ private:
 
     bool give(CaptureSink& sink, std::uint32_t frames, std::uint32_t flags, std::uint64_t time) {
         CapturedPacket packet;
-        packet.samples = (flags & CapturedPacket::kSilent) != 0 ? nullptr : samples_.data();
+        // A silent packet still points at data, as WASAPI's may: only the flag says to ignore it.
+        packet.samples = samples_.data();
         packet.frames = frames;
         packet.flags = flags;
         packet.time = time;

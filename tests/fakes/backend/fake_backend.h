@@ -37,6 +37,7 @@ struct Script {
     enum class End { Lost, Quiet, Tone } end = End::Lost;
     unsigned periodMs = 10;
     Stretches silences;  // no tone
+    Stretches mutes;     // the tone's packets come flagged silent (their data the tone still)
     Stretches lates;     // tone handed over only at the stretch's end
     Stretches stalls;    // the program is held up for that long (in-process: the clock jumps)
     unsigned exitAtMs = 0;  // the watched target exits then (0: never)
@@ -49,7 +50,8 @@ struct Script {
 // ';'-separated, each directive repeatable:
 //   burst=<packet>,<packet>...   a packet is <frames> with any of the flags s (silent),
 //                                d (discontinuity), t (timestamp error)
-//   end=lost|quiet|tone  period=<ms>  silence=<from>:<for>  late=<from>:<for>  stall=<from>:<for>
+//   end=lost|quiet|tone  period=<ms>  silence=<from>:<for>  mute=<from>:<for>  late=<from>:<for>
+//   stall=<from>:<for>
 //   open=fails|hangs  exit=<ms>  sessions=fail  session=<pid>:active|inactive
 //   process=<pid>:<parent>:<name>  window=<id>:<pid>
 bool parseScript(const std::string& text, Script& script);
@@ -58,7 +60,7 @@ bool parseScript(const std::string& text, Script& script);
 // 0xFF, so that any text-mode translation on the way shows; some samples are
 // above 1 and some -0.0, which a clamp or a sign-losing conversion would change.
 std::vector<unsigned char> patternBytes(std::uint64_t offset, std::size_t count);
-// The tone at `frame` of the stream's clock, and whether the script silences it `ms` after the start.
+// The tone at `frame` of the stream's clock, and whether the script silences or mutes it `ms` after the start.
 float toneAt(std::uint64_t frame, std::uint32_t rate);
 bool silentAt(const Script& script, std::uint64_t ms);
 
