@@ -11,7 +11,7 @@
 
 namespace {
 
-using fakebackend::patternBytes;
+using testsignals::patternBytes;
 
 // The pattern with every silent packet as zeros, as it should reach the output
 // from the script's bursts at `channels`, up to `bytes`.

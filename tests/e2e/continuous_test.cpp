@@ -37,7 +37,7 @@ TEST_P(Continuous, EveryFrameIsTheToneAtItsTimeOrSilence) {
     const bool continuous = std::strcmp(c.args.back(), "--continuous") == 0;
     // As delivered, the tone jumps ahead by the whole packets dropped; locked to the clock, zeros take their place.
     const ToneFrames f = toneFrames(
-        r.out, fakebackend::toneAt, [&script](std::uint64_t ms) { return fakebackend::silentAt(script, ms); }, !continuous);
+        r.out, [&script](std::uint64_t ms) { return fakebackend::silentAt(script, ms); }, !continuous);
     EXPECT_EQ(f.lead, 0u);
     EXPECT_EQ(f.wrong, 0u);
     EXPECT_EQ(f.lost - (continuous ? r.record.framesDropped : 0), c.lostMs * kRate / 1000);

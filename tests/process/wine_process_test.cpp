@@ -137,7 +137,7 @@ std::vector<unsigned char> streamOf(const fakewasapi::Script& script, unsigned c
             const std::size_t size = std::size_t{p.frames} * channels * 4;
             const bool silent = p.nullData || (p.flags & fakewasapi::kSilent) != 0;
             const std::vector<unsigned char> packet = silent ? std::vector<unsigned char>(size, 0)
-                                                             : fakewasapi::patternBytes(offset, size);
+                                                             : testsignals::patternBytes(offset, size);
             expected.insert(expected.end(), packet.begin(), packet.end());
             offset += size;
         }
@@ -234,7 +234,7 @@ TEST_P(Wine, SaysExactlyWhatItDidAndGivesEverythingBack) {
             const auto silent = [&parsed](std::uint64_t ms) { return fakewasapi::silentAt(parsed, ms); };
             const bool continuous = std::count(c.args.begin(), c.args.end(), "--continuous") != 0;
             // Within another C runtime's sine.
-            const ToneFrames frames = toneFrames(r.out, &fakewasapi::toneAt, silent, !continuous, 1e-6f);
+            const ToneFrames frames = toneFrames(r.out, silent, !continuous, 1e-6f);
             EXPECT_EQ(frames.lost + frames.wrong, 0u);
             break;
         }

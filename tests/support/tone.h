@@ -10,6 +10,8 @@
 #include <functional>
 #include <vector>
 
+#include "test_signals.h"
+
 // Amplitude of the sine at `hz` in one channel of a stream's bytes, frames [begin, end) (a
 // sine of amplitude A gives A). Hann-windowed Goertzel over 100 ms blocks, power-averaged:
 // a dropout's phase jump cancels no block, and no tone leaks into another's bin.
@@ -43,16 +45,16 @@ struct ToneFrames {
 // script, else counted as `lost` audio. With `followJumps` the tone may jump ahead
 // by whole 10 ms packets (the `shift`), as audio dropped without zeros in its place does;
 // only an exact comparison tells a jump of whole periods from none.
-// `tone` gives the fake's tone at a frame, `silent` whether its script silences it at a millisecond.
-inline ToneFrames toneFrames(const std::vector<unsigned char>& out, float (*tone)(std::uint64_t, std::uint32_t),
-                             const std::function<bool(std::uint64_t)>& silent, bool followJumps, float tolerance = 0.0f) {
+// `silent` says whether the fake's script silences the tone at a millisecond.
+inline ToneFrames toneFrames(const std::vector<unsigned char>& out, const std::function<bool(std::uint64_t)>& silent,
+                             bool followJumps, float tolerance = 0.0f) {
     constexpr std::uint64_t kRate = 48000;
     const std::uint64_t frames = out.size() / 8;
     const auto zero = [&out](std::uint64_t n) { return std::memcmp(&out[n * 8], "\0\0\0\0\0\0\0\0", 8) == 0; };
-    const auto toneAt = [&out, tone, tolerance](std::uint64_t n, std::uint64_t t) {
+    const auto toneAt = [&out, tolerance](std::uint64_t n, std::uint64_t t) {
         float sample[2];
         std::memcpy(sample, &out[n * 8], 8);
-        const float expected = tone(t, kRate);
+        const float expected = testsignals::toneAt(t, kRate);
         return std::fabs(sample[0] - expected) <= tolerance && std::fabs(sample[1] - expected) <= tolerance;
     };
     ToneFrames f;

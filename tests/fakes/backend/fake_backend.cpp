@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -13,9 +12,14 @@
 #include <thread>
 
 #include "capture/capture_lines.h"
+#include "support/test_signals.h"
 
 namespace fakebackend {
 namespace {
+
+using testsignals::fillPattern;
+using testsignals::toneAt;
+using testsignals::within;
 
 constexpr std::uint64_t kUnitsPerMs = 10000;
 constexpr std::uint64_t kNever = UINT64_MAX;
@@ -36,35 +40,7 @@ bool processRuns(std::uint32_t pid) {
     return close == std::string::npos || text.compare(close, 4, ") Z ") != 0;
 }
 
-bool within(const Stretches& stretches, std::uint64_t ms) {
-    return std::any_of(stretches.begin(), stretches.end(),
-                       [ms](const auto& s) { return ms >= s.first && ms - s.first < s.second; });
-}
-
 }  // namespace
-
-// Into `bytes` without allocating: the stream's own packets are made so.
-void fillPattern(std::uint64_t offset, unsigned char* bytes, std::size_t count) {
-    static const unsigned char kLow[] = {0x0D, 0x0A, 0x1A, 0x00, 0xFF, 0x0A, 0x7F};
-    for (std::size_t i = 0; i < count; ++i) {
-        const std::uint64_t sample = (offset + i) / 4;
-        const unsigned byteInSample = static_cast<unsigned>((offset + i) % 4);
-        const unsigned char top = sample % 7 == 3 ? 0x40 : (sample & 1) != 0 ? 0xBE : 0x3E;
-        bytes[i] = sample % 13 == 5 ? static_cast<unsigned char>(byteInSample == 3 ? 0x80 : 0x00)
-                   : byteInSample == 3 ? top
-                                       : kLow[(sample * 3 + byteInSample) % sizeof kLow];
-    }
-}
-
-std::vector<unsigned char> patternBytes(std::uint64_t offset, std::size_t count) {
-    std::vector<unsigned char> bytes(count);
-    fillPattern(offset, bytes.data(), count);
-    return bytes;
-}
-
-float toneAt(std::uint64_t frame, std::uint32_t rate) {
-    return static_cast<float>(0.25 * std::sin(2.0 * 3.14159265358979323846 * 440.0 * static_cast<double>(frame % rate) / rate));
-}
 
 bool silentAt(const Script& script, std::uint64_t ms) { return within(script.silences, ms) || within(script.mutes, ms); }
 

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "capture/backend.h"
+#include "support/test_signals.h"
 
 namespace fakebackend {
 
@@ -23,13 +24,13 @@ struct Packet {
     std::uint32_t flags = 0;  // CapturedPacket's
 };
 
-using Stretches = std::vector<std::pair<unsigned, unsigned>>;  // {from, for} ms since the stream started
+using testsignals::Stretches;  // ms since the stream started
 
 struct Script {
     bool openFails = false;  // open says "error: fake capture refused" and fails
     bool openHangs = false;  // open never returns
     // Each burst is handed over at one wait, `periodMs` after the one before; every
-    // packet carries the next bytes of patternBytes(), whatever its flags.
+    // packet carries the next bytes of testsignals::patternBytes(), whatever its flags.
     std::vector<std::vector<Packet>> bursts;
     // After the bursts: the stream is lost ("warn: fake stream lost"), or nothing more
     // comes, or a 440 Hz tone, one packet a period on the stream's clock into a buffer of
@@ -56,12 +57,7 @@ struct Script {
 //   process=<pid>:<parent>:<name>  window=<id>:<pid>
 bool parseScript(const std::string& text, Script& script);
 
-// A byte stream of finite floats whose bytes include 0x0A, 0x0D, 0x1A, 0x00 and
-// 0xFF, so that any text-mode translation on the way shows; some samples are
-// above 1 and some -0.0, which a clamp or a sign-losing conversion would change.
-std::vector<unsigned char> patternBytes(std::uint64_t offset, std::size_t count);
-// The tone at `frame` of the stream's clock, and whether the script silences or mutes it `ms` after the start.
-float toneAt(std::uint64_t frame, std::uint32_t rate);
+// Whether the script silences or mutes the tone `ms` after the start.
 bool silentAt(const Script& script, std::uint64_t ms);
 
 // What the program asked for and how the stream went.

@@ -1,5 +1,3 @@
-#include <algorithm>
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <sstream>
@@ -124,28 +122,6 @@ bool parseScript(const std::string& text, Script& script, std::uint32_t self) {
     return true;
 }
 
-std::vector<unsigned char> patternBytes(std::uint64_t offset, std::size_t count) {
-    static const unsigned char kLow[] = {0x0D, 0x0A, 0x1A, 0x00, 0xFF, 0x0A, 0x7F};
-    std::vector<unsigned char> bytes(count);
-    for (std::size_t i = 0; i < count; ++i) {
-        const std::uint64_t sample = (offset + i) / 4;
-        const unsigned byteInSample = static_cast<unsigned>((offset + i) % 4);
-        // The top byte keeps every sample finite; some are above 1 and some are -0.0,
-        // which a clamp or a conversion that loses the sign would change.
-        const unsigned char top = sample % 7 == 3 ? 0x40 : (sample & 1) != 0 ? 0xBE : 0x3E;
-        bytes[i] = sample % 13 == 5 ? static_cast<unsigned char>(byteInSample == 3 ? 0x80 : 0x00)
-                                    : byteInSample == 3 ? top : kLow[(sample * 3 + byteInSample) % (sizeof kLow)];
-    }
-    return bytes;
-}
-
-bool silentAt(const Script& script, std::uint64_t ms) {
-    return std::any_of(script.silences.begin(), script.silences.end(),
-                       [ms](const auto& s) { return ms >= s.first && ms - s.first < s.second; });
-}
-
-float toneAt(std::uint64_t frame, std::uint32_t rate) {
-    return static_cast<float>(0.25 * std::sin(2.0 * 3.14159265358979323846 * 440.0 * static_cast<double>(frame % rate) / rate));
-}
+bool silentAt(const Script& script, std::uint64_t ms) { return testsignals::within(script.silences, ms); }
 
 }  // namespace fakewasapi

@@ -10,6 +10,8 @@
 #include <utility>
 #include <vector>
 
+#include "support/test_signals.h"
+
 namespace fakewasapi {
 
 // The calls a script can fail, named in scripts as the program's lines name them.
@@ -21,7 +23,7 @@ enum class Call { ActivateAudioInterfaceAsync, GetActivateResult, Initialize, Se
 // Buffer flags as the engine sets them (AUDCLNT_BUFFERFLAGS_*).
 enum PacketFlags : std::uint32_t { kDiscontinuity = 0x1, kSilent = 0x2, kTimestampError = 0x4 };
 
-// Each packet carries the next bytes of patternBytes(), whatever its flags.
+// Each packet carries the next bytes of testsignals::patternBytes(), whatever its flags.
 struct Packet {
     std::uint32_t frames = 0;
     std::uint32_t flags = 0;
@@ -50,7 +52,7 @@ struct Script {
     // gives each its device and QPC position. A failure: GetNextPacketSize fails with it once the bursts are taken.
     std::uint32_t endStatus = 0;
     unsigned periodMs = 10;
-    std::vector<std::pair<unsigned, unsigned>> silences;  // {from, for} ms since Start without tone
+    testsignals::Stretches silences;  // ms since Start without tone
     std::vector<SessionInfo> sessions;                    // of the one active playback device
     // The program's own calls to the system, which the DLL sees through its import table.
     struct System {
@@ -74,12 +76,7 @@ struct Script {
 //   windows=<major>.<minor>.<build>
 bool parseScript(const std::string& text, Script& script, std::uint32_t self = 0);
 
-// A byte stream of finite floats whose bytes include 0x0A, 0x0D, 0x1A, 0x00
-// and 0xFF, so that any text-mode translation on the way shows.
-std::vector<unsigned char> patternBytes(std::uint64_t offset, std::size_t count);
-
-// The tone's sample at `frame` of the service's clock, and whether the script silences it `ms` after Start.
-float toneAt(std::uint64_t frame, std::uint32_t rate);
+// Whether the script silences the tone `ms` after Start.
 bool silentAt(const Script& script, std::uint64_t ms);
 
 }  // namespace fakewasapi

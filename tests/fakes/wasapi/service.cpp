@@ -132,13 +132,13 @@ void queuePacket(State& st, const Packet& packet, bool tone) {
     const std::size_t block = st.format.nBlockAlign;
     Queued q{packet, {}, st.position};
     if (!tone) {
-        q.bytes = patternBytes(st.patternOffset, packet.frames * block);
+        q.bytes = testsignals::patternBytes(st.patternOffset, packet.frames * block);
         st.patternOffset += q.bytes.size();
     } else {
         // The phase follows time: after a silence the tone is where it would have been.
         q.bytes.resize(packet.frames * block);
         for (std::size_t i = 0; i < packet.frames * st.format.nChannels; ++i) {
-            const float value = toneAt(st.position + i / st.format.nChannels, st.format.nSamplesPerSec);
+            const float value = testsignals::toneAt(st.position + i / st.format.nChannels, st.format.nSamplesPerSec);
             std::memcpy(&q.bytes[i * 4], &value, 4);
         }
         // A full buffer loses its oldest whole packets, never the one in the program's hands;
