@@ -145,6 +145,11 @@ void StreamSet::onSinkInput(pa_context* c, const pa_sink_input_info* info, int e
     }
     Stream& s = *slot;
     if (s.removed) return;
+    // Its monitor ended while it still plays on the same sink: the server
+    // ended the recording, not the stream.
+    if (s.failure != 0 && s.monitor.state() == Monitor::State::Failed && info->sink == s.monitor.sink())
+        set->sayRefused(s, s.failure);
+    s.failure = 0;
     s.sink = info->sink;
     s.streamPid = streamPid(info->proplist);
     if (s.client != info->client) s.knowsClient = false;
@@ -170,7 +175,8 @@ void StreamSet::decide(Stream& s) {
         facts.clientSecPid = client->second.secPid;
     }
     const Monitor::State state = s.monitor.state();
-    if (!captured(tree_, includeTree_, ownerOf(facts))) {
+    s.owner = ownerOf(facts);
+    if (!captured(tree_, includeTree_, s.owner)) {
         if (state != Monitor::State::Closed) {
             s.monitor.close();
             s.fifo.finish();
@@ -197,25 +203,25 @@ void StreamSet::openMonitor(Stream& s) {
         rebuildInputs();
     }
     if (!s.monitor.open(connection_.context(), s.index, s.sink, source->second.c_str(), spec_, s.fifo, *this)) {
-        char line[160];
-        std::snprintf(line, sizeof line, "warn: cannot record playback stream %u: %s\n", static_cast<unsigned>(s.index),
-                      pa_strerror(pa_context_errno(connection_.context())));
-        lines_ += line;
+        sayRefused(s, pa_context_errno(connection_.context()));
     }
+}
+
+void StreamSet::sayRefused(const Stream& s, int error) {
+    char line[200];
+    std::snprintf(line, sizeof line, "warn: cannot record playback stream %u of process %u: %s\n",
+                  static_cast<unsigned>(s.index), static_cast<unsigned>(s.owner), pa_strerror(error));
+    lines_ += line;
 }
 
 void StreamSet::monitorFailed(std::uint32_t sinkInput, bool refused, int error) {
     sweepNeeded_ = true;
     const auto found = streams_.find(sinkInput);
     if (found == streams_.end() || found->second->removed || !connection_.good()) return;
-    if (refused) {
-        char line[160];
-        std::snprintf(line, sizeof line, "warn: cannot record playback stream %u: %s\n",
-                      static_cast<unsigned>(sinkInput), pa_strerror(error));
-        lines_ += line;
-        return;
-    }
-    // Ended, or moved to another sink: asking where it is tells which.
+    if (refused) return sayRefused(*found->second, error);
+    // Ended, moved to another sink, or ended by the server while the stream
+    // plays on: asking where it is tells which (onSinkInput).
+    found->second->failure = error;
     forget(pa_context_get_sink_input_info(connection_.context(), sinkInput, onSinkInput, this));
 }
 

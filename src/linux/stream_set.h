@@ -3,7 +3,10 @@
 // loop. Which ones: selection.h, by the target's process tree, read again
 // from /proc whenever a stream appears, so a child started during the
 // capture is followed. A stream that moves to another sink is followed there;
-// one that ends, or whose monitor fails, plays out what it delivered.
+// one that ends, or whose monitor fails, plays out what it delivered. A monitor
+// the server refuses or ends while its stream still plays there is said in one
+// warning line naming the stream's process and the server's reason, never
+// dropped without a word.
 #pragma once
 
 #include <pulse/introspect.h>
@@ -64,6 +67,8 @@ private:
         Monitor monitor;
         StreamFifo fifo;
         bool fifoReady = false;
+        std::uint32_t owner = 0;  // its process, once decided
+        int failure = 0;          // why its monitor ended, until the server says whether the stream is still there
     };
 
     static void onEvent(pa_context* c, pa_subscription_event_type_t type, std::uint32_t index, void* self);
@@ -74,6 +79,7 @@ private:
 
     void decide(Stream& s);
     void openMonitor(Stream& s);
+    void sayRefused(const Stream& s, int error);
     void rescanTree();
     void rebuildInputs();
 
