@@ -27,7 +27,8 @@ double amplitude;
 std::vector<std::string> sinks;
 
 void cork(int corked) {
-    for (Tone& t : tones) pa_operation_unref(pa_stream_cork(t.stream, corked, nullptr, nullptr));
+    for (Tone& t : tones)
+        if (t.stream != nullptr) pa_operation_unref(pa_stream_cork(t.stream, corked, nullptr, nullptr));
 }
 
 void onWrite(pa_stream* s, size_t bytes, void* tone) {
@@ -38,6 +39,30 @@ void onWrite(pa_stream* s, size_t bytes, void* tone) {
     for (size_t i = 0; i + 1 < bytes / sizeof(float); i += 2, t.phase = std::fmod(t.phase + t.step, 2 * M_PI))
         out[i] = out[i + 1] = static_cast<float>(amplitude * std::sin(t.phase));
     pa_stream_write(s, data, bytes / 8 * 8, nullptr, 0, PA_SEEK_RELATIVE);
+}
+
+// Opens the next stream 20 ms after the one before plays.
+void next(pa_context* c) {
+    static size_t opened = 0;
+    if (opened == tones.size()) return;
+    const size_t i = opened++;
+    const pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, 48000, 2};
+    // A short buffer, so that corking takes effect promptly.
+    const pa_buffer_attr attr{UINT32_MAX, static_cast<uint32_t>(pa_usec_to_bytes(50000, &spec)), UINT32_MAX,
+                              UINT32_MAX, UINT32_MAX};
+    Tone& t = tones[i];
+    t.stream = pa_stream_new(c, name, &spec, nullptr);
+    pa_stream_set_write_callback(t.stream, onWrite, &t);
+    pa_stream_set_state_callback(t.stream, [](pa_stream* s, void*) {
+        if (pa_stream_get_state(s) != PA_STREAM_READY) return;
+        pa_context* c = pa_stream_get_context(s);
+        pa_context_rttime_new(c, pa_rtclock_now() + 20000, [](pa_mainloop_api* api, pa_time_event* e, const timeval*, void* c) {
+            api->time_free(e);
+            next(static_cast<pa_context*>(c));
+        }, c);
+    }, nullptr);
+    const char* sink = sinks.empty() ? nullptr : sinks[i % sinks.size()].c_str();
+    pa_stream_connect_playback(t.stream, sink, &attr, PA_STREAM_ADJUST_LATENCY, nullptr, nullptr);
 }
 
 }  // namespace
@@ -56,19 +81,9 @@ int main(int argc, char** argv) {
     pa_signal_new(SIGUSR1, [](pa_mainloop_api*, pa_signal_event*, int, void*) { cork(1); }, nullptr);
     pa_signal_new(SIGUSR2, [](pa_mainloop_api*, pa_signal_event*, int, void*) { cork(0); }, nullptr);
     pa_context* context = pa_context_new(api, "cork_player");
+    // One stream 20 ms after the other: a burst of new streams overwhelms WirePlumber 0.4, which then links some never.
     pa_context_set_state_callback(context, [](pa_context* c, void*) {
-        if (pa_context_get_state(c) != PA_CONTEXT_READY) return;
-        const pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, 48000, 2};
-        // A short buffer, so that corking takes effect promptly.
-        const pa_buffer_attr attr{UINT32_MAX, static_cast<uint32_t>(pa_usec_to_bytes(50000, &spec)), UINT32_MAX,
-                                  UINT32_MAX, UINT32_MAX};
-        for (size_t i = 0; i < tones.size(); ++i) {
-            Tone& t = tones[i];
-            t.stream = pa_stream_new(c, name, &spec, nullptr);
-            pa_stream_set_write_callback(t.stream, onWrite, &t);
-            const char* sink = sinks.empty() ? nullptr : sinks[i % sinks.size()].c_str();
-            pa_stream_connect_playback(t.stream, sink, &attr, PA_STREAM_ADJUST_LATENCY, nullptr, nullptr);
-        }
+        if (pa_context_get_state(c) == PA_CONTEXT_READY) next(c);
     }, nullptr);
     if (pa_context_connect(context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) return 1;
     int result = 1;
