@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "app/run_command.h"
 #include "app/session_list.h"
 #include "app/stop_signal.h"
 #include "app/target.h"
@@ -25,6 +26,9 @@ int runSequence(CaptureBackend& backend, int argc, const char* const* argv) {
         case ParseResult::NoTarget:
             std::fprintf(stderr, "error: --pid <pid> or --hwnd <hwnd> is required\n");
             return 1;
+        case ParseResult::CommandWithTarget:
+            std::fprintf(stderr, "error: -- cannot be combined with --pid, --hwnd or --name\n");
+            return 1;
         case ParseResult::Help:
         case ParseResult::Version:
         case ParseResult::List:
@@ -41,8 +45,10 @@ int runSequence(CaptureBackend& backend, int argc, const char* const* argv) {
             break;
     }
 
+    if (options.command != nullptr) return runCommand(backend, options, stopRequested);
     std::uint32_t pid = 0;
-    if (!resolveTarget(backend, options, pid)) return 1;
+    const Resolved resolved = resolveTarget(backend, options, pid, stopRequested);
+    if (resolved != Resolved::Found) return resolved == Resolved::Stopped ? 0 : 1;
     std::fprintf(stderr, "info: pid=%lu includeChildren=%s\n", static_cast<unsigned long>(pid),
                  options.includeChildren ? "true" : "false");
     backend.describePlatform();

@@ -72,6 +72,21 @@ public:
     virtual WaitResult wait(std::uint32_t ms, CaptureSink& sink) = 0;
 };
 
+// A command started for a capture, held before it runs any code of its own
+// until release(), so that a capture opened on its pid meanwhile hears its
+// first sample. Its standard input and console are the program's.
+class HeldCommand {
+public:
+    // A command never released is ended; one released is left to run.
+    virtual ~HeldCommand() = default;
+    virtual std::uint32_t pid() const = 0;
+    // Lets it run. False, its line written and `status` what the run exits
+    // with (127: not found, 126: cannot run), when it could not start after all.
+    virtual bool release(int& status) = 0;
+    // Waits for it to end; its exit status (POSIX: 128 + N when signal N ended it).
+    virtual int waitExit() = 0;
+};
+
 class CaptureBackend {
 public:
     virtual ~CaptureBackend() = default;
@@ -97,4 +112,11 @@ public:
     // A started capture, its "info: capture format" and "info: capture started"
     // lines written (capture_lines.h); null once a step has failed and said so.
     virtual std::unique_ptr<CaptureStream> open(const CaptureRequest& request) = 0;
+
+    // Starts argv (null-terminated, argv[0] the program, found as the platform's
+    // shell finds it) held at its start, its standard output to `outputPath`
+    // (created or emptied), or to the program's standard error when null. Null,
+    // its line written and `status` set (127: not found, 126: cannot run, 1:
+    // anything else), when it could not.
+    virtual std::unique_ptr<HeldCommand> startCommand(const char* const* argv, const char* outputPath, int& status) = 0;
 };

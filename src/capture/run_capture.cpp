@@ -8,7 +8,7 @@
 #include "output/wav_output.h"
 
 int runCapture(CaptureBackend& backend, const CaptureOptions& options, std::uint32_t pid,
-               const std::atomic<bool>& stop) {
+               const std::atomic<bool>& stop, HeldCommand* command) {
     CaptureRequest request;
     request.pid = pid;
     request.includeTree = options.includeChildren;
@@ -17,10 +17,13 @@ int runCapture(CaptureBackend& backend, const CaptureOptions& options, std::uint
     request.watchTarget = options.stopWithTarget;
     std::unique_ptr<CaptureStream> stream = backend.open(request);
     if (!stream) return 1;
+    // Before anything is written, so that a reader slow to start holds the command up in nothing.
+    int exitCode = 0;
+    const bool released = command == nullptr || command->release(exitCode);
 
     StatusLine status;
     WavOutput wav;
-    if (!options.wav || beginWav(wav, request.sampleRate, request.channels)) {
+    if (released && (!options.wav || beginWav(wav, request.sampleRate, request.channels))) {
         status.start(request.channels, backend.errorIsConsole());
         CaptureLimits limits;
         limits.durationMs = static_cast<std::uint64_t>(options.durationSeconds) * 1000u;
@@ -31,5 +34,5 @@ int runCapture(CaptureBackend& backend, const CaptureOptions& options, std::uint
     if (options.wav) finishWav(wav);
     stream.reset();
     std::fprintf(stderr, "info: capture stopped\n");
-    return 0;
+    return exitCode;
 }

@@ -75,3 +75,12 @@ bool truncateOutput(long long size) {
     return ::ftruncate(1, static_cast<off_t>(size)) == 0;
 #endif
 }
+
+void closeOutput() {
+    std::fflush(stdout);
+#ifdef _WIN32
+    _close(1);
+#else
+    ::close(1);
+#endif
+}

@@ -19,3 +19,6 @@ bool outputIsFreshFile();
 // The C runtime's 64-bit seek and resize of standard output; -1 / false on failure.
 long long seekOutput(long long offset, int origin);
 bool truncateOutput(long long size);
+
+// Gives standard output back, so that its reader sees the end while the program goes on.
+void closeOutput();

@@ -82,6 +82,10 @@ public:
     bool listSessions(std::vector<SessionOwner>& out) override;
     bool windowOwner(std::uint64_t window, std::uint32_t& pid) override;
     std::unique_ptr<CaptureStream> open(const CaptureRequest& request) override;
+    // The platform's (procloop_fake); in-process none is started.
+    std::unique_ptr<HeldCommand> startCommand(const char* const* argv, const char* outputPath, int& status) override {
+        return platform_ ? platform_->startCommand(argv, outputPath, status) : nullptr;
+    }
 
     const Record& record() const { return record_; }
     // Runs at the start of each wait with its number (1-based) and time-out: tests act on the run here.
