@@ -28,6 +28,15 @@ struct Watch {
 };
 Watch watch;
 
+// What the program found, for the commands it starts; set once each, before any command.
+struct Found {
+    sigset_t mask{};
+    bool maskKnown = false;
+    struct sigaction pipe {}, fileSize {};
+    bool actionsKnown = false;
+};
+Found found;
+
 // A signal of our own whose handler does nothing, installed without
 // SA_RESTART: the call it interrupts returns EINTR instead of resuming.
 int interruptSignal() { return SIGRTMIN + 2; }
@@ -98,8 +107,7 @@ void prepareStandardDescriptors() {
     struct sigaction ignore {};
     ignore.sa_handler = SIG_IGN;
     sigemptyset(&ignore.sa_mask);
-    sigaction(SIGPIPE, &ignore, nullptr);
-    sigaction(SIGXFSZ, &ignore, nullptr);
+    found.actionsKnown = sigaction(SIGPIPE, &ignore, &found.pipe) == 0 && sigaction(SIGXFSZ, &ignore, &found.fileSize) == 0;
 }
 
 void watchConsoleSignals(std::atomic<bool>& stop) {
@@ -123,7 +131,7 @@ void watchConsoleSignals(std::atomic<bool>& stop) {
     sigemptyset(&cut.sa_mask);
     sigaction(interruptSignal(), &cut, nullptr);
     // Blocked here, so in every thread started from now on, the watcher included.
-    pthread_sigmask(SIG_BLOCK, &watch.signals, nullptr);
+    found.maskKnown = pthread_sigmask(SIG_BLOCK, &watch.signals, &found.mask) == 0;
     pthread_attr_t detached;
     pthread_attr_init(&detached);
     pthread_attr_setdetachstate(&detached, PTHREAD_CREATE_DETACHED);
@@ -136,6 +144,14 @@ void watchConsoleSignals(std::atomic<bool>& stop) {
         say("warn: console control events unavailable: ");
         say(std::strerror(error));
         say("\n");
+    }
+}
+
+void restoreSignalsForCommand() {
+    if (found.maskKnown) sigprocmask(SIG_SETMASK, &found.mask, nullptr);
+    if (found.actionsKnown) {
+        sigaction(SIGPIPE, &found.pipe, nullptr);
+        sigaction(SIGXFSZ, &found.fileSize, nullptr);
     }
 }
 
