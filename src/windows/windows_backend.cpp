@@ -4,6 +4,7 @@
 
 #include "windows/capture_stream.h"
 #include "windows/console.h"
+#include "windows/held_command.h"
 #include "windows/process_snapshot.h"
 #include "windows/session_list.h"
 #include "windows/version_probe.h"
@@ -34,6 +35,9 @@ public:
     }
 
     std::unique_ptr<CaptureStream> open(const CaptureRequest& request) override { return openCapture(request, stop_); }
+    std::unique_ptr<HeldCommand> startCommand(const char* const* argv, const char* outputPath, int& status) override {
+        return startHeldCommand(argv, outputPath, status);
+    }
 
 private:
     const std::atomic<bool>* stop_ = nullptr;
