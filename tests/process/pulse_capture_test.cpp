@@ -14,15 +14,10 @@
 
 #include <gtest/gtest.h>
 
-#include "private_component.h"
+#include "audio_server.h"
 #include "tone.h"
 
 namespace {
-
-// A private PulseAudio ("pulseaudio") or PipeWire with WirePlumber and
-// pipewire-pulse ("pipewire"), with two float32 48 kHz stereo null sinks, "out"
-// (the default) and "out2".
-using AudioServer = PrivateComponent;
 
 // `sh -c script` among the tone files (<hz>.wav: 20 s, 48 kHz stereo float) with
 // $T its tag, $PLAY paplay naming its stream $T, $CORK the test-only player and
@@ -148,23 +143,7 @@ void expectList(const AudioServer& srv, const Player& paused, const Player& play
 
 class PulseCapture : public testing::TestWithParam<std::tuple<Scenario, std::string>> {
 protected:
-    // The suite's server of the test's kind, with the tone files, started on first use; stopped as the binary exits.
-    AudioServer& server() {
-        const std::string& kind = std::get<1>(GetParam());
-        auto& slot = servers_[kind];
-        const std::string ended = slot ? slot->dead() : "";
-        if (!ended.empty()) ADD_FAILURE() << "the server died in an earlier test: " << ended;
-        if (!ended.empty() || !slot) {
-            // PulseAudio 16.1 now and then aborts (memblock.c, n_imported) when a client whose
-            // shared memory it imported is killed, as each test's players are; so no shared memory.
-            ::setenv("PULSEAUDIO_OPTIONS", "--disable-shm=yes", 1);
-            slot = std::make_unique<AudioServer>("audio-server", std::vector<std::string>{kind, "out", "out2"});
-            outputOf({"sh", "-c", "cd \"$0\" && for f in 440 550 660 770; do sox -n -r 48000 -c 2 -e float -b 32 "
-                                  "$f.wav synth 20 sine $f vol 0.25 || exit 1; done", slot->dir});
-        }
-        return *slot;
-    }
-    static inline std::map<std::string, std::unique_ptr<AudioServer>> servers_;
+    AudioServer& server() { return audioServer(std::get<1>(GetParam())); }
 };
 
 TEST_P(PulseCapture, RecordsWhatItShould) {
