@@ -438,4 +438,61 @@ TEST(WineStopWithTarget, EndsWithTheTargetOrAFailedWait) {
     expectEveryPacketReleasedAtOnce(entries);
 }
 
+// `-- <command>`: created suspended and resumed only once the capture has
+// started, its arguments (read back by a second procloop.exe) and exit status intact.
+struct CommandRow {
+    const char* name;
+    std::vector<std::string> args;
+    int exitCode;
+    std::string err;  // "{head}": the capture's lines for the pid it names
+};
+void PrintTo(const CommandRow& row, std::ostream* os) { *os << row.name; }
+
+class WineCommand : public ::testing::TestWithParam<CommandRow> {};
+
+TEST_P(WineCommand, StartsItHeldAndResumesItOnceCapturing) {
+    const CommandRow& c = GetParam();
+    const std::string journal = prefix().dir + "/journal-command-" + c.name;
+    const ChildResult r = runChild(wine(c.args, std::string(kModern) + "end=tone", journal));
+    ASSERT_FALSE(r.timedOut);
+    EXPECT_EQ(r.exitCode, c.exitCode);
+    std::smatch pid;
+    const bool started = std::regex_search(r.err, pid, std::regex("info: pid=(\\d+)"));
+    const std::string head = ::head(started ? pid.str(1) : "", true);
+    EXPECT_EQ(r.err, crlf(std::regex_replace(c.err, std::regex("\\{head\\}"), head)));
+    const std::vector<std::string> calls =
+        started ? std::vector<std::string>{"CreateProcessW suspended", "OpenProcess access=0x00100000 pid=" + pid.str(1)} +
+                      setUp(10, "pid=" + pid.str(1) + " mode=0") + "ResumeThread" + kTearDown + "CloseHandle target"
+                : std::vector<std::string>{"CreateProcessW suspended failed"};
+    EXPECT_EQ(programCalls(linesOf(journal)), calls);
+}
+
+const std::string kExited = "info: target process exited\n" + kStopped;
+INSTANTIATE_TEST_SUITE_P(
+    Commands, WineCommand,
+    ::testing::Values(CommandRow{"ExitStatus", {"--", "cmd", "/c", "exit 3"}, 3, "{head}" + kExited},
+                      CommandRow{"Arguments", {"--", "procloop.exe", "--pid", "a \"b\" c\\\\ d\\"}, 1,
+                                 "{head}error: invalid value for --pid: a \"b\" c\\\\ d\\\n" + kExited},
+                      CommandRow{"UnicodeArguments", {"--", "procloop.exe", "--pid", "\u00fcn\u00ef \"\u4e2d"}, 1,
+                                 "{head}error: invalid value for --pid: \u00fcn\u00ef \"\u4e2d\n" + kExited},
+                      CommandRow{"NotFound", {"--", "nosuch.exe"}, 127, "error: command not found: nosuch.exe\n"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// --wait --name: ping.exe started once procloop says it waits is captured.
+TEST(WineWait, CatchesAProcessStartedLater) {
+    pid_t ping = 0;
+    ChildOptions o = wine({"--wait", "--name", "ping", "--include-child-processes", "--stop-with-target"},
+                          std::string(kModern) + "end=tone");
+    o.onProgress = [&ping](pid_t, const ChildResult& soFar) {
+        if (ping == 0 && soFar.err.find("waiting") != std::string::npos)
+            ping = spawnProcess({"wine", "ping", "-n", "3", "127.0.0.1"}, wine({}).env, prefix().dir + "/ping-late.log");
+    };
+    const ChildResult r = runChild(o);
+    if (ping != 0) stopProcess(ping);
+    ASSERT_FALSE(r.timedOut);
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_TRUE(std::regex_match(r.err, std::regex(crlf("info: waiting for ping\n" + head("(\\d+)", true) + kExited)))) << r.err;
+    EXPECT_FALSE(r.out.empty());
+}
+
 }  // namespace

@@ -170,7 +170,9 @@ FARPROC WINAPI getProcAddress(HMODULE module, LPCSTR name) {
 BOOL WINAPI createProcessW(LPCWSTR app, LPWSTR line, LPSECURITY_ATTRIBUTES pa, LPSECURITY_ATTRIBUTES ta, BOOL inherit,
                            DWORD flags, LPVOID env, LPCWSTR dir, LPSTARTUPINFOW startup, LPPROCESS_INFORMATION info) {
     const BOOL created = real.createProcessW(app, line, pa, ta, inherit, flags, env, dir, startup, info);
+    const DWORD error = GetLastError();  // the journal's own file calls would change it
     record(std::string("CreateProcessW") + ((flags & CREATE_SUSPENDED) != 0 ? " suspended" : "") + (created ? "" : " failed"));
+    SetLastError(error);
     return created;
 }
 
