@@ -13,8 +13,6 @@
 
 #include "linux/console.h"
 
-extern char** environ;
-
 namespace linuxaudio {
 
 namespace {

@@ -108,7 +108,8 @@ std::unique_ptr<HeldCommand> startHeldCommand(const char* const* argv, const cha
     if (listed) startup.lpAttributeList = list;
 
     PROCESS_INFORMATION info{};
-    const BOOL created = CreateProcessW(nullptr, &line[0], nullptr, nullptr, listed ? TRUE : FALSE,
+    // Its standard handles must reach it even where the list cannot narrow what else does.
+    const BOOL created = CreateProcessW(nullptr, &line[0], nullptr, nullptr, inherited.empty() ? FALSE : TRUE,
                                         CREATE_SUSPENDED | (listed ? EXTENDED_STARTUPINFO_PRESENT : 0), nullptr, nullptr,
                                         &startup.StartupInfo, &info);
     const DWORD failure = GetLastError();
