@@ -1,7 +1,9 @@
 #include "app/run_sequence.h"
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 #include "app/session_list.h"
 #include "app/stop_signal.h"
@@ -41,6 +43,12 @@ int runSequence(CaptureBackend& backend, int argc, const char* const* argv) {
             break;
     }
 
+    // Opened by the program itself, as a shell's redirection would be: some
+    // shells (Windows PowerShell 5.1) decode a program's standard output as text.
+    if (options.output != nullptr && std::strcmp(options.output, "-") != 0 && !openOutputFile(options.output)) {
+        std::fprintf(stderr, "error: could not open %s: %s\n", options.output, std::strerror(errno));
+        return 1;
+    }
     std::uint32_t pid = 0;
     if (!resolveTarget(backend, options, pid)) return 1;
     std::fprintf(stderr, "info: pid=%lu includeChildren=%s\n", static_cast<unsigned long>(pid),

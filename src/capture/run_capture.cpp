@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "capture/capture_loop.h"
+#include "output/output_stream.h"
 #include "output/status_line.h"
 #include "output/wav_output.h"
 
@@ -20,6 +21,9 @@ int runCapture(CaptureBackend& backend, const CaptureOptions& options, std::uint
 
     StatusLine status;
     WavOutput wav;
+    // Until the loop has left, a stop request cuts every write short; the
+    // header's final sizes after it are written whatever happens.
+    cutWritesOnStop(&stop);
     if (!options.wav || beginWav(wav, request.sampleRate, request.channels)) {
         status.start(request.channels, backend.errorIsConsole());
         CaptureLimits limits;
@@ -28,6 +32,7 @@ int runCapture(CaptureBackend& backend, const CaptureOptions& options, std::uint
         runCaptureLoop(*stream, request.sampleRate, request.channels, stop, status, limits);
         status.erase();
     }
+    cutWritesOnStop(nullptr);
     if (options.wav) finishWav(wav);
     stream.reset();
     std::fprintf(stderr, "info: capture stopped\n");

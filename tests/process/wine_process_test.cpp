@@ -91,7 +91,7 @@ void expectEveryPacketReleasedAtOnce(const std::vector<std::string>& journal) {
 
 // The set-up's calls up to `count` of them (all 10: a started stream).
 const std::string kInitialize =
-    "IAudioClient::Initialize share=0 flags=0x80060000 duration=2000000 period=0 format=3/2/48000/384000/8/32/0 session=null";
+    "IAudioClient::Initialize share=0 flags=0x88060000 duration=2000000 period=0 format=3/2/48000/384000/8/32/0 session=null";
 std::vector<std::string> setUp(std::size_t count, const std::string& activation = "pid=1234 mode=1",
                                const std::string& initialize = kInitialize) {
     const std::vector<std::string> all = {"CoInitializeEx null multithreaded", "CreateEventW manual #1",
@@ -126,6 +126,11 @@ const std::string kTarget = "info: pid=1234 includeChildren=false\ninfo: windows
 const std::string kFormat = kTarget + "info: capture format 48000 Hz 2 ch 32 bit float\n";
 const std::string kGone = "warn: GetNextPacketSize hr=0x88890004\n";
 const std::string kStopped = "info: capture stopped\n";
+std::string kQualityRefused(const std::string& hr) {
+    return "warn: IAudioClient::Initialize hr=0x" + hr + " with the default-quality resampler; retrying without it\n";
+}
+const std::string kPlainInitialize =
+    "IAudioClient::Initialize share=0 flags=0x80060000 duration=2000000 period=0 format=3/2/48000/384000/8/32/0 session=null";
 
 // The pattern as it should reach the output from the script's bursts at
 // `channels`, silent and null packets as zeros.
@@ -304,7 +309,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         Row{"TargetNotOpened", {"--pid", "999999", "--stop-with-target"}, kQuick, 1,
             "info: pid=999999 includeChildren=false\ninfo: windows version 10.0 build 22631\n"
-            "error: could not open process 999999\n",
+            "error: could not open process 999999 hr=0x80070057\n",
             {"OpenProcess access=0x00100000 pid=999999 failed"}},
         Row{"Com", kCapture, "coinit=80010106", 1, kTarget + "error: CoInitializeEx failed hr=0x80010106\n",
             {"CoInitializeEx null multithreaded"}},
@@ -322,11 +327,17 @@ INSTANTIATE_TEST_SUITE_P(
         Row{"ActivationStatus", kCapture, "status=88890004", 1, kTarget + "error: audio client activation failed hr=0x88890004\n",
             setUp(4) + kComGone},
         Row{"ResultUnreadable", kCapture, "fail=GetActivateResult:80004005", 1,
-            kTarget + "error: audio client activation failed hr=0x00000000\n", setUp(4) + kComGone},
+            kTarget + "error: audio client activation failed hr=0x80004005\n", setUp(4) + kComGone},
         Row{"CaptureEvent", kCapture, "event=2", 1, kFormat + "error: CreateEvent failed\n",
             setUp(4) + "CreateEventW failed" + kComGone},
-        Row{"Initialize", kCapture, "fail=Initialize:88890008", 1, kFormat + "error: IAudioClient::Initialize hr=0x88890008\n",
-            setUp(6) + kClientGone},
+        // Refused with the better resampler and without it: tried twice, then given up.
+        Row{"Initialize", kCapture, "fail=Initialize:88890008", 1,
+            kFormat + kQualityRefused("88890008") + "error: IAudioClient::Initialize hr=0x88890008\n",
+            setUp(6) + kPlainInitialize + kClientGone},
+        // An engine without the better resampler: once more without it, and on.
+        Row{"QualityRefused", kCapture, kQuick + kThree + "quality=refused", 0,
+            kFormat + kQualityRefused("80070057") + "info: capture started sampleRate=48000 channels=2\n" + kGone + kStopped,
+            setUp(6) + kPlainInitialize + std::vector<std::string>(kStarted.begin() + 6, kStarted.end()), Out::Pattern},
         Row{"EventHandle", kCapture, "fail=SetEventHandle:80070057", 1, kFormat + "error: SetEventHandle hr=0x80070057\n",
             setUp(7) + kClientGone},
         Row{"CaptureClient", kCapture, "fail=GetService:88890004", 1,
@@ -346,13 +357,13 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         Row{"EveryPacketAt1Channel", {"--pid", "1234", "--channels", "1"}, kQuick + kStream, 0, head("1234", false, 1) + kGone + kStopped,
             setUp(10, "pid=1234 mode=1",
-                  "IAudioClient::Initialize share=0 flags=0x80060000 duration=2000000 period=0 format=3/1/48000/192000/4/32/0 session=null") +
+                  "IAudioClient::Initialize share=0 flags=0x88060000 duration=2000000 period=0 format=3/1/48000/192000/4/32/0 session=null") +
                 kTearDown,
             Out::Pattern},
         Row{"TreeAtEightChannels", {"--pid", "77", "--channels", "8", "--sample-rate", "192000", "--include-child-processes"},
             kQuick + kStream, 0, head("77", true, 8, 192000) + kGone + kStopped,
             setUp(10, "pid=77 mode=0",
-                  "IAudioClient::Initialize share=0 flags=0x80060000 duration=2000000 period=0 format=3/8/192000/6144000/32/32/0 session=null") +
+                  "IAudioClient::Initialize share=0 flags=0x88060000 duration=2000000 period=0 format=65534/8/192000/6144000/32/32/22 session=null ext=32/0x63F/float") +
                 kTearDown,
             Out::Pattern},
         Row{"NextPacketSizeFailsAfterAWakeUp", kCapture, kQuick + kThree + "fail=GetNextPacketSize:88890004", 0,
@@ -394,7 +405,9 @@ INSTANTIATE_TEST_SUITE_P(
         listFails("ListEndpoints", "IMMDeviceEnumerator::EnumAudioEndpoints", "88890010"),
         listFails("ListDeviceCount", "IMMDeviceCollection::GetCount", "80004005"),
         listFails("ListDevice", "IMMDeviceCollection::Item", "80070057"),
-        listFails("ListActivate", "IMMDevice::Activate", "80070005"),
+        // An endpoint gone since it was listed is left out; the others are still listed.
+        Row{"ListEndpointGone", {"--list"}, "session=self:active;fail=IMMDevice::Activate:88890004", 0,
+            "warn: IMMDevice::Activate hr=0x88890004: endpoint skipped\n", kListed, Out::Text, kHeader},
         listFails("ListSessionEnumerator", "IAudioSessionManager2::GetSessionEnumerator", "8007000E"),
         listFails("ListSessionCount", "IAudioSessionEnumerator::GetCount", "80004005"),
         listFails("ListSession", "IAudioSessionEnumerator::GetSession", "80070057"),
