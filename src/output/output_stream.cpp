@@ -107,7 +107,7 @@ bool outputReaderGone() {
     DWORD none = 0;
     if (WriteFile(pipe, &none, 0, &none, nullptr) != FALSE) return false;
     const DWORD error = GetLastError();
-    return error == ERROR_NO_DATA || error == ERROR_BROKEN_PIPE;
+    return error == ERROR_NO_DATA || error == ERROR_BROKEN_PIPE || error == ERROR_PIPE_NOT_CONNECTED;
 #else
     // A pipe with no reader left polls as an error for its writer (man 7 pipe).
     pollfd out{1, 0, 0};

@@ -211,9 +211,13 @@ TEST_P(Wine, SaysExactlyWhatItDidAndGivesEverythingBack) {
         if (!sent && after != 0 && soFar.out.size() >= after) sent = ::kill(pid, SIGINT) == 0;
     };
     o.closeStdoutAfter = c.closeAfter;
-    o.stdoutPath = c.out == Out::Wav ? prefix().dir + "/out.wav" : "";
+    // --output: a file of the program's own, in its working directory, that held something before.
+    const auto output = std::find(c.args.begin(), c.args.end(), "--output");
+    const std::string written = output == c.args.end() ? "" : o.workingDirectory + "/" + *(output + 1);
+    if (!written.empty()) std::ofstream(written) << std::string(1 << 16, 'x');  // longer than what the run writes
+    o.stdoutPath = c.out == Out::Wav && written.empty() ? prefix().dir + "/out.wav" : "";
     ChildResult r = runChild(o);
-    std::ifstream file(o.stdoutPath, std::ios::binary);
+    std::ifstream file(written.empty() ? o.stdoutPath : written, std::ios::binary);
     r.out.insert(r.out.end(), std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 
     ASSERT_FALSE(r.timedOut);
@@ -311,6 +315,8 @@ INSTANTIATE_TEST_SUITE_P(
             "info: pid=999999 includeChildren=false\ninfo: windows version 10.0 build 22631\n"
             "error: could not open process 999999 hr=0x80070057\n",
             {"OpenProcess access=0x00100000 pid=999999 failed"}},
+        Row{"OutputNotOpened", {"--pid", "1234", "--output", "no-such-directory/capture.f32"}, "", 1,
+            "error: could not open no-such-directory/capture.f32: No such file or directory\n", {}},
         Row{"Com", kCapture, "coinit=80010106", 1, kTarget + "error: CoInitializeEx failed hr=0x80010106\n",
             {"CoInitializeEx null multithreaded"}},
         Row{"ActivationCall", kCapture, "fail=ActivateAudioInterfaceAsync:80070005", 1,
@@ -383,6 +389,9 @@ INSTANTIATE_TEST_SUITE_P(
             setUp(10, "pid=1234 mode=0") + kTearDown, Out::Tone, "", SIZE_MAX, 96000},
         Row{"ReaderGone", {"--pid", "1234", "--include-child-processes"}, "end=tone", 0, head("1234", true) + kStopped,
             setUp(10, "pid=1234 mode=0") + kTearDown, Out::Tone, "", SIZE_MAX, 0, 50000},
+        // The program opens it: created or truncated, the sizes patched at the end, nothing on standard output.
+        Row{"Output", {"--pid", "4321", "--wav", "--output", "capt\u00FCre.wav"}, kQuick + kPattern, 0,
+            head("4321") + kGone + kStopped, setUp(10, "pid=4321 mode=1") + kTearDown, Out::Wav},
         Row{"Duration", {"--pid", "1234", "--include-child-processes", "--duration", "1"}, "end=tone", 0,
             head("1234", true) + kStopped, setUp(10, "pid=1234 mode=0") + kTearDown, Out::Tone},
         // Locked to the clock: a scripted second of silence is a second of zeros in a run of exactly two seconds.
