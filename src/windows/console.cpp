@@ -21,12 +21,15 @@ BOOL WINAPI onConsoleControl(DWORD ctrlType) {
         case CTRL_BREAK_EVENT:
             requestStop();
             return TRUE;
-        case CTRL_CLOSE_EVENT:
+        case CTRL_CLOSE_EVENT: {
             // The process ends as soon as this returns: wait for the run to
             // stop in order. main() returning ends the process, and this wait with it.
+            const ULONGLONG since = GetTickCount64();
             requestStop();
-            Sleep(kCloseGraceMs);
+            const ULONGLONG spent = GetTickCount64() - since;
+            if (spent < kCloseGraceMs) Sleep(static_cast<DWORD>(kCloseGraceMs - spent));
             return TRUE;
+        }
         // Logoff and shutdown never reach a handler in a process that loads
         // user32, as this one does (GetWindowThreadProcessId): they are not
         // handled here. https://learn.microsoft.com/windows/console/setconsolectrlhandler

@@ -56,13 +56,13 @@ WAVEFORMATEXTENSIBLE captureFormat(const CaptureRequest& request) {
     WAVEFORMATEXTENSIBLE format{};
     WAVEFORMATEX& f = format.Format;
     const bool extensible = request.channels > 2;
-    f.wFormatTag = extensible ? WAVE_FORMAT_EXTENSIBLE : WAVE_FORMAT_IEEE_FLOAT;
+    f.wFormatTag = static_cast<WORD>(extensible ? WAVE_FORMAT_EXTENSIBLE : WAVE_FORMAT_IEEE_FLOAT);
     f.nChannels = static_cast<WORD>(request.channels);
     f.nSamplesPerSec = static_cast<DWORD>(request.sampleRate);
     f.nBlockAlign = static_cast<WORD>(request.channels * 4);
     f.nAvgBytesPerSec = f.nBlockAlign * f.nSamplesPerSec;
     f.wBitsPerSample = 32;
-    f.cbSize = extensible ? sizeof format - sizeof format.Format : 0;
+    f.cbSize = static_cast<WORD>(extensible ? sizeof format - sizeof format.Format : 0);
     if (extensible) {
         format.Samples.wValidBitsPerSample = 32;
         format.dwChannelMask = standardChannelMask(request.channels);
