@@ -30,9 +30,10 @@ int runCapture(CaptureBackend& backend, const CaptureOptions& options, std::uint
         limits.durationMs = static_cast<std::uint64_t>(options.durationSeconds) * 1000u;
         limits.continuous = options.continuous;
         runCaptureLoop(*stream, request.sampleRate, request.channels, stop, status, limits);
-        status.erase();
     }
+    // Before anything else is written: the platform may cut short any write of this thread until then.
     cutWritesOnStop(nullptr);
+    status.erase();
     if (options.wav) finishWav(wav);
     stream.reset();
     std::fprintf(stderr, "info: capture stopped\n");
