@@ -54,9 +54,10 @@ HRESULT ActivationHandler::ActivateCompleted(IActivateAudioInterfaceAsyncOperati
     // https://learn.microsoft.com/windows/win32/api/mmdeviceapi/nf-mmdeviceapi-iactivateaudiointerfaceasyncoperation-getactivateresult
     const HRESULT call = operation->GetActivateResult(&status, activated.receive());
     activationResult_ = FAILED(call) ? call : status;
-    if (SUCCEEDED(activationResult_) && activated) {
+    if (SUCCEEDED(activationResult_)) {
+        // Success without an audio client is a failure too, with its own status.
         audioClient_.reset();
-        activated->QueryInterface(ids::kIAudioClient, audioClient_.receiveVoid());
+        activationResult_ = activated ? activated->QueryInterface(ids::kIAudioClient, audioClient_.receiveVoid()) : E_POINTER;
     }
     SetEvent(completionEvent_.get());
     return S_OK;

@@ -45,7 +45,7 @@ bool activate(CaptureSession& s, const CaptureRequest& request) {
 
     s.audioClient = ComRef<IAudioClient>::share(handler->audioClient());
     handler.reset();
-    if (!s.audioClient) return reportFailure("audio client activation failed", S_OK);
+    if (!s.audioClient) return reportFailure("audio client activation failed", E_POINTER);  // never a success code
     return true;
 }
 
