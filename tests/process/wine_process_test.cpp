@@ -454,9 +454,12 @@ TEST(WineStopWithTarget, EndsWithTheTargetOrAFailedWait) {
     const std::vector<std::string> entries = linesOf(journal);
     EXPECT_EQ(programCalls(entries), std::vector<std::string>{"OpenProcess access=0x00100000 pid=" + pid.str(1)} +
                                          setUp(10, "pid=" + pid.str(1) + " mode=0") + kTearDown + "CloseHandle target");
-    EXPECT_TRUE(std::any_of(entries.begin(), entries.end(), [](const std::string& e) {
+    // The exit seen, the target's last audio is waited for once and drained before the stop.
+    const auto lastWait = std::find_if(entries.rbegin(), entries.rend(), [](const std::string& e) {
         return startsWith(e, "WaitForMultipleObjects #2 target any ");
-    }));
+    });
+    ASSERT_NE(lastWait, entries.rend());
+    EXPECT_EQ(*(lastWait - 1), "WaitForSingleObject #2 50");
     expectEveryPacketReleasedAtOnce(entries);
 }
 
