@@ -8,6 +8,7 @@
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
+#include <share.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #ifndef WIN32_LEAN_AND_MEAN
@@ -125,8 +126,13 @@ bool openOutputFile(const char* path) {
     }
     std::wstring wide(static_cast<std::size_t>(units), L'\0');
     MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path, -1, &wide[0], units);
-    const int fd = _wopen(wide.c_str(), _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY, _S_IREAD | _S_IWRITE);
-    if (fd < 0) return false;
+    int fd = -1;
+    const errno_t error =
+        _wsopen_s(&fd, wide.c_str(), _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY, _SH_DENYNO, _S_IREAD | _S_IWRITE);
+    if (error != 0 || fd < 0) {
+        errno = error;
+        return false;
+    }
     const bool made = fd == 1 || _dup2(fd, 1) == 0;
     if (fd != 1) _close(fd);
     if (made) _setmode(1, _O_BINARY);
