@@ -2,10 +2,12 @@
 
 #include <chrono>
 #include <cstdio>
+#include <string>
 #include <thread>
 #include <vector>
 
 #include "app/process_names.h"
+#include "output/console_text.h"
 
 namespace {
 
@@ -22,9 +24,9 @@ Resolved resolveName(CaptureBackend& backend, const char* name, bool wait, std::
         if (!backend.listProcesses(all)) return Resolved::Failed;
         roots = rootsNamed(all, name, backend.executableNamesIgnoreCase());
         if (!wait || !roots.empty()) break;
-        if (!said) std::fprintf(stderr, "info: waiting for %s\n", name);
+        if (!said) writeText(stderr, ("info: waiting for " + std::string(name) + "\n").c_str());
         if (stop.load()) {
-            std::fprintf(stderr, "info: stopped while waiting for %s\n", name);
+            writeText(stderr, ("info: stopped while waiting for " + std::string(name) + "\n").c_str());
             return Resolved::Stopped;
         }
         std::this_thread::sleep_for(kNameCheck);
@@ -33,15 +35,11 @@ Resolved resolveName(CaptureBackend& backend, const char* name, bool wait, std::
         pid = roots[0];
         return Resolved::Found;
     }
-    if (roots.empty()) {
-        std::fprintf(stderr, "error: no process named %s\n", name);
-        return Resolved::Failed;
-    }
-    std::fprintf(stderr, "error: %lu processes named %s:", static_cast<unsigned long>(roots.size()), name);
-    for (std::size_t i = 0; i < roots.size(); ++i) {
-        std::fprintf(stderr, "%s %lu", i == 0 ? "" : ",", static_cast<unsigned long>(roots[i]));
-    }
-    std::fprintf(stderr, "\n");
+    // The name as given, UTF-8: a console shows it as written.
+    std::string line = roots.empty() ? "error: no process named " + std::string(name)
+                                     : "error: " + std::to_string(roots.size()) + " processes named " + name + ":";
+    for (std::size_t i = 0; i < roots.size(); ++i) line += (i == 0 ? " " : ", ") + std::to_string(roots[i]);
+    writeText(stderr, (line + "\n").c_str());
     return Resolved::Failed;
 }
 

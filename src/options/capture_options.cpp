@@ -39,6 +39,8 @@ constexpr Option kOptions[] = {
      [](const char* v, CaptureOptions& o) { return decimal::toUnsigned32(v, o.durationSeconds); }, {}},
     {"--continuous", nullptr, "write time without audio as silence, so frames count time since the start",
      [](const char*, CaptureOptions& o) { return o.continuous = true; }, {}},
+    {"--output", "<path>", "write the samples to this file, created or truncated ('-': standard output)",
+     [](const char* v, CaptureOptions& o) { return (o.output = v) != nullptr; }, {}},
     {"--wait", nullptr, "with --name: wait for a process of that name to start",
      [](const char*, CaptureOptions& o) { return o.waitForName = true; }, {}},
     {"--command-output", "<path>", "the command's standard output to this file (default: standard error)",

@@ -14,6 +14,7 @@ struct CaptureOptions {
     bool stopWithTarget = false;
     std::uint32_t durationSeconds = 0;  // 0: no limit
     bool continuous = false;            // time without audio written as zeros
+    const char* output = nullptr;       // file the samples go to (points into argv); null or "-": standard output
     bool waitForName = false;           // --wait: a --name not running yet is waited for
     // After "--": the command to start and capture (null-terminated, points into argv); null: none.
     const char* const* command = nullptr;
