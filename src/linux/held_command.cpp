@@ -144,7 +144,7 @@ std::unique_ptr<HeldCommand> startHeldCommand(const char* const* argv, const cha
     if (outputPath != nullptr) {
         output = ::open(outputPath, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
         if (output < 0) {
-            std::fprintf(stderr, "error: cannot open %s: %s\n", outputPath, std::strerror(errno));
+            std::fprintf(stderr, "error: could not open %s: %s\n", outputPath, std::strerror(errno));
             return nullptr;
         }
     }

@@ -4,11 +4,21 @@
 #include <string>
 #include <vector>
 
+#include "output/console_text.h"
 #include "windows/command_line.h"
 #include "windows/unique_handle.h"
 #include "windows/windows_sdk.h"
 
 namespace {
+
+// "error: <what> <name>[: <call> hr=0x...]", the name as written on a console too.
+void sayFailure(const char* what, const char* name, const char* call = nullptr, DWORD error = 0) {
+    char code[64] = "";
+    if (call != nullptr) {
+        std::snprintf(code, sizeof code, ": %s hr=0x%08lX", call, static_cast<unsigned long>(HRESULT_FROM_WIN32(error)));
+    }
+    writeText(stderr, (std::string("error: ") + what + " " + name + code + "\n").c_str());
+}
 
 // argv is UTF-8 (the manifest's code page); the command line is UTF-16.
 std::wstring wide(const char* text) {
@@ -43,8 +53,7 @@ public:
 
     bool release(int& status) override {
         if (ResumeThread(thread_.get()) == static_cast<DWORD>(-1)) {
-            std::fprintf(stderr, "error: cannot run %s: ResumeThread hr=0x%08lX\n", name_,
-                         static_cast<unsigned long>(HRESULT_FROM_WIN32(GetLastError())));
+            sayFailure("cannot run", name_, "ResumeThread", GetLastError());
             status = 126;
             return false;
         }
@@ -81,8 +90,7 @@ std::unique_ptr<HeldCommand> startHeldCommand(const char* const* argv, const cha
         HANDLE file = CreateFileW(wide(outputPath).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                   &inherit, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file == INVALID_HANDLE_VALUE) {
-            std::fprintf(stderr, "error: cannot open %s: CreateFileW hr=0x%08lX\n", outputPath,
-                         static_cast<unsigned long>(HRESULT_FROM_WIN32(GetLastError())));
+            sayFailure("could not open", outputPath, "CreateFileW", GetLastError());
             return nullptr;
         }
         output = KernelHandle(file);
@@ -116,11 +124,10 @@ std::unique_ptr<HeldCommand> startHeldCommand(const char* const* argv, const cha
     if (listed) DeleteProcThreadAttributeList(list);
     if (!created) {
         if (failure == ERROR_FILE_NOT_FOUND || failure == ERROR_PATH_NOT_FOUND) {
-            std::fprintf(stderr, "error: command not found: %s\n", argv[0]);
+            sayFailure("command not found:", argv[0]);
             status = 127;
         } else {
-            std::fprintf(stderr, "error: cannot run %s: CreateProcessW hr=0x%08lX\n", argv[0],
-                         static_cast<unsigned long>(HRESULT_FROM_WIN32(failure)));
+            sayFailure("cannot run", argv[0], "CreateProcessW", failure);
             status = 126;
         }
         return nullptr;

@@ -48,7 +48,7 @@ const Row kRows[] = {
     {"NotFound", {"--", "no-such-command"}, 127, "error: command not found: no-such-command\n"},
     {"NotRunnable", {"--", "./ramp.wav"}, 126, "error: cannot run ./ramp.wav: Permission denied\n"},
     {"CannotWriteItsOutput", {"--command-output", "no/such/dir", "--", "true"}, 1,
-     "error: cannot open no/such/dir: No such file or directory\n"},
+     "error: could not open no/such/dir: No such file or directory\n"},
     // procloop stops its capture, then waits for the command, which the terminal interrupted too.
     {"CtrlC", {"--", "./$LATE", "t"}, 128 + SIGINT, "{head}info: capture stopped\n", Out::Tone, Act::CtrlCToTheGroup},
     // The duration counts from the capture's start, not the wait's.
