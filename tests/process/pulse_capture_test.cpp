@@ -251,6 +251,11 @@ TEST(PulseNoServer, TheServersAbsenceEndsTheRun) {
     EXPECT_EQ(captured.err, "info: pid=4242 includeChildren=true\nerror: cannot connect to the audio server: Connection refused\n");
     EXPECT_EQ(listed.exitCode + captured.exitCode, 2);
     EXPECT_TRUE(listed.out.empty() && captured.out.empty());
+    // A command whose capture cannot start never runs (its "ran" would be on standard error).
+    const ChildResult command = runChild(procloop({"--", "sh", "-c", "echo ran"}, none));
+    EXPECT_TRUE(std::regex_match(command.err, std::regex("info: pid=\\d+ includeChildren=true\nerror: cannot connect to the "
+                                                         "audio server: Connection refused\n"))) << command.err;
+    EXPECT_EQ(command.exitCode, 1);
 }
 
 }  // namespace
