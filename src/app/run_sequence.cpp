@@ -40,6 +40,8 @@ int runSequence(CaptureBackend& backend, int argc, const char* const* argv) {
         case ParseResult::TargetNamed:
             break;
     }
+    // Before the target is looked for: an input that has already ended stops the run as a Ctrl+C then would.
+    if (options.stopWithStdin) backend.watchEndOfInput();
 
     std::uint32_t pid = 0;
     if (!resolveTarget(backend, options, pid)) return 1;
