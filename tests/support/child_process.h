@@ -157,29 +157,18 @@ inline ChildResult runChild(const ChildOptions& options) {
     return result;
 }
 
-// The child's standard input from a pipe whose writing end the test holds,
-// `text` already in it: close() is the end of the child's input.
-class InputPipe {
-public:
+// The child's standard input from a pipe holding `text`, whose writing end
+// the test holds: close() is the end of the child's input.
+struct InputPipe {
     InputPipe(ChildOptions& options, const std::string& text) {
-        if (::pipe2(fds_, O_CLOEXEC) != 0 || ::write(fds_[1], text.data(), text.size()) != static_cast<ssize_t>(text.size()))
+        if (::pipe2(fds, O_CLOEXEC) != 0 || ::write(fds[1], text.data(), text.size()) != static_cast<ssize_t>(text.size()))
             throw std::runtime_error("input pipe");
-        options.inChild = [read = fds_[0]] { ::dup2(read, 0); };
-    }
-    ~InputPipe() {
-        close();
-        ::close(fds_[0]);
+        options.inChild = [read = fds[0]] { ::dup2(read, 0); };
     }
     InputPipe(const InputPipe&) = delete;
-    InputPipe& operator=(const InputPipe&) = delete;
-    bool close() {
-        if (fds_[1] >= 0) ::close(fds_[1]);
-        fds_[1] = -1;
-        return true;
-    }
-
-private:
-    int fds_[2] = {-1, -1};
+    ~InputPipe() { close(), ::close(fds[0]); }
+    bool close() { return fds[1] < 0 || ::close(std::exchange(fds[1], -1)) == 0; }
+    int fds[2] = {-1, -1};
 };
 
 // What a command writes on standard output; throws, with what it wrote, unless it exits with 0.

@@ -62,9 +62,8 @@ const Row kRows[] = {
     // Of a duration only the digits count.
     {"ValuesAndSwitches",
      {"--continuous", "--pid", "5", "--sample-rate", "96000", "--channels", "6", "--duration", "2.5", "--wav",
-      "--stop-with-target", "--include-child-processes"},
-     "target pid=5 hwnd=0 96000 Hz 6 ch tree wav stop duration=2 continuous"},
-    {"StopWithStdinAlone", {"--stop-with-stdin", "--name", "player"}, "target pid=0 hwnd=0 48000 Hz 2 ch name=player stdin"},
+      "--stop-with-target", "--include-child-processes", "--stop-with-stdin"},
+     "target pid=5 hwnd=0 96000 Hz 6 ch tree wav stop stdin duration=2 continuous"},
     // A value is taken whatever it looks like, a switch's name too.
     {"SwitchWhereAValueBelongs", {"--pid", "--wav"}, "invalid --pid --wav"},
     // Requests win even over a bad value or where a value belongs; the first is answered.
