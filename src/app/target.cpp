@@ -1,9 +1,11 @@
 #include "app/target.h"
 
 #include <cstdio>
+#include <string>
 #include <vector>
 
 #include "app/process_names.h"
+#include "output/console_text.h"
 
 namespace {
 
@@ -16,15 +18,11 @@ bool resolveName(CaptureBackend& backend, const char* name, std::uint32_t& pid) 
         pid = roots[0];
         return true;
     }
-    if (roots.empty()) {
-        std::fprintf(stderr, "error: no process named %s\n", name);
-        return false;
-    }
-    std::fprintf(stderr, "error: %lu processes named %s:", static_cast<unsigned long>(roots.size()), name);
-    for (std::size_t i = 0; i < roots.size(); ++i) {
-        std::fprintf(stderr, "%s %lu", i == 0 ? "" : ",", static_cast<unsigned long>(roots[i]));
-    }
-    std::fprintf(stderr, "\n");
+    // The name as given, UTF-8: a console shows it as written.
+    std::string line = roots.empty() ? "error: no process named " + std::string(name)
+                                     : "error: " + std::to_string(roots.size()) + " processes named " + name + ":";
+    for (std::size_t i = 0; i < roots.size(); ++i) line += (i == 0 ? " " : ", ") + std::to_string(roots[i]);
+    writeText(stderr, (line + "\n").c_str());
     return false;
 }
 

@@ -67,8 +67,10 @@ public:
     virtual std::uint64_t now() const = 0;
     // Waits at most `ms` for packets, the target's exit or a console stop
     // request, then hands every packet waiting to the sink, in order. A wait
-    // that ends with a stop requested or the target gone hands over nothing;
-    // once handing over has begun, no stop request cuts it short.
+    // that ends with a stop requested hands over nothing, one that sees the
+    // target gone at most what the platform still delivers of its last audio;
+    // once handing over has begun, the stream goes on with it whatever is
+    // requested (the sink's writes give up on a stop, and it says so).
     virtual WaitResult wait(std::uint32_t ms, CaptureSink& sink) = 0;
 };
 

@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "capture/capture_loop.h"
+#include "output/output_stream.h"
 #include "output/status_line.h"
 #include "output/wav_output.h"
 
@@ -20,14 +21,19 @@ int runCapture(CaptureBackend& backend, const CaptureOptions& options, std::uint
 
     StatusLine status;
     WavOutput wav;
+    // Until the loop has left, a stop request cuts every write short; the
+    // header's final sizes after it are written whatever happens.
+    cutWritesOnStop(&stop);
     if (!options.wav || beginWav(wav, request.sampleRate, request.channels)) {
         status.start(request.channels, backend.errorIsConsole());
         CaptureLimits limits;
         limits.durationMs = static_cast<std::uint64_t>(options.durationSeconds) * 1000u;
         limits.continuous = options.continuous;
         runCaptureLoop(*stream, request.sampleRate, request.channels, stop, status, limits);
-        status.erase();
     }
+    // Before anything else is written: the platform may cut short any write of this thread until then.
+    cutWritesOnStop(nullptr);
+    status.erase();
     if (options.wav) finishWav(wav);
     stream.reset();
     std::fprintf(stderr, "info: capture stopped\n");

@@ -41,6 +41,8 @@ constexpr Option kOptions[] = {
      [](const char* v, CaptureOptions& o) { return decimal::toUnsigned32(v, o.durationSeconds); }, {}},
     {"--continuous", nullptr, "write time without audio as silence, so frames count time since the start",
      [](const char*, CaptureOptions& o) { return o.continuous = true; }, {}},
+    {"--output", "<path>", "write the samples to this file, created or truncated ('-': standard output)",
+     [](const char* v, CaptureOptions& o) { return (o.output = v) != nullptr; }, {}},
     {"--list", nullptr, "list the processes with audio sessions and exit", nullptr, ParseResult::List},
     {"--help", nullptr, "print this help and exit", nullptr, ParseResult::Help},
     {"--version", nullptr, "print the version and exit", nullptr, ParseResult::Version},

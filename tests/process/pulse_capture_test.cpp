@@ -62,7 +62,7 @@ std::vector<long> streams(const AudioServer& server, const Player& player, std::
 // List: instead of a capture, --list with the target paused for good.
 // EndInput, EndInputStalled: as Stop, StopStalled, by closing standard input (--stop-with-stdin).
 enum class Event { None, Mute, Go, End, TargetExits, Move, Cork, Stall, StopStalled, EndInput, EndInputStalled,
-                   CloseReader, List, Kill };
+                   CloseReader, ReaderGone, List, Kill };
 
 struct Scenario {
     const char* name;
@@ -110,6 +110,8 @@ const Scenario kScenarios[] = {
     {"EightChannels", kTone, true, 1, {440}, {660}, Event::None, 1.0, 0.6, 60, 48000, 8},
     {"NothingPlaying", "exec sleep 60", true, 0, {}, {}, Event::None, 0.3, 0, 0},
     {"ReaderCloses", kTone, true, 1, {440}, {660}, Event::CloseReader, 30, 0.25},
+    // Nothing is written while nothing plays, yet the reader's going is noticed.
+    {"ReaderGoneWhileSilent", "exec sleep 60", true, 0, {}, {}, Event::ReaderGone, 30, 0, 0},
     // The reader stalls 1.5 s: the pipe and the 200 ms buffer fill, the oldest
     // audio is dropped, and the capture carries on with the newest.
     {"SlowReader", kTone, true, 1, {440}, {660}, Event::Stall, 3.0, 1.0, 2.2},
@@ -189,6 +191,7 @@ TEST_P(PulseCapture, RecordsWhatItShould) {
     if (s.event == Event::TargetExits) options.argv.emplace_back("--stop-with-target");
     if (s.continuous) options.argv.emplace_back("--continuous");
     if (s.event == Event::CloseReader) options.closeStdoutAfter = 48000 * 8 / 4;
+    if (s.event == Event::ReaderGone) options.closeStdoutAfter = 0;
     const bool byInput = s.event == Event::EndInput || s.event == Event::EndInputStalled;
     if (byInput) options.argv.emplace_back("--stop-with-stdin");
     InputPipe input(options, "q\n");
@@ -219,7 +222,8 @@ TEST_P(PulseCapture, RecordsWhatItShould) {
 
     EXPECT_FALSE(r.timedOut);
     EXPECT_EQ(r.exitCode, 0);
-    const bool endsItself = s.event == Event::Kill || s.event == Event::CloseReader || s.event == Event::TargetExits;
+    const bool endsItself = s.event == Event::Kill || s.event == Event::CloseReader || s.event == Event::ReaderGone ||
+                            s.event == Event::TargetExits;
     EXPECT_EQ(interrupted, !endsItself);
     std::string head = captureHead(target.pid, s.include, s.channels, s.rate);
     head.insert(head.find('\n') + 1, "info: audio server " + srv.ready + "\n");
