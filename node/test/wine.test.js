@@ -59,13 +59,13 @@ test('stop() ends the capture in order, with the tone the service played', async
 });
 
 test('a set-up failure rejects with the line, its exit code and its HRESULT', async () => {
-  play('fail=Initialize:88890008');
+  play('fail=SetEventHandle:80070057');
   const c = capture({ pid: 1234, includeChildProcesses: true });
-  const expected = (e) => e instanceof ProcloopError && e.line === 'error: IAudioClient::Initialize hr=0x88890008' &&
-    e.exitCode === 1 && e.hresult === 0x88890008;
+  const expected = (e) => e instanceof ProcloopError && e.line === 'error: SetEventHandle hr=0x80070057' &&
+    e.exitCode === 1 && e.hresult === 0x80070057;
   await assert.rejects(c.format, expected);
   await assert.rejects(c.done, expected);
-  assert.deepEqual(c.lines, [...head, 'error: IAudioClient::Initialize hr=0x88890008']);
+  assert.deepEqual(c.lines, [...head, 'error: SetEventHandle hr=0x80070057']);
 });
 
 test('a warn: line is a warning event, and the run still ends well', async () => {
