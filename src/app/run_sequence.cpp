@@ -60,6 +60,8 @@ int runSequence(CaptureBackend& backend, int argc, const char* const* argv) {
         case ParseResult::TargetNamed:
             break;
     }
+    // Before the target is looked for: an input that has already ended stops the run as a Ctrl+C then would.
+    if (options.stopWithStdin) backend.watchEndOfInput();
 
     // Opened by the program itself, as a shell's redirection would be: some
     // shells (Windows PowerShell 5.1) decode a program's standard output as text.

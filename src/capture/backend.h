@@ -98,6 +98,10 @@ public:
     // stopped reading. Where the platform can, it also wakes a waiting stream;
     // elsewhere the loop's bounded waits notice it.
     virtual void watchConsole(std::atomic<bool>& stop) = 0;
+    // From now on standard input reaching its end (or failing to read) is such a
+    // stop request, so a parent can stop the run in order by closing the pipe,
+    // on every platform alike. What arrives before is read and ignored. After watchConsole.
+    virtual void watchEndOfInput() = 0;
     // Whether a person watches standard error on a console.
     virtual bool errorIsConsole() = 0;
     // The platform's own lines after the target's ("info: windows version ...").

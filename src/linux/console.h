@@ -26,6 +26,11 @@ void watchConsoleSignals(std::atomic<bool>& stop);
 // dispositions of SIGPIPE and SIGXFSZ as this process found them. Safe after fork.
 void restoreSignalsForCommand();
 
+// From now on standard input reaching its end (or an error reading it) is a
+// stop request like the signals above, made by a thread that reads it and
+// ignores what it reads. After watchConsoleSignals; later calls change nothing.
+void watchEndOfInput();
+
 // Readable after a stop request, made on first use by the thread that waits;
 // -1 when none could be made (the request still interrupts that thread's poll).
 int wakeDescriptor();

@@ -21,6 +21,7 @@ public:
         stop_ = &stop;
         linuxaudio::watchConsoleSignals(stop);
     }
+    void watchEndOfInput() override { linuxaudio::watchEndOfInput(); }
 
     bool errorIsConsole() override { return ::isatty(2) == 1; }
 

@@ -35,6 +35,8 @@ constexpr Option kOptions[] = {
      [](const char*, CaptureOptions& o) { return o.wav = true; }, {}},
     {"--stop-with-target", nullptr, "stop when the target process exits",
      [](const char*, CaptureOptions& o) { return o.stopWithTarget = true; }, {}},
+    {"--stop-with-stdin", nullptr, "stop when standard input reaches its end (the parent closes it, Ctrl+D, Ctrl+Z)",
+     [](const char*, CaptureOptions& o) { return o.stopWithStdin = true; }, {}},
     {"--duration", "<seconds>", "stop after this many seconds (default 0: no limit)",
      [](const char* v, CaptureOptions& o) { return decimal::toUnsigned32(v, o.durationSeconds); }, {}},
     {"--continuous", nullptr, "write time without audio as silence, so frames count time since the start",

@@ -12,6 +12,7 @@ struct CaptureOptions {
     bool includeChildren = false;
     bool wav = false;
     bool stopWithTarget = false;
+    bool stopWithStdin = false;  // standard input's end is a stop request; otherwise it is never read
     std::uint32_t durationSeconds = 0;  // 0: no limit
     bool continuous = false;            // time without audio written as zeros
     const char* output = nullptr;       // file the samples go to (points into argv); null or "-": standard output

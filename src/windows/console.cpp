@@ -1,5 +1,7 @@
 #include "windows/console.h"
 
+#include <cstdio>
+
 #include "output/output_stream.h"
 #include "windows/windows_sdk.h"
 
@@ -14,6 +16,23 @@ std::atomic<HANDLE> writerThread{nullptr};
 // https://learn.microsoft.com/windows/console/handlerroutine
 constexpr DWORD kCloseGraceMs = 4000;
 constexpr DWORD kCancelEveryMs = 10;
+
+// Reads standard input to its end (a pipe whose writer closed it reports
+// ERROR_BROKEN_PIPE; a console, Ctrl+Z at the start of a line as 0 bytes),
+// ignoring what it reads, then stops the run.
+// https://learn.microsoft.com/windows/win32/api/fileapi/nf-fileapi-readfile
+DWORD WINAPI readToEnd(LPVOID /*unused*/) {
+    const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    const bool console = input != nullptr && input != INVALID_HANDLE_VALUE && GetFileType(input) == FILE_TYPE_CHAR;
+    char ignored[512];
+    DWORD got = 0;
+    // No standard input at all has ended already.
+    while (input != nullptr && input != INVALID_HANDLE_VALUE && ReadFile(input, ignored, sizeof ignored, &got, nullptr) &&
+           got > 0 && !(console && ignored[0] == '\x1a')) {
+    }
+    requestStop();
+    return 0;
+}
 
 BOOL WINAPI onConsoleControl(DWORD ctrlType) {
     switch (ctrlType) {
@@ -66,6 +85,18 @@ void watchConsoleStops(std::atomic<bool>& stop) {
     // https://learn.microsoft.com/windows/console/setconsolectrlhandler
     SetConsoleCtrlHandler(nullptr, FALSE);
     SetConsoleCtrlHandler(onConsoleControl, TRUE);
+}
+
+void watchEndOfInput() {
+    static std::atomic<bool> watching{false};
+    if (stopFlag.load() == nullptr || watching.exchange(true)) return;
+    const HANDLE reader = CreateThread(nullptr, 0, readToEnd, nullptr, 0, nullptr);
+    if (reader == nullptr) {
+        std::fprintf(stderr, "warn: standard input unwatched: CreateThread hr=0x%08X\n",
+                     static_cast<unsigned>(HRESULT_FROM_WIN32(GetLastError())));
+        return;
+    }
+    CloseHandle(reader);  // it runs until the input ends or the process does
 }
 
 bool standardErrorIsConsole() {

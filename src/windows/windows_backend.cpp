@@ -17,6 +17,7 @@ public:
         stop_ = &stop;
         watchConsoleStops(stop);
     }
+    void watchEndOfInput() override { ::watchEndOfInput(); }
     bool errorIsConsole() override { return standardErrorIsConsole(); }
     void describePlatform() override { probeWindowsVersion(); }
     bool executableNamesIgnoreCase() const override { return true; }

@@ -55,7 +55,9 @@ std::vector<long> streams(const AudioServer& server, const Player& player, std::
 
 // What happens 0.5 s into the capture (Mute: just before it starts).
 // List: instead of a capture, --list with the target paused for good.
-enum class Event { None, Mute, Go, End, TargetExits, Move, Cork, Stall, StopStalled, CloseReader, ReaderGone, List, Kill };
+// EndInput, EndInputStalled: as Stop, StopStalled, by closing standard input (--stop-with-stdin).
+enum class Event { None, Mute, Go, End, TargetExits, Move, Cork, Stall, StopStalled, EndInput, EndInputStalled,
+                   CloseReader, ReaderGone, List, Kill };
 
 struct Scenario {
     const char* name;
@@ -111,6 +113,9 @@ const Scenario kScenarios[] = {
     // The reader stops for good after 0.3 s: Ctrl+C still ends the run, though an
     // 8-channel packet is more than a pipe takes at once and its write was cut part way.
     {"CtrlCWhileTheReaderStalls", kTone, true, 1, {440}, {660}, Event::StopStalled, 1.0, 0.3, 60, 48000, 8},
+    // A parent stops it by closing its input, what it wrote before ignored, as Ctrl+C does; stalled too.
+    {"InputEnds", kTone, true, 1, {440}, {660}, Event::EndInput},
+    {"InputEndsWhileTheReaderStalls", kTone, true, 1, {440}, {660}, Event::EndInputStalled, 1.0, 0.3, 60, 48000, 8},
     // On PipeWire only: a native stream carries no process id of its own; its client does.
     {"PwPlayIncluded", kPwPlay, true, 1, {440}, {660}},
     {"PwPlayExcluded", kPwPlay, false, 1, {660}, {440}},
@@ -166,7 +171,11 @@ TEST_P(PulseCapture, RecordsWhatItShould) {
     if (s.continuous) options.argv.emplace_back("--continuous");
     if (s.event == Event::CloseReader) options.closeStdoutAfter = 48000 * 8 / 4;
     if (s.event == Event::ReaderGone) options.closeStdoutAfter = 0;
-    if (s.event == Event::StopStalled) options.stallStdoutAfter = 48000 * 32 * 3 / 10;
+    const bool byInput = s.event == Event::EndInput || s.event == Event::EndInputStalled;
+    if (byInput) options.argv.emplace_back("--stop-with-stdin");
+    InputPipe input(options, "q\n");
+    if (!byInput) input.close();  // at its end from the start, and unread: the run goes on
+    if (s.event == Event::StopStalled || s.event == Event::EndInputStalled) options.stallStdoutAfter = 48000 * 32 * 3 / 10;
     bool acted = false, resumed = false, interrupted = false;
     using Clock = std::chrono::steady_clock;
     Clock::time_point started = Clock::time_point::max();
@@ -186,7 +195,7 @@ TEST_P(PulseCapture, RecordsWhatItShould) {
             if (s.event == Event::Kill && std::ifstream(srv.dir + "/pids") >> server) ::kill(server, SIGKILL);
         }
         if (s.event == Event::Cork && !resumed && t >= 1.1) resumed = ::kill(target.pid, SIGUSR2) == 0;
-        if (!interrupted && t >= s.seconds) interrupted = ::kill(pid, SIGINT) == 0;
+        if (!interrupted && t >= s.seconds) interrupted = byInput ? input.close() : ::kill(pid, SIGINT) == 0;
     };
     const ChildResult r = runChild(options);
 
@@ -214,7 +223,7 @@ TEST_P(PulseCapture, RecordsWhatItShould) {
         EXPECT_NEAR(static_cast<double>(zeros) / s.rate, 0.6, 0.2);
     }
     const std::size_t window = std::min(frames, static_cast<std::size_t>(0.3 * s.rate));
-    const bool ends = endsItself || s.event == Event::End || s.event == Event::StopStalled;
+    const bool ends = endsItself || s.event == Event::End || s.event == Event::StopStalled || s.event == Event::EndInputStalled;
     for (unsigned ch = 0; ch < s.channels; ++ch) {
         const auto at = [&](double hz, std::size_t begin, std::size_t end) {
             return level(r.out, s.rate, s.channels, ch, hz, begin, end);

@@ -5,6 +5,7 @@
 // the system, in what order, and that it gave everything back.
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <regex>
@@ -150,7 +151,7 @@ std::vector<unsigned char> streamOf(const fakewasapi::Script& script, unsigned c
     return expected;
 }
 
-enum class Out { Nothing, Text, Pattern, Tone, Wav };
+enum class Out { Nothing, Text, Pattern, Tone, Wav, WavTone };
 
 struct Row {
     const char* name;
@@ -164,6 +165,7 @@ struct Row {
     std::size_t bytes = SIZE_MAX;      // exactly this much output, or the pattern cut to it
     std::size_t ctrlCAfter = 0;        // Ctrl+C once this much arrived (0: never)
     std::size_t closeAfter = SIZE_MAX; // the reader goes away after this much
+    bool byInput = false;              // instead of Ctrl+C its input ends (--stop-with-stdin)
 };
 void PrintTo(const Row& row, std::ostream* os) { *os << row.name; }
 
@@ -207,15 +209,19 @@ TEST_P(Wine, SaysExactlyWhatItDidAndGivesEverythingBack) {
     const std::string journal = prefix().dir + "/journal-" + c.name;
     const std::string script = c.script.empty() ? "" : kModern + c.script;
     ChildOptions o = wine(c.args, script, journal);
-    o.onProgress = [sent = false, after = c.ctrlCAfter](pid_t pid, const ChildResult& soFar) mutable {
-        if (!sent && after != 0 && soFar.out.size() >= after) sent = ::kill(pid, SIGINT) == 0;
+    InputPipe input(o, "q\r\n");  // ignored, and never read without --stop-with-stdin
+    o.onProgress = [&, sent = false](pid_t pid, const ChildResult& soFar) mutable {
+        std::error_code none;  // before the file exists: 0
+        const std::size_t arrived = o.stdoutPath.empty() ? soFar.out.size() : std::filesystem::file_size(o.stdoutPath, none) + 1;
+        if (!sent && c.ctrlCAfter != 0 && arrived >= c.ctrlCAfter)
+            sent = c.byInput ? input.close() : ::kill(pid, SIGINT) == 0;
     };
     o.closeStdoutAfter = c.closeAfter;
     // --output: a file of the program's own, in its working directory, that held something before.
     const auto output = std::find(c.args.begin(), c.args.end(), "--output");
     const std::string written = output == c.args.end() ? "" : o.workingDirectory + "/" + *(output + 1);
     if (!written.empty()) std::ofstream(written) << std::string(1 << 16, 'x');  // longer than what the run writes
-    o.stdoutPath = c.out == Out::Wav && written.empty() ? prefix().dir + "/out.wav" : "";
+    o.stdoutPath = (c.out == Out::Wav || c.out == Out::WavTone) && written.empty() ? prefix().dir + "/out.wav" : "";
     ChildResult r = runChild(o);
     std::ifstream file(written.empty() ? o.stdoutPath : written, std::ios::binary);
     r.out.insert(r.out.end(), std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
@@ -237,6 +243,14 @@ TEST_P(Wine, SaysExactlyWhatItDidAndGivesEverythingBack) {
         case Out::Pattern:
             EXPECT_EQ(r.out, std::vector<unsigned char>(pattern.begin(), pattern.begin() + std::min(c.bytes, pattern.size())));
             break;
+        case Out::WavTone: {  // sized to what the file holds, then the tone
+            unsigned char header[kWavHeaderMaxBytes];
+            const std::size_t length = buildWavHeader(header, 48000, 2, r.out.size() - buildWavHeader(header, 48000, 2, 0));
+            ASSERT_GT(r.out.size(), length);
+            EXPECT_TRUE(std::equal(header, header + length, r.out.begin()));
+            r.out.erase(r.out.begin(), r.out.begin() + length);
+        }
+        [[fallthrough]];
         case Out::Tone: {
             EXPECT_TRUE(c.bytes == SIZE_MAX || r.out.size() == c.bytes) << r.out.size();
             EXPECT_FALSE(r.out.empty());
@@ -387,6 +401,10 @@ INSTANTIATE_TEST_SUITE_P(
             setUp(10, "pid=4321 mode=1") + kTearDown, Out::Wav},
         Row{"CtrlC", {"--pid", "1234", "--include-child-processes"}, "end=tone", 0, head("1234", true) + kStopped,
             setUp(10, "pid=1234 mode=0") + kTearDown, Out::Tone, "", SIZE_MAX, 96000},
+        // A parent closes its input: the same end as Ctrl+C's, the file's sizes written.
+        Row{"InputEndsWav", {"--pid", "1234", "--include-child-processes", "--wav", "--stop-with-stdin"}, "end=tone", 0,
+            head("1234", true) + kStopped, setUp(10, "pid=1234 mode=0") + kTearDown, Out::WavTone, "", SIZE_MAX, 96000,
+            SIZE_MAX, true},
         Row{"ReaderGone", {"--pid", "1234", "--include-child-processes"}, "end=tone", 0, head("1234", true) + kStopped,
             setUp(10, "pid=1234 mode=0") + kTearDown, Out::Tone, "", SIZE_MAX, 0, 50000},
         // The program opens it: created or truncated, the sizes patched at the end, nothing on standard output.

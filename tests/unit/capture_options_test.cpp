@@ -29,6 +29,7 @@ std::string parsed(std::vector<const char*> args) {
     if (o.includeChildren) text += " tree";
     if (o.wav) text += " wav";
     if (o.stopWithTarget) text += " stop";
+    if (o.stopWithStdin) text += " stdin";
     if (o.durationSeconds != 0) text += " duration=" + std::to_string(o.durationSeconds);
     if (o.continuous) text += " continuous";
     if (o.waitForName) text += " wait";
@@ -65,8 +66,8 @@ const Row kRows[] = {
     // Of a duration only the digits count.
     {"ValuesAndSwitches",
      {"--continuous", "--pid", "5", "--sample-rate", "96000", "--channels", "6", "--duration", "2.5", "--wav",
-      "--stop-with-target", "--include-child-processes"},
-     "target pid=5 hwnd=0 96000 Hz 6 ch tree wav stop duration=2 continuous"},
+      "--stop-with-target", "--include-child-processes", "--stop-with-stdin"},
+     "target pid=5 hwnd=0 96000 Hz 6 ch tree wav stop stdin duration=2 continuous"},
     // A value is taken whatever it looks like, a switch's name too.
     {"SwitchWhereAValueBelongs", {"--pid", "--wav"}, "invalid --pid --wav"},
     // Requests win even over a bad value or where a value belongs; the first is answered.

@@ -77,6 +77,9 @@ public:
     ~FakeBackend() override;
 
     void watchConsole(std::atomic<bool>& stop) override;
+    void watchEndOfInput() override {
+        if (platform_) platform_->watchEndOfInput();
+    }
     bool errorIsConsole() override;
     void describePlatform() override {}
     bool executableNamesIgnoreCase() const override;
