@@ -24,10 +24,7 @@ Resolved resolveName(CaptureBackend& backend, const char* name, bool wait, std::
         if (!backend.listProcesses(all)) return Resolved::Failed;
         roots = rootsNamed(all, name, backend.executableNamesIgnoreCase());
         if (!wait || !roots.empty()) break;
-        if (!said) {
-            writeText(stderr, ("info: waiting for " + std::string(name) + "\n").c_str());
-            std::fflush(stderr);  // a Windows C runtime holds fputs to a pipe, and this line is read while we wait
-        }
+        if (!said) writeText(stderr, ("info: waiting for " + std::string(name) + "\n").c_str());
         if (stop.load()) {
             writeText(stderr, ("info: stopped while waiting for " + std::string(name) + "\n").c_str());
             return Resolved::Stopped;

@@ -17,7 +17,10 @@ void writeText(std::FILE* stream, const char* text) {
     DWORD mode = 0;
     const int units = MultiByteToWideChar(CP_UTF8, 0, text, -1, nullptr, 0);
     if (units <= 1 || GetConsoleMode(console, &mode) == FALSE) {
+        // The C runtime may hold text for a pipe or a file until it exits; a
+        // program reading our lines waits for each as it happens.
         std::fputs(text, stream);
+        std::fflush(stream);
         return;
     }
     std::wstring wide(static_cast<std::size_t>(units), L'\0');

@@ -124,7 +124,7 @@ const Scenario kScenarios[] = {
     {"PwPlaySpoofExcluded", kTone, false, 1, {550, 660}, {440}, Event::None, 1.0, 0.6, 60, 48000, 2, false, kSpoofer},
     // A process that plays and one whose stream is paused.
     {"List", "exec $CORK $T", true, 1, {}, {}, Event::List},
-    // Last of its kind, as the server dies; 12-byte frames would show a cut one.
+    // The server dies; the next test starts another. 12-byte frames would show a cut one.
     {"ServerKilled", kTone, true, 1, {440}, {660}, Event::Kill, 30, 0.3, 60, 48000, 3},
 };
 
@@ -151,6 +151,9 @@ void expectList(const AudioServer& srv, const Player& paused, const Player& play
 class PulseCapture : public testing::TestWithParam<std::tuple<Scenario, std::string>> {
 protected:
     AudioServer& server() { return audioServer(std::get<1>(GetParam())); }
+    void TearDown() override {
+        if (std::get<0>(GetParam()).event == Event::Kill) retireAudioServer(std::get<1>(GetParam()));
+    }
 };
 
 TEST_P(PulseCapture, RecordsWhatItShould) {

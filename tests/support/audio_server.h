@@ -17,9 +17,12 @@ using AudioServer = PrivateComponent;
 
 // The test binary's server of that kind, with the tone files (<hz>.wav: 20 s,
 // 48 kHz stereo float, at 0.25), started on first use; stopped as the binary exits.
-inline AudioServer& audioServer(const std::string& kind) {
+inline std::unique_ptr<AudioServer>& audioServerSlot(const std::string& kind) {
     static std::map<std::string, std::unique_ptr<AudioServer>> servers;
-    auto& slot = servers[kind];
+    return servers[kind];
+}
+inline AudioServer& audioServer(const std::string& kind) {
+    auto& slot = audioServerSlot(kind);
     const std::string ended = slot ? slot->dead() : "";
     if (!ended.empty()) ADD_FAILURE() << "the server died in an earlier test: " << ended;
     if (!ended.empty() || !slot) {
@@ -32,3 +35,6 @@ inline AudioServer& audioServer(const std::string& kind) {
     }
     return *slot;
 }
+
+// After a test that killed it on purpose: the next test of that kind starts a fresh one.
+inline void retireAudioServer(const std::string& kind) { audioServerSlot(kind).reset(); }
