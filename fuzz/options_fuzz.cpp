@@ -19,14 +19,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     std::vector<const char*> argv;
     for (const std::string& arg : args) argv.push_back(arg.c_str());
+    argv.push_back(nullptr);
     const auto given = [&args](const char* arg) { return std::find(args.begin() + 1, args.end(), arg) != args.end(); };
 
     CaptureOptions options;
     ParseError error;
-    const ParseResult result = parseCommandLine(static_cast<int>(argv.size()), argv.data(), options, error);
+    const ParseResult result = parseCommandLine(static_cast<int>(argv.size() - 1), argv.data(), options, error);
     if (result == ParseResult::InvalidValue) {
         // Only an option that takes a value can refuse one.
-        const std::string valueOptions = " --pid --hwnd --name --sample-rate --channels --duration ";
+        const std::string valueOptions = " --pid --hwnd --name --sample-rate --channels --duration --command-output ";
         if (error.option == nullptr || error.value == nullptr ||
             valueOptions.find(" " + std::string(error.option) + " ") == std::string::npos)
             __builtin_trap();
@@ -39,6 +40,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (options.sampleRate < kMinSampleRate || options.sampleRate > kMaxSampleRate) __builtin_trap();
     if (options.channels < kMinChannels || options.channels > kMaxChannels) __builtin_trap();
     const bool named = options.pid != 0 || options.hwnd != 0 || (options.name != nullptr && options.name[0] != '\0');
-    if (named != (result == ParseResult::TargetNamed)) __builtin_trap();
+    // With a command, a target named as well is refused.
+    const ParseResult expected = options.command == nullptr ? (named ? ParseResult::TargetNamed : ParseResult::NoTarget)
+                                 : named                    ? ParseResult::CommandWithTarget
+                                                            : ParseResult::TargetNamed;
+    if (result != expected) __builtin_trap();
     return 0;
 }

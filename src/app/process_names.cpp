@@ -3,8 +3,34 @@
 #include <algorithm>
 #include <cstddef>
 
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#endif
+
 namespace {
 
+#ifdef _WIN32
+std::wstring wide(const char* text, std::size_t length) {
+    const int units = MultiByteToWideChar(CP_UTF8, 0, text, static_cast<int>(length), nullptr, 0);
+    std::wstring out(static_cast<std::size_t>(units > 0 ? units : 0), L'\0');
+    if (units > 0) MultiByteToWideChar(CP_UTF8, 0, text, static_cast<int>(length), &out[0], units);
+    return out;
+}
+
+// As the file system compares names: every letter's case, not ASCII's alone.
+// https://learn.microsoft.com/windows/win32/api/stringapiset/nf-stringapiset-comparestringordinal
+bool equalIgnoringCase(const char* a, std::size_t aLength, const char* b, std::size_t bLength) {
+    const std::wstring x = wide(a, aLength), y = wide(b, bLength);
+    return CompareStringOrdinal(x.data(), static_cast<int>(x.size()), y.data(), static_cast<int>(y.size()), TRUE) ==
+           CSTR_EQUAL;
+}
+#else
 char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
 bool equalIgnoringCase(const char* a, std::size_t aLength, const char* b, std::size_t bLength) {
@@ -14,6 +40,7 @@ bool equalIgnoringCase(const char* a, std::size_t aLength, const char* b, std::s
     }
     return true;
 }
+#endif
 
 // The name without a trailing ".exe" (in any case), unless that is all of it.
 std::size_t stemLength(const std::string& name) {

@@ -8,8 +8,9 @@
 
 #include "capture/backend.h"
 
-// Exact bytes; or, with ignoreCase (Windows file names), ASCII letters in
-// either case and a trailing ".exe" optional on either side.
+// Exact bytes; or, with ignoreCase (Windows file names), letters in either
+// case (on Windows every letter's, as the file system compares them; elsewhere
+// ASCII's) and a trailing ".exe" optional on either side.
 bool sameExecutable(const std::string& a, const std::string& b, bool ignoreCase);
 
 // The processes named `name` whose parent is not also so named, ascending.

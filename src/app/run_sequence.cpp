@@ -1,14 +1,31 @@
 #include "app/run_sequence.h"
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 
+#include "app/run_command.h"
 #include "app/session_list.h"
 #include "app/stop_signal.h"
 #include "app/target.h"
 #include "capture/run_capture.h"
 #include "options/capture_options.h"
 #include "output/output_stream.h"
+
+namespace {
+
+// The C library's text for an errno value, through the form each C runtime accepts without complaint.
+const char* errorText(int error, char (&buffer)[128]) {
+#ifdef _WIN32
+    return strerror_s(buffer, sizeof buffer, error) == 0 ? buffer : "unknown error";
+#else
+    (void)buffer;
+    return std::strerror(error);
+#endif
+}
+
+}  // namespace
 
 int runSequence(CaptureBackend& backend, int argc, const char* const* argv) {
     // Samples must pass untranslated; diagnostics get the console's line ends.
@@ -25,6 +42,9 @@ int runSequence(CaptureBackend& backend, int argc, const char* const* argv) {
         case ParseResult::NoTarget:
             std::fprintf(stderr, "error: --pid <pid> or --hwnd <hwnd> is required\n");
             return 1;
+        case ParseResult::CommandWithTarget:
+            std::fprintf(stderr, "error: -- cannot be combined with --pid, --hwnd or --name\n");
+            return 1;
         case ParseResult::Help:
         case ParseResult::Version:
         case ParseResult::List:
@@ -40,9 +60,20 @@ int runSequence(CaptureBackend& backend, int argc, const char* const* argv) {
         case ParseResult::TargetNamed:
             break;
     }
+    // Before the target is looked for: an input that has already ended stops the run as a Ctrl+C then would.
+    if (options.stopWithStdin) backend.watchEndOfInput();
 
+    // Opened by the program itself, as a shell's redirection would be: some
+    // shells (Windows PowerShell 5.1) decode a program's standard output as text.
+    if (options.output != nullptr && std::strcmp(options.output, "-") != 0 && !openOutputFile(options.output)) {
+        char reason[128];
+        std::fprintf(stderr, "error: could not open %s: %s\n", options.output, errorText(errno, reason));
+        return 1;
+    }
+    if (options.command != nullptr) return runCommand(backend, options, stopRequested);
     std::uint32_t pid = 0;
-    if (!resolveTarget(backend, options, pid)) return 1;
+    const Resolved resolved = resolveTarget(backend, options, pid, stopRequested);
+    if (resolved != Resolved::Found) return resolved == Resolved::Stopped ? 0 : 1;
     std::fprintf(stderr, "info: pid=%lu includeChildren=%s\n", static_cast<unsigned long>(pid),
                  options.includeChildren ? "true" : "false");
     backend.describePlatform();

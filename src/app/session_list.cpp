@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "app/session_table.h"
+#include "output/console_text.h"
 
 int listSessions(CaptureBackend& backend) {
     std::vector<SessionOwner> sessions;
@@ -12,6 +13,6 @@ int listSessions(CaptureBackend& backend) {
     // The processes after the sessions, so every process that has one is among them.
     if (!backend.listSessions(sessions) || !backend.listProcesses(processes)) return 1;
     const std::string table = sessionTable(sessions, processes, backend.executableNamesIgnoreCase());
-    std::fputs(table.c_str(), stdout);
+    writeText(stdout, table.c_str());
     return std::fflush(stdout) == 0 ? 0 : 1;
 }

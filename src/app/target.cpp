@@ -1,48 +1,65 @@
 #include "app/target.h"
 
+#include <chrono>
 #include <cstdio>
+#include <string>
+#include <thread>
 #include <vector>
 
 #include "app/process_names.h"
+#include "output/console_text.h"
 
 namespace {
 
-// Exactly one root of the processes with that name; else says why not.
-bool resolveName(CaptureBackend& backend, const char* name, std::uint32_t& pid) {
-    std::vector<ProcessEntry> all;
-    if (!backend.listProcesses(all)) return false;
-    const std::vector<std::uint32_t> roots = rootsNamed(all, name, backend.executableNamesIgnoreCase());
+// Well within the 100 ms a program that starts may take to be seen.
+constexpr std::chrono::milliseconds kNameCheck{50};
+
+// Exactly one root of the processes with that name; else says why not. With
+// `wait`, none yet is looked for again until one runs or a stop comes.
+Resolved resolveName(CaptureBackend& backend, const char* name, bool wait, std::uint32_t& pid,
+                     const std::atomic<bool>& stop) {
+    std::vector<std::uint32_t> roots;
+    for (bool said = false;; said = true) {
+        std::vector<ProcessEntry> all;
+        if (!backend.listProcesses(all)) return Resolved::Failed;
+        roots = rootsNamed(all, name, backend.executableNamesIgnoreCase());
+        if (!wait || !roots.empty()) break;
+        if (!said) writeText(stderr, ("info: waiting for " + std::string(name) + "\n").c_str());
+        if (stop.load()) {
+            writeText(stderr, ("info: stopped while waiting for " + std::string(name) + "\n").c_str());
+            return Resolved::Stopped;
+        }
+        std::this_thread::sleep_for(kNameCheck);
+    }
     if (roots.size() == 1) {
         pid = roots[0];
-        return true;
+        return Resolved::Found;
     }
-    if (roots.empty()) {
-        std::fprintf(stderr, "error: no process named %s\n", name);
-        return false;
-    }
-    std::fprintf(stderr, "error: %lu processes named %s:", static_cast<unsigned long>(roots.size()), name);
-    for (std::size_t i = 0; i < roots.size(); ++i) {
-        std::fprintf(stderr, "%s %lu", i == 0 ? "" : ",", static_cast<unsigned long>(roots[i]));
-    }
-    std::fprintf(stderr, "\n");
-    return false;
+    // The name as given, UTF-8: a console shows it as written.
+    std::string line = roots.empty() ? "error: no process named " + std::string(name)
+                                     : "error: " + std::to_string(roots.size()) + " processes named " + name + ":";
+    for (std::size_t i = 0; i < roots.size(); ++i) line += (i == 0 ? " " : ", ") + std::to_string(roots[i]);
+    writeText(stderr, (line + "\n").c_str());
+    return Resolved::Failed;
 }
 
 }  // namespace
 
-bool resolveTarget(CaptureBackend& backend, const CaptureOptions& options, std::uint32_t& pid) {
+Resolved resolveTarget(CaptureBackend& backend, const CaptureOptions& options, std::uint32_t& pid,
+                       const std::atomic<bool>& stop) {
     if (options.pid != 0) {
         pid = options.pid;
-        return true;
+        return Resolved::Found;
     }
-    if (options.hwnd == 0 && options.name != nullptr) return resolveName(backend, options.name, pid);
+    if (options.hwnd == 0 && options.name != nullptr)
+        return resolveName(backend, options.name, options.waitForName, pid, stop);
     std::uint32_t owner = 0;
     if (!backend.windowOwner(options.hwnd, owner) || owner == 0) {
         // The C runtimes' %p differ; the handle is always shown as 16 upper-case hex digits.
         std::fprintf(stderr, "error: could not resolve HWND %016llX to a process id\n",
                      static_cast<unsigned long long>(options.hwnd));
-        return false;
+        return Resolved::Failed;
     }
     pid = owner;
-    return true;
+    return Resolved::Found;
 }

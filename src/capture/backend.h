@@ -67,9 +67,26 @@ public:
     virtual std::uint64_t now() const = 0;
     // Waits at most `ms` for packets, the target's exit or a console stop
     // request, then hands every packet waiting to the sink, in order. A wait
-    // that ends with a stop requested or the target gone hands over nothing;
-    // once handing over has begun, no stop request cuts it short.
+    // that ends with a stop requested hands over nothing, one that sees the
+    // target gone at most what the platform still delivers of its last audio;
+    // once handing over has begun, the stream goes on with it whatever is
+    // requested (the sink's writes give up on a stop, and it says so).
     virtual WaitResult wait(std::uint32_t ms, CaptureSink& sink) = 0;
+};
+
+// A command started for a capture, held before it runs any code of its own
+// until release(), so that a capture opened on its pid meanwhile hears its
+// first sample. Its standard input and console are the program's.
+class HeldCommand {
+public:
+    // A command never released is ended; one released is left to run.
+    virtual ~HeldCommand() = default;
+    virtual std::uint32_t pid() const = 0;
+    // Lets it run. False, its line written and `status` what the run exits
+    // with (127: not found, 126: cannot run), when it could not start after all.
+    virtual bool release(int& status) = 0;
+    // Waits for it to end; its exit status (POSIX: 128 + N when signal N ended it).
+    virtual int waitExit() = 0;
 };
 
 class CaptureBackend {
@@ -81,6 +98,10 @@ public:
     // stopped reading. Where the platform can, it also wakes a waiting stream;
     // elsewhere the loop's bounded waits notice it.
     virtual void watchConsole(std::atomic<bool>& stop) = 0;
+    // From now on standard input reaching its end (or failing to read) is such a
+    // stop request, so a parent can stop the run in order by closing the pipe,
+    // on every platform alike. What arrives before is read and ignored. After watchConsole.
+    virtual void watchEndOfInput() = 0;
     // Whether a person watches standard error on a console.
     virtual bool errorIsConsole() = 0;
     // The platform's own lines after the target's ("info: windows version ...").
@@ -97,4 +118,11 @@ public:
     // A started capture, its "info: capture format" and "info: capture started"
     // lines written (capture_lines.h); null once a step has failed and said so.
     virtual std::unique_ptr<CaptureStream> open(const CaptureRequest& request) = 0;
+
+    // Starts argv (null-terminated, argv[0] the program, found as the platform's
+    // shell finds it) held at its start, its standard output to `outputPath`
+    // (created or emptied), or to the program's standard error when null. Null,
+    // its line written and `status` set (127: not found, 126: cannot run, 1:
+    // anything else), when it could not.
+    virtual std::unique_ptr<HeldCommand> startCommand(const char* const* argv, const char* outputPath, int& status) = 0;
 };

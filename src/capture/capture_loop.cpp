@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <optional>
+#include <utility>
 
 #include "capture/continuous_output.h"
 #include "output/output_stream.h"
@@ -12,6 +13,9 @@ namespace {
 
 // Bounds how long a stop request goes unnoticed on a platform whose wait it cannot wake.
 constexpr std::uint32_t kWaitMs = 150;
+// While nothing is written nothing notices a reader that went away; after this
+// long without a packet standard output is asked, so the run ends within about a second.
+constexpr std::uint64_t kReaderCheckMs = 500;
 constexpr std::uint64_t kUnitsPerMs = 10000;  // the stream's clock counts 100 ns
 
 // Milliseconds left of the run's duration, at most kWaitMs; 0 once it is over.
@@ -31,8 +35,14 @@ public:
         : stream_(stream), channels_(channels), silence_(silence), status_(status), continuous_(continuous) {}
 
     bool packet(const CapturedPacket& p) override {
+        handed_ = true;
         const bool silent = (p.flags & CapturedPacket::kSilent) != 0 || p.samples == nullptr || p.frames == 0;
-        if (continuous_ != nullptr) return continuous_->packet(silent ? nullptr : p.samples, p.frames, p.time, stream_.now());
+        if (continuous_ != nullptr) {
+            // A time the platform itself doubts is no better than none: such a packet goes by its arrival.
+            // https://learn.microsoft.com/windows/win32/api/audioclient/ne-audioclient-_audclnt_bufferflags
+            const std::uint64_t time = (p.flags & CapturedPacket::kTimestampError) != 0 ? 0 : p.time;
+            return continuous_->packet(silent ? nullptr : p.samples, p.frames, time, stream_.now());
+        }
         if (silent) {
             return silence_.write(p.frames, [this](const float* zeros, std::uint64_t n) {
                 status_.written(zeros, static_cast<std::size_t>(n) * channels_);
@@ -49,7 +59,11 @@ public:
         std::fputs(line, stderr);
     }
 
+    // Whether a packet was handed over since the last call.
+    bool takeHanded() { return std::exchange(handed_, false); }
+
 private:
+    bool handed_ = false;
     CaptureStream& stream_;
     std::uint32_t channels_;
     Silence& silence_;
@@ -70,6 +84,7 @@ void runCaptureLoop(CaptureStream& stream, std::uint32_t sampleRate, std::uint32
         continuous.emplace(sampleRate, channels, stream.startTime(), totalFrames, silence, status);
     }
     Writer writer(stream, channels, silence, status, continuous ? &*continuous : nullptr);
+    std::uint64_t quietSince = start;
     for (;;) {
         status.refresh();
         const std::uint32_t ms = continuous ? continuous->waitMs() : msLeft(limits, (stream.now() - start) / kUnitsPerMs);
@@ -81,7 +96,14 @@ void runCaptureLoop(CaptureStream& stream, std::uint32_t sampleRate, std::uint32
             std::fprintf(stderr, "info: target process exited\n");
             return;
         }
+        const std::uint64_t now = stream.now();
+        if (writer.takeHanded()) {
+            quietSince = now;
+        } else if (now - quietSince >= kReaderCheckMs * kUnitsPerMs) {
+            if (outputReaderGone()) return;  // as a failed write ends it
+            quietSince = now;
+        }
         // After the packets, so those already waiting take their place before it is filled.
-        if (continuous && !continuous->fill(stream.now())) return;
+        if (continuous && !continuous->fill(now)) return;
     }
 }

@@ -1,6 +1,7 @@
 #include "linux/console.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <pthread.h>
 #include <sys/eventfd.h>
 #include <sys/syscall.h>
@@ -28,6 +29,15 @@ struct Watch {
 };
 Watch watch;
 
+// What the program found, for the commands it starts; set once each, before any command.
+struct Found {
+    sigset_t mask{};
+    bool maskKnown = false;
+    struct sigaction pipe {}, fileSize {};
+    bool actionsKnown = false;
+};
+Found found;
+
 // A signal of our own whose handler does nothing, installed without
 // SA_RESTART: the call it interrupts returns EINTR instead of resuming.
 int interruptSignal() { return SIGRTMIN + 2; }
@@ -50,6 +60,38 @@ void interrupted(int /*signal*/) {}
 
 void interruptWaiter() { ::syscall(SYS_tgkill, ::getpid(), watch.interrupted, interruptSignal()); }
 
+// Every stop request, whatever made it, goes this way.
+void requestStop() {
+    watch.stop->store(true);
+    const int wake = watch.wake.load();
+    if (wake >= 0) {
+        const std::uint64_t one = 1;
+        (void)!::write(wake, &one, sizeof one);
+    }
+    interruptWaiter();
+}
+
+// Reads standard input to its end, then stops the run and keeps its blocking
+// calls cut short, as the signal watcher does after a signal.
+void* readToEnd(void* /*unused*/) {
+    char ignored[512];
+    for (;;) {
+        const ssize_t got = ::read(0, ignored, sizeof ignored);
+        if (got > 0 || (got < 0 && errno == EINTR)) continue;
+        if (got < 0 && errno == EAGAIN) {  // a parent's non-blocking pipe
+            pollfd readable{0, POLLIN, 0};
+            ::poll(&readable, 1, -1);
+            continue;
+        }
+        break;  // its end, or an error: nothing more can come
+    }
+    requestStop();
+    for (const timespec tick{0, 10000000L};;) {  // 10 ms
+        ::nanosleep(&tick, nullptr);
+        interruptWaiter();
+    }
+}
+
 void* takeSignals(void* /*unused*/) {
     bool requested = false;
     for (;;) {
@@ -68,19 +110,27 @@ void* takeSignals(void* /*unused*/) {
             continue;
         }
         requested = true;
-        watch.stop->store(true);
-        const int wake = watch.wake.load();
-        if (wake >= 0) {
-            const std::uint64_t one = 1;
-            (void)!::write(wake, &one, sizeof one);
-        }
-        interruptWaiter();
+        requestStop();
         // The terminal or the system is going away: once the request is made, go.
         if (sig == SIGHUP || sig == SIGTERM) endByDefaultAction(sig);
     }
 }
 
 void say(const char* text) { (void)!::write(2, text, std::strlen(text)); }
+
+bool startDetached(void* (*run)(void*), const char* unavailable) {
+    pthread_attr_t detached;
+    pthread_attr_init(&detached);
+    pthread_attr_setdetachstate(&detached, PTHREAD_CREATE_DETACHED);
+    pthread_t thread;
+    const int error = pthread_create(&thread, &detached, run, nullptr);
+    pthread_attr_destroy(&detached);
+    if (error == 0) return true;
+    say(unavailable);
+    say(std::strerror(error));
+    say("\n");
+    return false;
+}
 
 }  // namespace
 
@@ -98,8 +148,7 @@ void prepareStandardDescriptors() {
     struct sigaction ignore {};
     ignore.sa_handler = SIG_IGN;
     sigemptyset(&ignore.sa_mask);
-    sigaction(SIGPIPE, &ignore, nullptr);
-    sigaction(SIGXFSZ, &ignore, nullptr);
+    found.actionsKnown = sigaction(SIGPIPE, &ignore, &found.pipe) == 0 && sigaction(SIGXFSZ, &ignore, &found.fileSize) == 0;
 }
 
 void watchConsoleSignals(std::atomic<bool>& stop) {
@@ -117,26 +166,32 @@ void watchConsoleSignals(std::atomic<bool>& stop) {
         sigaddset(&watch.signals, sig);
         any = true;
     }
-    if (!any) return;
+    // Installed even when no console signal is watched: the end of standard input interrupts with it too.
     struct sigaction cut {};
     cut.sa_handler = interrupted;
     sigemptyset(&cut.sa_mask);
     sigaction(interruptSignal(), &cut, nullptr);
+    if (!any) return;
     // Blocked here, so in every thread started from now on, the watcher included.
-    pthread_sigmask(SIG_BLOCK, &watch.signals, nullptr);
-    pthread_attr_t detached;
-    pthread_attr_init(&detached);
-    pthread_attr_setdetachstate(&detached, PTHREAD_CREATE_DETACHED);
-    pthread_t thread;
-    const int error = pthread_create(&thread, &detached, takeSignals, nullptr);
-    pthread_attr_destroy(&detached);
-    if (error != 0) {
+    found.maskKnown = pthread_sigmask(SIG_BLOCK, &watch.signals, &found.mask) == 0;
+    if (!startDetached(takeSignals, "warn: console control events unavailable: ")) {
         // Nothing would take them: they act by default rather than not at all.
         pthread_sigmask(SIG_UNBLOCK, &watch.signals, nullptr);
-        say("warn: console control events unavailable: ");
-        say(std::strerror(error));
-        say("\n");
     }
+}
+
+void restoreSignalsForCommand() {
+    if (found.maskKnown) sigprocmask(SIG_SETMASK, &found.mask, nullptr);
+    if (found.actionsKnown) {
+        sigaction(SIGPIPE, &found.pipe, nullptr);
+        sigaction(SIGXFSZ, &found.fileSize, nullptr);
+    }
+}
+
+void watchEndOfInput() {
+    static std::atomic<bool> watching{false};
+    if (watch.stop == nullptr || watching.exchange(true)) return;
+    startDetached(readToEnd, "warn: standard input unwatched: ");
 }
 
 int wakeDescriptor() {

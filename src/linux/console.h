@@ -22,6 +22,15 @@ void prepareStandardDescriptors();
 // Call before any other thread starts; later calls change nothing.
 void watchConsoleSignals(std::atomic<bool>& stop);
 
+// In a child about to exec another program: the signal mask and the
+// dispositions of SIGPIPE and SIGXFSZ as this process found them. Safe after fork.
+void restoreSignalsForCommand();
+
+// From now on standard input reaching its end (or an error reading it) is a
+// stop request like the signals above, made by a thread that reads it and
+// ignores what it reads. After watchConsoleSignals; later calls change nothing.
+void watchEndOfInput();
+
 // Readable after a stop request, made on first use by the thread that waits;
 // -1 when none could be made (the request still interrupts that thread's poll).
 int wakeDescriptor();

@@ -8,6 +8,7 @@
 
 #include "linux/capture_stream.h"
 #include "linux/console.h"
+#include "linux/held_command.h"
 #include "linux/procfs.h"
 #include "linux/sessions.h"
 #include "linux/x11_window.h"
@@ -20,6 +21,7 @@ public:
         stop_ = &stop;
         linuxaudio::watchConsoleSignals(stop);
     }
+    void watchEndOfInput() override { linuxaudio::watchEndOfInput(); }
 
     bool errorIsConsole() override { return ::isatty(2) == 1; }
 
@@ -52,6 +54,10 @@ public:
 
     std::unique_ptr<CaptureStream> open(const CaptureRequest& request) override {
         return linuxaudio::openCapture(request, stop_);
+    }
+
+    std::unique_ptr<HeldCommand> startCommand(const char* const* argv, const char* outputPath, int& status) override {
+        return linuxaudio::startHeldCommand(argv, outputPath, status);
     }
 
 private:

@@ -35,10 +35,18 @@ constexpr Option kOptions[] = {
      [](const char*, CaptureOptions& o) { return o.wav = true; }, {}},
     {"--stop-with-target", nullptr, "stop when the target process exits",
      [](const char*, CaptureOptions& o) { return o.stopWithTarget = true; }, {}},
+    {"--stop-with-stdin", nullptr, "stop when standard input reaches its end (the parent closes it, Ctrl+D, Ctrl+Z)",
+     [](const char*, CaptureOptions& o) { return o.stopWithStdin = true; }, {}},
     {"--duration", "<seconds>", "stop after this many seconds (default 0: no limit)",
      [](const char* v, CaptureOptions& o) { return decimal::toUnsigned32(v, o.durationSeconds); }, {}},
     {"--continuous", nullptr, "write time without audio as silence, so frames count time since the start",
      [](const char*, CaptureOptions& o) { return o.continuous = true; }, {}},
+    {"--output", "<path>", "write the samples to this file, created or truncated ('-': standard output)",
+     [](const char* v, CaptureOptions& o) { return (o.output = v) != nullptr; }, {}},
+    {"--wait", nullptr, "with --name: wait for a process of that name to start",
+     [](const char*, CaptureOptions& o) { return o.waitForName = true; }, {}},
+    {"--command-output", "<path>", "the command's standard output to this file (default: standard error)",
+     [](const char* v, CaptureOptions& o) { return (o.commandOutput = v) != nullptr; }, {}},
     {"--list", nullptr, "list the processes with audio sessions and exit", nullptr, ParseResult::List},
     {"--help", nullptr, "print this help and exit", nullptr, ParseResult::Help},
     {"--version", nullptr, "print the version and exit", nullptr, ParseResult::Version},
@@ -51,9 +59,26 @@ const Option* findOption(const char* arg) {
     return nullptr;
 }
 
+// Where the command begins: the first "--" not taken as a value; argc when there is none.
+int commandAt(int argc, const char* const* argv) {
+    for (int i = 1; i < argc; ++i) {
+        const Option* option = findOption(argv[i]);
+        if (option != nullptr && option->value != nullptr) {
+            ++i;
+        } else if (std::strcmp(argv[i], "--") == 0) {
+            return i;
+        }
+    }
+    return argc;
+}
+
 }  // namespace
 
 ParseResult parseCommandLine(int argc, const char* const* argv, CaptureOptions& options, ParseError& error) {
+    // The command's arguments are its own: its --help is not ours.
+    const int end = commandAt(argc, argv);
+    if (end + 1 < argc) options.command = argv + end + 1;
+    argc = end;
     // A request is answered whatever else the command line holds, even where
     // it stands in for a value.
     for (int i = 1; i < argc; ++i) {
@@ -82,16 +107,25 @@ ParseResult parseCommandLine(int argc, const char* const* argv, CaptureOptions& 
     options.sampleRate = std::clamp(options.sampleRate, kMinSampleRate, kMaxSampleRate);
     options.channels = std::clamp(options.channels, kMinChannels, kMaxChannels);
     const bool named = options.name != nullptr && options.name[0] != '\0';
-    return (options.pid != 0 || options.hwnd != 0 || named) ? ParseResult::TargetNamed : ParseResult::NoTarget;
+    const bool target = options.pid != 0 || options.hwnd != 0 || named;
+    if (options.command != nullptr) return target ? ParseResult::CommandWithTarget : ParseResult::TargetNamed;
+    return target ? ParseResult::TargetNamed : ParseResult::NoTarget;
 }
 
 void printUsage(std::FILE* out) {
-    std::fputs("usage: procloop (--pid <pid> | --hwnd <hwnd> | --name <executable>) [options] > samples\n", out);
+    std::fputs("usage: procloop (--pid <pid> | --hwnd <hwnd> | --name <executable>) [options] > samples\n"
+               "       procloop [options] -- <command> [args...] > samples\n"
+               "  -- <command> [args...]       start the command and capture its process tree from its first\n"
+               "                               sample; its exit status is procloop's; standard input and the\n"
+               "                               console stay its own, its standard output goes to standard error\n",
+               out);
     for (const Option& option : kOptions) {
         char left[40];
         std::snprintf(left, sizeof left, "%s%s%s", option.name, option.value != nullptr ? " " : "",
                       option.value != nullptr ? option.value : "");
         std::fprintf(out, "  %-28s %s\n", left, option.meaning);
     }
-    std::fputs("example: procloop --pid 1234 --include-child-processes --wav > capture.wav\n", out);
+    std::fputs("example: procloop --pid 1234 --include-child-processes --wav > capture.wav\n"
+               "example: procloop --wav -- ./game --level 2 > game.wav\n",
+               out);
 }

@@ -12,13 +12,20 @@ struct CaptureOptions {
     bool includeChildren = false;
     bool wav = false;
     bool stopWithTarget = false;
+    bool stopWithStdin = false;  // standard input's end is a stop request; otherwise it is never read
     std::uint32_t durationSeconds = 0;  // 0: no limit
     bool continuous = false;            // time without audio written as zeros
+    const char* output = nullptr;       // file the samples go to (points into argv); null or "-": standard output
+    bool waitForName = false;           // --wait: a --name not running yet is waited for
+    // After "--": the command to start and capture (null-terminated, points into argv); null: none.
+    const char* const* command = nullptr;
+    const char* commandOutput = nullptr;  // the command's standard output; null: standard error
 };
 
 enum class ParseResult {
     TargetNamed,
     NoTarget,
+    CommandWithTarget,  // "--" together with --pid, --hwnd or --name
     InvalidValue,  // see ParseError
     Help,          // --help anywhere: answered instead of capturing
     Version,       // --version likewise; the first request given wins
@@ -38,7 +45,8 @@ constexpr std::int32_t kMaxChannels = 8;
 
 // Updates options in place. Unknown arguments are skipped and out-of-range rates
 // and channel counts are clamped, both silently; parsing stops at the first value
-// that does not convert. --help and --version win over everything else.
+// that does not convert. --help and --version win over everything else. Whatever
+// follows "--" is the command's, never an option; argv must end with a null, as main's does.
 ParseResult parseCommandLine(int argc, const char* const* argv, CaptureOptions& options, ParseError& error);
 
 // One line per option and an example.

@@ -2,6 +2,7 @@
 // WAVE header's rewrite when it is a file.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 
 // Samples pass untranslated; standard error keeps the console's line ends.
@@ -11,7 +12,27 @@ void useTextOutput();
 
 // Writes all of bytes[0, length) to descriptor 1, continuing after partial
 // writes. False when a write fails or accepts nothing; what was written stays.
+// While writes are cut on a stop (below), also false once the stop is
+// requested: no write begins then, and one cut part way is not continued, so
+// the caller never counts a partial frame as written.
 bool writeAll(const void* bytes, std::size_t length);
+
+// From now on, until called with null, writeAll() gives up once `stop` is set:
+// the capture's writes, which a stop must never leave blocked on a reader who
+// stopped reading. The platform keeps cutting blocked writes short while this
+// holds (writesCutOnStop()).
+void cutWritesOnStop(const std::atomic<bool>* stop);
+bool writesCutOnStop();
+
+// Whether standard output's reader has gone while nothing was written: a pipe
+// whose other end is closed (Linux: poll() reports POLLERR; Windows: a
+// zero-byte WriteFile on the pipe fails). False for files, consoles and
+// anything that cannot tell.
+bool outputReaderGone();
+
+// Makes the file at `path` (UTF-8) standard output, created or truncated, in
+// binary mode. False, with errno set, when it cannot be opened.
+bool openOutputFile(const char* path);
 
 // Whether standard output is a regular file written from its start (not a
 // pipe, a device, or a file appended to).
@@ -19,3 +40,6 @@ bool outputIsFreshFile();
 // The C runtime's 64-bit seek and resize of standard output; -1 / false on failure.
 long long seekOutput(long long offset, int origin);
 bool truncateOutput(long long size);
+
+// Gives standard output back, so that its reader sees the end while the program goes on.
+void closeOutput();

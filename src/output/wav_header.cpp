@@ -17,6 +17,12 @@ constexpr std::uint32_t kChannelMasks[9] = {
     kFL | kFR | kFC | kLFE | kBC | kSL | kSR,           // 7: 6.1
     kFL | kFR | kFC | kLFE | kBL | kBR | kSL | kSR,     // 8: 7.1 surround
 };
+}  // namespace
+
+std::uint32_t standardChannelMask(std::uint32_t channels) { return channels < 9 ? kChannelMasks[channels] : 0; }
+
+namespace {
+
 // KSDATAFORMAT_SUBTYPE_IEEE_FLOAT as stored in a file.
 constexpr unsigned char kFloatSubformat[16] = {0x03, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00,
                                                0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
@@ -79,7 +85,7 @@ std::size_t buildWavHeader(unsigned char (&out)[kWavHeaderMaxBytes], std::uint32
     w.u16(fmtBytes - 18);  // cbSize
     if (extensible) {
         w.u16(32);  // valid bits
-        w.u32(channels < 9 ? kChannelMasks[channels] : 0);
+        w.u32(standardChannelMask(channels));
         w.put(kFloatSubformat, sizeof kFloatSubformat);
     }
 

@@ -35,16 +35,29 @@ ULONG ActivationHandler::Release() {
     return left;
 }
 
+PROPVARIANT* ActivationHandler::loopbackProperty(DWORD pid, bool includeTree) {
+    params_.ActivationType = AUDIOCLIENT_ACTIVATION_TYPE_PROCESS_LOOPBACK;
+    params_.ProcessLoopbackParams.TargetProcessId = pid;
+    params_.ProcessLoopbackParams.ProcessLoopbackMode =
+        includeTree ? PROCESS_LOOPBACK_MODE_INCLUDE_TARGET_PROCESS_TREE : PROCESS_LOOPBACK_MODE_EXCLUDE_TARGET_PROCESS_TREE;
+    property_.vt = VT_BLOB;
+    property_.blob.cbSize = sizeof params_;
+    property_.blob.pBlobData = reinterpret_cast<BYTE*>(&params_);
+    return &property_;
+}
+
 HRESULT ActivationHandler::ActivateCompleted(IActivateAudioInterfaceAsyncOperation* operation) {
     HRESULT status = S_OK;
     ComRef<IUnknown> activated;
-    // Only the reported status counts: a failing call reports nothing, which
-    // leaves status 0 and no interface, and the caller sees "no client".
-    operation->GetActivateResult(&status, activated.receive());
-    activationResult_ = status;
-    if (SUCCEEDED(status) && activated) {
+    // A call that fails reports nothing in its out-parameters: its own status
+    // is the activation's, so a failure never reads as success.
+    // https://learn.microsoft.com/windows/win32/api/mmdeviceapi/nf-mmdeviceapi-iactivateaudiointerfaceasyncoperation-getactivateresult
+    const HRESULT call = operation->GetActivateResult(&status, activated.receive());
+    activationResult_ = FAILED(call) ? call : status;
+    if (SUCCEEDED(activationResult_)) {
+        // Success without an audio client is a failure too, with its own status.
         audioClient_.reset();
-        activated->QueryInterface(ids::kIAudioClient, audioClient_.receiveVoid());
+        activationResult_ = activated ? activated->QueryInterface(ids::kIAudioClient, audioClient_.receiveVoid()) : E_POINTER;
     }
     SetEvent(completionEvent_.get());
     return S_OK;

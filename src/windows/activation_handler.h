@@ -26,6 +26,11 @@ public:
     HRESULT activationResult() const { return activationResult_; }
     IAudioClient* audioClient() const { return audioClient_.get(); }
 
+    // The activation's record, kept here: the platform may read it until it has
+    // completed into this handler, which it holds until then, even after the
+    // caller has stopped waiting.
+    PROPVARIANT* loopbackProperty(DWORD pid, bool includeTree);
+
 private:
     ActivationHandler();
     ~ActivationHandler();
@@ -34,4 +39,6 @@ private:
     EventHandle completionEvent_;
     HRESULT activationResult_ = E_PENDING;
     ComRef<IAudioClient> audioClient_;
+    AUDIOCLIENT_ACTIVATION_PARAMS params_{};
+    PROPVARIANT property_{};
 };

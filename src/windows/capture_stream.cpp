@@ -6,6 +6,11 @@
 
 #include "windows/qpc_time.h"
 
+namespace {
+// Two periods of the shared engine (10 ms each) and some room.
+constexpr DWORD kLastAudioMs = 50;
+}  // namespace
+
 WasapiStream::WasapiStream(std::unique_ptr<CaptureSession> session, const std::atomic<bool>* stop)
     : session_(std::move(session)), stop_(stop) {}
 
@@ -28,17 +33,26 @@ WaitResult WasapiStream::wait(std::uint32_t ms, CaptureSink& sink) {
     // A stop requested during the wait takes effect before anything more is
     // handed over, even with packets waiting.
     if (stop_ != nullptr && stop_->load()) return WaitResult::Continue;
-    if (s.target && wait == WAIT_OBJECT_0 + 1) return WaitResult::TargetExited;
+    if (s.target && wait == WAIT_OBJECT_0 + 1) {
+        // The target's last audio reaches the engine a period or two after it
+        // has gone: wait for it once and write it before saying so.
+        WaitForSingleObject(s.captureEvent.get(), kLastAudioMs);
+        return drainPending(sink) ? WaitResult::TargetExited : WaitResult::Ended;
+    }
     if (wait == WAIT_TIMEOUT) return WaitResult::Continue;
+    return drainPending(sink) ? WaitResult::Continue : WaitResult::Ended;
+}
+
+bool WasapiStream::drainPending(CaptureSink& sink) {
     UINT32 pending = 0;
-    const HRESULT hr = s.captureClient->GetNextPacketSize(&pending);
+    const HRESULT hr = session_->captureClient->GetNextPacketSize(&pending);
     if (FAILED(hr)) {
         char line[64];
         std::snprintf(line, sizeof line, "warn: GetNextPacketSize hr=0x%08X\n", static_cast<unsigned>(hr));
         sink.say(line);
-        return WaitResult::Ended;
+        return false;
     }
-    return drain(pending, sink) ? WaitResult::Continue : WaitResult::Ended;
+    return drain(pending, sink);
 }
 
 // Every packet waiting, in order, each copied out and released before the sink

@@ -18,6 +18,7 @@ public:
     WaitResult wait(std::uint32_t ms, CaptureSink& sink) override;
 
 private:
+    bool drainPending(CaptureSink& sink);  // asks how much waits, then drains it
     bool drain(UINT32 pending, CaptureSink& sink);
 
     std::unique_ptr<CaptureSession> session_;  // its teardown is the stream's

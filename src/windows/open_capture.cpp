@@ -2,6 +2,7 @@
 #include <cstdio>
 
 #include "capture/capture_lines.h"
+#include "output/wav_header.h"
 #include "windows/activation_handler.h"
 #include "windows/audio_ids.h"
 #include "windows/capture_stream.h"
@@ -16,28 +17,21 @@ constexpr DWORD kActivationTimeoutMs = 8000;
 // https://learn.microsoft.com/windows/win32/api/audioclient/nf-audioclient-iaudioclient-initialize
 constexpr REFERENCE_TIME kBufferDuration = 2000000;
 // The process-loopback client has no mix format of its own (GetMixFormat is
-// not implemented on it), so the engine is asked to convert to ours.
+// not implemented on it), so the engine is asked to convert to ours, with its
+// better resampler: without SRC_DEFAULT_QUALITY every other rate goes through
+// the low-quality one.
 // https://learn.microsoft.com/windows/win32/coreaudio/audclnt-streamflags-xxx-constants
 constexpr DWORD kStreamFlags =
     AUDCLNT_STREAMFLAGS_LOOPBACK | AUDCLNT_STREAMFLAGS_EVENTCALLBACK | AUDCLNT_STREAMFLAGS_AUTOCONVERTPCM;
+constexpr DWORD kDefaultQuality = 0x08000000;  // AUDCLNT_STREAMFLAGS_SRC_DEFAULT_QUALITY; older SDKs lack the name
 
 // The handler is ours only for the length of this function, so it is let go
 // on every way out, including a time-out after which the platform may still
 // complete into it.
 bool activate(CaptureSession& s, const CaptureRequest& request) {
-    AUDIOCLIENT_ACTIVATION_PARAMS params{};
-    params.ActivationType = AUDIOCLIENT_ACTIVATION_TYPE_PROCESS_LOOPBACK;
-    params.ProcessLoopbackParams.TargetProcessId = request.pid;
-    params.ProcessLoopbackParams.ProcessLoopbackMode = request.includeTree
-                                                           ? PROCESS_LOOPBACK_MODE_INCLUDE_TARGET_PROCESS_TREE
-                                                           : PROCESS_LOOPBACK_MODE_EXCLUDE_TARGET_PROCESS_TREE;
-    PROPVARIANT property{};
-    property.vt = VT_BLOB;
-    property.blob.cbSize = sizeof params;
-    property.blob.pBlobData = reinterpret_cast<BYTE*>(&params);
-
     ComRef<ActivationHandler> handler = ActivationHandler::create();
-    HRESULT hr = ActivateAudioInterfaceAsync(VIRTUAL_AUDIO_DEVICE_PROCESS_LOOPBACK, ids::kIAudioClient, &property,
+    PROPVARIANT* property = handler->loopbackProperty(static_cast<DWORD>(request.pid), request.includeTree);
+    HRESULT hr = ActivateAudioInterfaceAsync(VIRTUAL_AUDIO_DEVICE_PROCESS_LOOPBACK, ids::kIAudioClient, property,
                                              handler.get(), s.operation.receive());
     if (FAILED(hr)) return reportFailure("ActivateAudioInterfaceAsync", hr);
 
@@ -51,8 +45,42 @@ bool activate(CaptureSession& s, const CaptureRequest& request) {
 
     s.audioClient = ComRef<IAudioClient>::share(handler->audioClient());
     handler.reset();
-    if (!s.audioClient) return reportFailure("audio client activation failed", S_OK);
+    if (!s.audioClient) return reportFailure("audio client activation failed", E_POINTER);  // never a success code
     return true;
+}
+
+// Above two channels the speaker positions must be given: a plain
+// WAVEFORMATEX carries none. The positions are the WAVE header's.
+// https://learn.microsoft.com/windows/win32/api/mmreg/ns-mmreg-waveformatextensible
+WAVEFORMATEXTENSIBLE captureFormat(const CaptureRequest& request) {
+    WAVEFORMATEXTENSIBLE format{};
+    WAVEFORMATEX& f = format.Format;
+    const bool extensible = request.channels > 2;
+    f.wFormatTag = static_cast<WORD>(extensible ? WAVE_FORMAT_EXTENSIBLE : WAVE_FORMAT_IEEE_FLOAT);
+    f.nChannels = static_cast<WORD>(request.channels);
+    f.nSamplesPerSec = static_cast<DWORD>(request.sampleRate);
+    f.nBlockAlign = static_cast<WORD>(request.channels * 4);
+    f.nAvgBytesPerSec = f.nBlockAlign * f.nSamplesPerSec;
+    f.wBitsPerSample = 32;
+    f.cbSize = static_cast<WORD>(extensible ? sizeof format - sizeof format.Format : 0);
+    if (extensible) {
+        format.Samples.wValidBitsPerSample = 32;
+        format.dwChannelMask = standardChannelMask(request.channels);
+        format.SubFormat = ids::kFloatSubformat;
+    }
+    return format;
+}
+
+// Initialize with the better resampler, or once more without it where the
+// engine refuses the flag.
+bool initialize(CaptureSession& s, const WAVEFORMATEXTENSIBLE& format) {
+    HRESULT hr = s.audioClient->Initialize(AUDCLNT_SHAREMODE_SHARED, kStreamFlags | kDefaultQuality, kBufferDuration, 0,
+                                           &format.Format, nullptr);
+    if (SUCCEEDED(hr)) return true;
+    std::fprintf(stderr, "warn: IAudioClient::Initialize hr=0x%08X with the default-quality resampler; retrying without it\n",
+                 static_cast<unsigned>(hr));
+    hr = s.audioClient->Initialize(AUDCLNT_SHAREMODE_SHARED, kStreamFlags, kBufferDuration, 0, &format.Format, nullptr);
+    return SUCCEEDED(hr) || reportFailure("IAudioClient::Initialize", hr);
 }
 
 // Everything up to a started stream; false once a step has failed and said so.
@@ -60,7 +88,10 @@ bool setUp(CaptureSession& s, const CaptureRequest& request) {
     if (request.watchTarget) {
         s.target = KernelHandle(OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(request.pid)));
         if (!s.target) {
-            sayProcessNotOpened(request.pid);
+            // Gone and not ours to watch differ by the reason.
+            // https://learn.microsoft.com/windows/win32/api/processthreadsapi/nf-processthreadsapi-openprocess
+            std::fprintf(stderr, "error: could not open process %lu hr=0x%08X\n", static_cast<unsigned long>(request.pid),
+                         static_cast<unsigned>(HRESULT_FROM_WIN32(GetLastError())));
             return false;
         }
     }
@@ -70,14 +101,7 @@ bool setUp(CaptureSession& s, const CaptureRequest& request) {
 
     if (!activate(s, request)) return false;
 
-    WAVEFORMATEX format{};
-    format.wFormatTag = WAVE_FORMAT_IEEE_FLOAT;
-    format.nChannels = static_cast<WORD>(request.channels);
-    format.nSamplesPerSec = static_cast<DWORD>(request.sampleRate);
-    format.nBlockAlign = static_cast<WORD>(request.channels * 4);
-    format.nAvgBytesPerSec = format.nBlockAlign * format.nSamplesPerSec;
-    format.wBitsPerSample = 32;
-    format.cbSize = 0;
+    const WAVEFORMATEXTENSIBLE format = captureFormat(request);
     sayCaptureFormat(request.sampleRate, request.channels);
 
     s.captureEvent = EventHandle(CreateEventW(nullptr, FALSE, FALSE, nullptr));
@@ -85,8 +109,7 @@ bool setUp(CaptureSession& s, const CaptureRequest& request) {
         std::fprintf(stderr, "error: CreateEvent failed\n");
         return false;
     }
-    hr = s.audioClient->Initialize(AUDCLNT_SHAREMODE_SHARED, kStreamFlags, kBufferDuration, 0, &format, nullptr);
-    if (FAILED(hr)) return reportFailure("IAudioClient::Initialize", hr);
+    if (!initialize(s, format)) return false;
     hr = s.audioClient->SetEventHandle(s.captureEvent.get());
     if (FAILED(hr)) return reportFailure("SetEventHandle", hr);
     hr = s.audioClient->GetService(ids::kIAudioCaptureClient, s.captureClient.receiveVoid());

@@ -1,5 +1,7 @@
 #include "windows/session_list.h"
 
+#include <cstdio>
+
 #include "windows/audio_ids.h"
 #include "windows/com_ref.h"
 #include "windows/failure_line.h"
@@ -10,7 +12,13 @@ namespace {
 bool readSessions(IMMDevice& device, std::vector<SessionOwner>& out) {
     ComRef<IAudioSessionManager2> manager;
     HRESULT hr = device.Activate(ids::kIAudioSessionManager2, CLSCTX_ALL, nullptr, manager.receiveVoid());
-    if (FAILED(hr)) return reportFailure("IMMDevice::Activate", hr);
+    if (FAILED(hr)) {
+        // An endpoint unplugged since it was listed has no sessions to give;
+        // the others still do.
+        // https://learn.microsoft.com/windows/win32/api/mmdeviceapi/nf-mmdeviceapi-immdevice-activate
+        std::fprintf(stderr, "warn: IMMDevice::Activate hr=0x%08X: endpoint skipped\n", static_cast<unsigned>(hr));
+        return true;
+    }
     ComRef<IAudioSessionEnumerator> sessions;
     hr = manager->GetSessionEnumerator(sessions.receive());
     if (FAILED(hr)) return reportFailure("IAudioSessionManager2::GetSessionEnumerator", hr);

@@ -1,12 +1,12 @@
 #include "windows/windows_backend.h"
 
-#include <cstdint>
-
 #include "windows/capture_stream.h"
 #include "windows/console.h"
+#include "windows/held_command.h"
 #include "windows/process_snapshot.h"
 #include "windows/session_list.h"
 #include "windows/version_probe.h"
+#include "windows/window_owner.h"
 #include "windows/windows_sdk.h"
 
 namespace {
@@ -17,6 +17,7 @@ public:
         stop_ = &stop;
         watchConsoleStops(stop);
     }
+    void watchEndOfInput() override { ::watchEndOfInput(); }
     bool errorIsConsole() override { return standardErrorIsConsole(); }
     void describePlatform() override { probeWindowsVersion(); }
     bool executableNamesIgnoreCase() const override { return true; }
@@ -24,16 +25,12 @@ public:
     bool listProcesses(std::vector<ProcessEntry>& out) override { return snapshotProcesses(out); }
     bool listSessions(std::vector<SessionOwner>& out) override { return listAudioSessions(out); }
 
-    bool windowOwner(std::uint64_t window, std::uint32_t& pid) override {
-        // A window handle arrives as a number; the platform takes it as a pointer.
-        const auto handle = reinterpret_cast<HWND>(static_cast<std::uintptr_t>(window));  // NOLINT(performance-no-int-to-ptr)
-        DWORD owner = 0;
-        if (GetWindowThreadProcessId(handle, &owner) == 0 || owner == 0) return false;
-        pid = owner;
-        return true;
-    }
+    bool windowOwner(std::uint64_t window, std::uint32_t& pid) override { return windowProcess(window, pid); }
 
     std::unique_ptr<CaptureStream> open(const CaptureRequest& request) override { return openCapture(request, stop_); }
+    std::unique_ptr<HeldCommand> startCommand(const char* const* argv, const char* outputPath, int& status) override {
+        return startHeldCommand(argv, outputPath, status);
+    }
 
 private:
     const std::atomic<bool>* stop_ = nullptr;

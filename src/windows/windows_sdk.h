@@ -36,6 +36,7 @@
 // Records whose layout the platform reads byte by byte.
 static_assert(sizeof(AUDIOCLIENT_ACTIVATION_PARAMS) == 12, "activation record is three 32-bit fields");
 static_assert(sizeof(WAVEFORMATEX) == 18, "WAVEFORMATEX is packed");
+static_assert(sizeof(WAVEFORMATEXTENSIBLE) == 40, "WAVEFORMATEXTENSIBLE is packed: cbSize 22");
 static_assert(sizeof(OSVERSIONINFOW) == 276, "RtlGetVersion checks the size field against 276");
 
 // RtlGetVersion is not in any import library; it is looked up in ntdll at run time.

@@ -67,6 +67,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(Timed{"TwoSecondSilence", {"--duration", "4", "--continuous"}, "end=tone;silence=1000:2000", 4 * kRate},
                       // Packets flagged silent are zeros whatever data they point at, in their place or as delivered.
                       Timed{"Muted", {"--duration", "2", "--continuous"}, "end=tone;mute=500:300", 2 * kRate},
+                      // A time the platform doubts is not taken: such packets go where they arrive.
+                      Timed{"DoubtedTimesGoByArrival", {"--duration", "2", "--continuous"}, "end=tone;doubt=500:300", 2 * kRate},
                       Timed{"MutedAsDelivered", {"--duration", "2"}, "end=tone;mute=500:300", 2 * kRate},
                       Timed{"StalledReader", {"--duration", "3", "--continuous"}, "end=tone;stall=1000:600", 3 * kRate},
                       Timed{"SlowReaderCatchesUp", {"--duration", "3", "--continuous"},

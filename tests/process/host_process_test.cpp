@@ -251,6 +251,12 @@ INSTANTIATE_TEST_SUITE_P(
         with("WavFileFull", [](Case& c) { wav(c, 2, O_WRONLY | O_CREAT | O_TRUNC, 100003); }),
         with("WavFileFull8", [](Case& c) { wav(c, 8, O_WRONLY | O_CREAT | O_TRUNC, 200000); }),
         with("WavPipe", [](Case& c) { wav(c, 2, 0); }),
+        // --output: the program opens the file itself, cutting off the 4 MiB it held; nothing on standard output.
+        with("WavOutputOption", [](Case& c) {
+            wav(c, 6, O_WRONLY | O_CREAT | O_TRUNC);
+            c.start = [] { std::ofstream("capture.wav") << std::string(1 << 22, 'x'); };
+            c.args.insert(c.args.end(), {"--output", "capture.wav"});
+        }),
         with("WavFileAppended", [](Case& c) { wav(c, 2, O_WRONLY | O_CREAT | O_APPEND); }),
         // The write blocked on the full pipe is cancelled: the run still ends in order.
         with("CtrlCWhileTheReaderStalls", [](Case& c) { c.readUpTo = c.afterBytes = c.minOut = 38400, c.stalls = true; })),

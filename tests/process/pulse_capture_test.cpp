@@ -14,17 +14,10 @@
 
 #include <gtest/gtest.h>
 
-#include "private_component.h"
+#include "audio_server.h"
 #include "tone.h"
 
 namespace {
-
-// A private PulseAudio ("pulseaudio") or PipeWire with WirePlumber and
-// pipewire-pulse ("pipewire"), with float32 48 kHz stereo null sinks "out" (the
-// default) and "out2" (on PulseAudio also "out3" to "out5"). A PulseAudio sink mixes
-// at most 32 streams (its others play to nobody), so $SINKS spreads many over them;
-// a PipeWire sink links at most 128.
-using AudioServer = PrivateComponent;
 
 // `sh -c script` among the tone files (<hz>.wav: 20 s, 48 kHz stereo float) with
 // $T its tag, $PLAY paplay naming its stream $T, $CORK the test-only player and
@@ -64,9 +57,11 @@ std::vector<long> streams(const AudioServer& server, const Player& player, std::
 
 // What happens 0.5 s into the capture (Mute: just before it starts).
 // List: instead of a capture, --list with the target paused for good.
+// EndInput, EndInputStalled: as Stop, StopStalled, by closing standard input (--stop-with-stdin).
 // Many: kMany tones, each its own stream, all present, beside a reference of out.monitor.
 // Churn: players come and go in and out of the tree; the capture ends as it began.
-enum class Event { None, Mute, Go, End, TargetExits, Move, Cork, Stall, StopStalled, CloseReader, List, Kill, Many, Churn };
+enum class Event { None, Mute, Go, End, TargetExits, Move, Cork, Stall, StopStalled, EndInput, EndInputStalled,
+                   CloseReader, ReaderGone, List, Kill, Many, Churn };
 constexpr unsigned kMany = 128;
 
 struct Scenario {
@@ -119,12 +114,17 @@ const Scenario kScenarios[] = {
     {"EightChannels", kTone, true, 1, {440}, {660}, Event::None, 1.0, 0.6, 60, 48000, 8},
     {"NothingPlaying", "exec sleep 60", true, 0, {}, {}, Event::None, 0.3, 0, 0},
     {"ReaderCloses", kTone, true, 1, {440}, {660}, Event::CloseReader, 30, 0.25},
+    // Nothing is written while nothing plays, yet the reader's going is noticed.
+    {"ReaderGoneWhileSilent", "exec sleep 60", true, 0, {}, {}, Event::ReaderGone, 30, 0, 0},
     // The reader stalls 1.5 s: the pipe and the 200 ms buffer fill, the oldest
     // audio is dropped, and the capture carries on with the newest.
     {"SlowReader", kTone, true, 1, {440}, {660}, Event::Stall, 3.0, 1.0, 2.2},
     // The reader stops for good after 0.3 s: Ctrl+C still ends the run, though an
     // 8-channel packet is more than a pipe takes at once and its write was cut part way.
     {"CtrlCWhileTheReaderStalls", kTone, true, 1, {440}, {660}, Event::StopStalled, 1.0, 0.3, 60, 48000, 8},
+    // A parent stops it by closing its input, what it wrote before ignored, as Ctrl+C does; stalled too.
+    {"InputEnds", kTone, true, 1, {440}, {660}, Event::EndInput},
+    {"InputEndsWhileTheReaderStalls", kTone, true, 1, {440}, {660}, Event::EndInputStalled, 1.0, 0.3, 60, 48000, 8},
     // On PipeWire only: a native stream carries no process id of its own; its client does.
     {"PwPlayIncluded", kPwPlay, true, 1, {440}, {660}},
     {"PwPlayExcluded", kPwPlay, false, 1, {660}, {440}},
@@ -137,7 +137,7 @@ const Scenario kScenarios[] = {
      false, "exec $PLAY -d out2 660.wav"},
     {"Churn", CHURN("1000", "$CORK $T"), true, 0, {}, {660, 1500}, Event::Churn, 60, 0.6, 60, 48000, 2, false,
      CHURN("1500", "$PLAY 660.wav")},
-    // Last of its kind, as the server dies; 12-byte frames would show a cut one.
+    // The server dies; the next test starts another. 12-byte frames would show a cut one.
     {"ServerKilled", kTone, true, 1, {440}, {660}, Event::Kill, 30, 0.3, 60, 48000, 3},
 };
 
@@ -163,25 +163,12 @@ void expectList(const AudioServer& srv, const Player& paused, const Player& play
 
 class PulseCapture : public testing::TestWithParam<std::tuple<Scenario, std::string>> {
 protected:
-    // The suite's server of the test's kind, with the tone files, started on first use; stopped as the binary exits.
-    AudioServer& server() {
-        const std::string& kind = std::get<1>(GetParam());
-        auto& slot = servers_[kind];
-        const std::string ended = slot ? slot->dead() : "";
-        if (!ended.empty()) ADD_FAILURE() << "the server died in an earlier test: " << ended;
-        if (!ended.empty() || !slot) {
-            // PulseAudio 16.1 now and then aborts (memblock.c, n_imported) when a client whose
-            // shared memory it imported is killed, as each test's players are; so no shared memory.
-            ::setenv("PULSEAUDIO_OPTIONS", "--disable-shm=yes", 1);
-            std::vector<std::string> args{kind, "out", "out2"};
-            if (kind == "pulseaudio") args.insert(args.end(), {"out3", "out4", "out5"});
-            slot = std::make_unique<AudioServer>("audio-server", args);
-            outputOf({"sh", "-c", "cd \"$0\" && for f in 440 550 660 770; do sox -n -r 48000 -c 2 -e float -b 32 "
-                                  "$f.wav synth 20 sine $f vol 0.25 || exit 1; done", slot->dir});
-        }
-        return *slot;
+    AudioServer& server() { return audioServer(std::get<1>(GetParam())); }
+    void TearDown() override {
+        // Many: a PipeWire server that carried so many takes a while to recover.
+        const Event e = std::get<0>(GetParam()).event;
+        if (e == Event::Kill || e == Event::Many) retireAudioServer(std::get<1>(GetParam()));
     }
-    static inline std::map<std::string, std::unique_ptr<AudioServer>> servers_;
 };
 
 TEST_P(PulseCapture, RecordsWhatItShould) {
@@ -201,7 +188,12 @@ TEST_P(PulseCapture, RecordsWhatItShould) {
     if (s.event == Event::TargetExits) options.argv.emplace_back("--stop-with-target");
     if (s.continuous) options.argv.emplace_back("--continuous");
     if (s.event == Event::CloseReader) options.closeStdoutAfter = 48000 * 8 / 4;
-    if (s.event == Event::StopStalled) options.stallStdoutAfter = 48000 * 32 * 3 / 10;
+    if (s.event == Event::ReaderGone) options.closeStdoutAfter = 0;
+    const bool byInput = s.event == Event::EndInput || s.event == Event::EndInputStalled;
+    if (byInput) options.argv.emplace_back("--stop-with-stdin");
+    InputPipe input(options, "q\n");
+    if (!byInput) input.close();  // at its end from the start, and unread: the run goes on
+    if (s.event == Event::StopStalled || s.event == Event::EndInputStalled) options.stallStdoutAfter = 48000 * 32 * 3 / 10;
     bool acted = false, resumed = false, interrupted = false;
     // Churn: procloop's resident KiB, descriptors, threads and source-outputs recording, once warm and once done.
     std::vector<long> warm, done;
@@ -254,14 +246,15 @@ TEST_P(PulseCapture, RecordsWhatItShould) {
         }
         // Many: a second once every monitor records.
         if (s.event == Event::Many && t >= 0 && stopAt > 1e8 && sample(pid).back() == kMany) stopAt = t + 1.0;
-        if (!interrupted && t >= std::min(s.seconds, stopAt)) interrupted = ::kill(pid, SIGINT) == 0;
+        if (!interrupted && t >= std::min(s.seconds, stopAt)) interrupted = byInput ? input.close() : ::kill(pid, SIGINT) == 0;
     };
     const ChildResult r = runChild(options);
     if (parec != 0) stopProcess(parec);
 
     EXPECT_FALSE(r.timedOut);
     EXPECT_EQ(r.exitCode, 0);
-    const bool endsItself = s.event == Event::Kill || s.event == Event::CloseReader || s.event == Event::TargetExits;
+    const bool endsItself = s.event == Event::Kill || s.event == Event::CloseReader || s.event == Event::ReaderGone ||
+                            s.event == Event::TargetExits;
     EXPECT_EQ(interrupted, !endsItself);
     std::string head = captureHead(target.pid, s.include, s.channels, s.rate);
     head.insert(head.find('\n') + 1, "info: audio server " + srv.ready + "\n");
@@ -282,6 +275,17 @@ TEST_P(PulseCapture, RecordsWhatItShould) {
         EXPECT_NEAR(static_cast<double>(zeros) / s.rate, 0.6, 0.2);
     }
     const std::size_t window = std::min(frames, static_cast<std::size_t>(0.3 * s.rate));
+    const bool ends = endsItself || s.event == Event::End || s.event == Event::StopStalled || s.event == Event::EndInputStalled;
+    for (unsigned ch = 0; ch < s.channels; ++ch) {
+        const auto at = [&](double hz, std::size_t begin, std::size_t end) {
+            return level(r.out, s.rate, s.channels, ch, hz, begin, end);
+        };
+        for (double hz : s.absent) EXPECT_LT(at(hz, 0, frames), 0.01) << hz << " Hz, channel " << ch;
+        for (double hz : ch < 2 ? s.present : std::vector<double>{}) {  // a tone at 0.25 reads 0.25
+            EXPECT_GT(at(hz, 0, window), 0.1) << hz << " Hz first, channel " << ch;
+            EXPECT_GT(ends ? 1.0 : at(hz, frames - window, frames), 0.1) << hz << " Hz last, channel " << ch;
+        }
+    }
     if (s.event == Event::Churn) {  // RSS within 256 KiB, the rest back to their counts, one stream recorded
         ASSERT_EQ(warm.size() + done.size(), 8u);
         EXPECT_LE(done[0] - warm[0], 256) << "KiB";
@@ -298,8 +302,6 @@ TEST_P(PulseCapture, RecordsWhatItShould) {
                      theirs = level(ref, 48000, 2, 0, hz, ref.size() / 8 - 3 * window, ref.size() / 8) * kMany;
         EXPECT_GE(ours, 0.5 * (i % sinks == 0 ? std::min(theirs, 0.25) : 0.25)) << hz << " Hz; the server's: " << theirs;
     }
-    // A PipeWire server that carried so many takes a while to recover: the next test gets a fresh one.
-    if (s.event == Event::Many) servers_.erase(std::get<1>(GetParam()));
 }
 
 // Each kind runs its scenarios in this order, in a process of its own; pw-play only on PipeWire.
@@ -326,6 +328,11 @@ TEST(PulseNoServer, TheServersAbsenceEndsTheRun) {
     EXPECT_EQ(captured.err, "info: pid=4242 includeChildren=true\nerror: cannot connect to the audio server: Connection refused\n");
     EXPECT_EQ(listed.exitCode + captured.exitCode, 2);
     EXPECT_TRUE(listed.out.empty() && captured.out.empty());
+    // A command whose capture cannot start never runs (its "ran" would be on standard error).
+    const ChildResult command = runChild(procloop({"--", "sh", "-c", "echo ran"}, none));
+    EXPECT_TRUE(std::regex_match(command.err, std::regex("info: pid=\\d+ includeChildren=true\nerror: cannot connect to the "
+                                                         "audio server: Connection refused\n"))) << command.err;
+    EXPECT_EQ(command.exitCode, 1);
 }
 
 }  // namespace

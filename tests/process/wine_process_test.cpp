@@ -5,6 +5,7 @@
 // the system, in what order, and that it gave everything back.
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <regex>
@@ -91,7 +92,7 @@ void expectEveryPacketReleasedAtOnce(const std::vector<std::string>& journal) {
 
 // The set-up's calls up to `count` of them (all 10: a started stream).
 const std::string kInitialize =
-    "IAudioClient::Initialize share=0 flags=0x80060000 duration=2000000 period=0 format=3/2/48000/384000/8/32/0 session=null";
+    "IAudioClient::Initialize share=0 flags=0x88060000 duration=2000000 period=0 format=3/2/48000/384000/8/32/0 session=null";
 std::vector<std::string> setUp(std::size_t count, const std::string& activation = "pid=1234 mode=1",
                                const std::string& initialize = kInitialize) {
     const std::vector<std::string> all = {"CoInitializeEx null multithreaded", "CreateEventW manual #1",
@@ -126,6 +127,11 @@ const std::string kTarget = "info: pid=1234 includeChildren=false\ninfo: windows
 const std::string kFormat = kTarget + "info: capture format 48000 Hz 2 ch 32 bit float\n";
 const std::string kGone = "warn: GetNextPacketSize hr=0x88890004\n";
 const std::string kStopped = "info: capture stopped\n";
+std::string kQualityRefused(const std::string& hr) {
+    return "warn: IAudioClient::Initialize hr=0x" + hr + " with the default-quality resampler; retrying without it\n";
+}
+const std::string kPlainInitialize =
+    "IAudioClient::Initialize share=0 flags=0x80060000 duration=2000000 period=0 format=3/2/48000/384000/8/32/0 session=null";
 
 // The pattern as it should reach the output from the script's bursts at
 // `channels`, silent and null packets as zeros.
@@ -145,7 +151,7 @@ std::vector<unsigned char> streamOf(const fakewasapi::Script& script, unsigned c
     return expected;
 }
 
-enum class Out { Nothing, Text, Pattern, Tone, Wav };
+enum class Out { Nothing, Text, Pattern, Tone, Wav, WavTone };
 
 struct Row {
     const char* name;
@@ -159,6 +165,7 @@ struct Row {
     std::size_t bytes = SIZE_MAX;      // exactly this much output, or the pattern cut to it
     std::size_t ctrlCAfter = 0;        // Ctrl+C once this much arrived (0: never)
     std::size_t closeAfter = SIZE_MAX; // the reader goes away after this much
+    bool byInput = false;              // instead of Ctrl+C its input ends (--stop-with-stdin)
 };
 void PrintTo(const Row& row, std::ostream* os) { *os << row.name; }
 
@@ -202,13 +209,21 @@ TEST_P(Wine, SaysExactlyWhatItDidAndGivesEverythingBack) {
     const std::string journal = prefix().dir + "/journal-" + c.name;
     const std::string script = c.script.empty() ? "" : kModern + c.script;
     ChildOptions o = wine(c.args, script, journal);
-    o.onProgress = [sent = false, after = c.ctrlCAfter](pid_t pid, const ChildResult& soFar) mutable {
-        if (!sent && after != 0 && soFar.out.size() >= after) sent = ::kill(pid, SIGINT) == 0;
+    InputPipe input(o, "q\r\n");  // ignored, and never read without --stop-with-stdin
+    o.onProgress = [&, sent = false](pid_t pid, const ChildResult& soFar) mutable {
+        std::error_code none;  // before the file exists: 0
+        const std::size_t arrived = o.stdoutPath.empty() ? soFar.out.size() : std::filesystem::file_size(o.stdoutPath, none) + 1;
+        if (!sent && c.ctrlCAfter != 0 && arrived >= c.ctrlCAfter)
+            sent = c.byInput ? input.close() : ::kill(pid, SIGINT) == 0;
     };
     o.closeStdoutAfter = c.closeAfter;
-    o.stdoutPath = c.out == Out::Wav ? prefix().dir + "/out.wav" : "";
+    // --output: a file of the program's own, in its working directory, that held something before.
+    const auto output = std::find(c.args.begin(), c.args.end(), "--output");
+    const std::string written = output == c.args.end() ? "" : o.workingDirectory + "/" + *(output + 1);
+    if (!written.empty()) std::ofstream(written) << std::string(1 << 16, 'x');  // longer than what the run writes
+    o.stdoutPath = (c.out == Out::Wav || c.out == Out::WavTone) && written.empty() ? prefix().dir + "/out.wav" : "";
     ChildResult r = runChild(o);
-    std::ifstream file(o.stdoutPath, std::ios::binary);
+    std::ifstream file(written.empty() ? o.stdoutPath : written, std::ios::binary);
     r.out.insert(r.out.end(), std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 
     ASSERT_FALSE(r.timedOut);
@@ -228,6 +243,14 @@ TEST_P(Wine, SaysExactlyWhatItDidAndGivesEverythingBack) {
         case Out::Pattern:
             EXPECT_EQ(r.out, std::vector<unsigned char>(pattern.begin(), pattern.begin() + std::min(c.bytes, pattern.size())));
             break;
+        case Out::WavTone: {  // sized to what the file holds, then the tone
+            unsigned char header[kWavHeaderMaxBytes];
+            const std::size_t length = buildWavHeader(header, 48000, 2, r.out.size() - buildWavHeader(header, 48000, 2, 0));
+            ASSERT_GT(r.out.size(), length);
+            EXPECT_TRUE(std::equal(header, header + length, r.out.begin()));
+            r.out.erase(r.out.begin(), r.out.begin() + length);
+        }
+        [[fallthrough]];
         case Out::Tone: {
             EXPECT_TRUE(c.bytes == SIZE_MAX || r.out.size() == c.bytes) << r.out.size();
             EXPECT_FALSE(r.out.empty());
@@ -304,8 +327,10 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         Row{"TargetNotOpened", {"--pid", "999999", "--stop-with-target"}, kQuick, 1,
             "info: pid=999999 includeChildren=false\ninfo: windows version 10.0 build 22631\n"
-            "error: could not open process 999999\n",
+            "error: could not open process 999999 hr=0x80070057\n",
             {"OpenProcess access=0x00100000 pid=999999 failed"}},
+        Row{"OutputNotOpened", {"--pid", "1234", "--output", "no-such-directory/capture.f32"}, "", 1,
+            "error: could not open no-such-directory/capture.f32: No such file or directory\n", {}},
         Row{"Com", kCapture, "coinit=80010106", 1, kTarget + "error: CoInitializeEx failed hr=0x80010106\n",
             {"CoInitializeEx null multithreaded"}},
         Row{"ActivationCall", kCapture, "fail=ActivateAudioInterfaceAsync:80070005", 1,
@@ -322,11 +347,17 @@ INSTANTIATE_TEST_SUITE_P(
         Row{"ActivationStatus", kCapture, "status=88890004", 1, kTarget + "error: audio client activation failed hr=0x88890004\n",
             setUp(4) + kComGone},
         Row{"ResultUnreadable", kCapture, "fail=GetActivateResult:80004005", 1,
-            kTarget + "error: audio client activation failed hr=0x00000000\n", setUp(4) + kComGone},
+            kTarget + "error: audio client activation failed hr=0x80004005\n", setUp(4) + kComGone},
         Row{"CaptureEvent", kCapture, "event=2", 1, kFormat + "error: CreateEvent failed\n",
             setUp(4) + "CreateEventW failed" + kComGone},
-        Row{"Initialize", kCapture, "fail=Initialize:88890008", 1, kFormat + "error: IAudioClient::Initialize hr=0x88890008\n",
-            setUp(6) + kClientGone},
+        // Refused with the better resampler and without it: tried twice, then given up.
+        Row{"Initialize", kCapture, "fail=Initialize:88890008", 1,
+            kFormat + kQualityRefused("88890008") + "error: IAudioClient::Initialize hr=0x88890008\n",
+            setUp(6) + kPlainInitialize + kClientGone},
+        // An engine without the better resampler: once more without it, and on.
+        Row{"QualityRefused", kCapture, kQuick + kThree + "quality=refused", 0,
+            kFormat + kQualityRefused("80070057") + "info: capture started sampleRate=48000 channels=2\n" + kGone + kStopped,
+            setUp(6) + kPlainInitialize + std::vector<std::string>(kStarted.begin() + 6, kStarted.end()), Out::Pattern},
         Row{"EventHandle", kCapture, "fail=SetEventHandle:80070057", 1, kFormat + "error: SetEventHandle hr=0x80070057\n",
             setUp(7) + kClientGone},
         Row{"CaptureClient", kCapture, "fail=GetService:88890004", 1,
@@ -346,13 +377,13 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         Row{"EveryPacketAt1Channel", {"--pid", "1234", "--channels", "1"}, kQuick + kStream, 0, head("1234", false, 1) + kGone + kStopped,
             setUp(10, "pid=1234 mode=1",
-                  "IAudioClient::Initialize share=0 flags=0x80060000 duration=2000000 period=0 format=3/1/48000/192000/4/32/0 session=null") +
+                  "IAudioClient::Initialize share=0 flags=0x88060000 duration=2000000 period=0 format=3/1/48000/192000/4/32/0 session=null") +
                 kTearDown,
             Out::Pattern},
         Row{"TreeAtEightChannels", {"--pid", "77", "--channels", "8", "--sample-rate", "192000", "--include-child-processes"},
             kQuick + kStream, 0, head("77", true, 8, 192000) + kGone + kStopped,
             setUp(10, "pid=77 mode=0",
-                  "IAudioClient::Initialize share=0 flags=0x80060000 duration=2000000 period=0 format=3/8/192000/6144000/32/32/0 session=null") +
+                  "IAudioClient::Initialize share=0 flags=0x88060000 duration=2000000 period=0 format=65534/8/192000/6144000/32/32/22 session=null ext=32/0x63F/float") +
                 kTearDown,
             Out::Pattern},
         Row{"NextPacketSizeFailsAfterAWakeUp", kCapture, kQuick + kThree + "fail=GetNextPacketSize:88890004", 0,
@@ -370,8 +401,15 @@ INSTANTIATE_TEST_SUITE_P(
             setUp(10, "pid=4321 mode=1") + kTearDown, Out::Wav},
         Row{"CtrlC", {"--pid", "1234", "--include-child-processes"}, "end=tone", 0, head("1234", true) + kStopped,
             setUp(10, "pid=1234 mode=0") + kTearDown, Out::Tone, "", SIZE_MAX, 96000},
+        // A parent closes its input: the same end as Ctrl+C's, the file's sizes written.
+        Row{"InputEndsWav", {"--pid", "1234", "--include-child-processes", "--wav", "--stop-with-stdin"}, "end=tone", 0,
+            head("1234", true) + kStopped, setUp(10, "pid=1234 mode=0") + kTearDown, Out::WavTone, "", SIZE_MAX, 96000,
+            SIZE_MAX, true},
         Row{"ReaderGone", {"--pid", "1234", "--include-child-processes"}, "end=tone", 0, head("1234", true) + kStopped,
             setUp(10, "pid=1234 mode=0") + kTearDown, Out::Tone, "", SIZE_MAX, 0, 50000},
+        // The program opens it: created or truncated, the sizes patched at the end, nothing on standard output.
+        Row{"Output", {"--pid", "4321", "--wav", "--output", "capt\u00FCre.wav"}, kQuick + kPattern, 0,
+            head("4321") + kGone + kStopped, setUp(10, "pid=4321 mode=1") + kTearDown, Out::Wav},
         Row{"Duration", {"--pid", "1234", "--include-child-processes", "--duration", "1"}, "end=tone", 0,
             head("1234", true) + kStopped, setUp(10, "pid=1234 mode=0") + kTearDown, Out::Tone},
         // Locked to the clock: a scripted second of silence is a second of zeros in a run of exactly two seconds.
@@ -394,7 +432,9 @@ INSTANTIATE_TEST_SUITE_P(
         listFails("ListEndpoints", "IMMDeviceEnumerator::EnumAudioEndpoints", "88890010"),
         listFails("ListDeviceCount", "IMMDeviceCollection::GetCount", "80004005"),
         listFails("ListDevice", "IMMDeviceCollection::Item", "80070057"),
-        listFails("ListActivate", "IMMDevice::Activate", "80070005"),
+        // An endpoint gone since it was listed is left out; the others are still listed.
+        Row{"ListEndpointGone", {"--list"}, "session=self:active;fail=IMMDevice::Activate:88890004", 0,
+            "warn: IMMDevice::Activate hr=0x88890004: endpoint skipped\n", kListed, Out::Text, kHeader},
         listFails("ListSessionEnumerator", "IAudioSessionManager2::GetSessionEnumerator", "8007000E"),
         listFails("ListSessionCount", "IAudioSessionEnumerator::GetCount", "80004005"),
         listFails("ListSession", "IAudioSessionEnumerator::GetSession", "80070057"),
@@ -432,10 +472,70 @@ TEST(WineStopWithTarget, EndsWithTheTargetOrAFailedWait) {
     const std::vector<std::string> entries = linesOf(journal);
     EXPECT_EQ(programCalls(entries), std::vector<std::string>{"OpenProcess access=0x00100000 pid=" + pid.str(1)} +
                                          setUp(10, "pid=" + pid.str(1) + " mode=0") + kTearDown + "CloseHandle target");
-    EXPECT_TRUE(std::any_of(entries.begin(), entries.end(), [](const std::string& e) {
+    // The exit seen, the target's last audio is waited for once and drained before the stop.
+    const auto lastWait = std::find_if(entries.rbegin(), entries.rend(), [](const std::string& e) {
         return startsWith(e, "WaitForMultipleObjects #2 target any ");
-    }));
+    });
+    ASSERT_NE(lastWait, entries.rend());
+    EXPECT_EQ(*(lastWait - 1), "WaitForSingleObject #2 50");
     expectEveryPacketReleasedAtOnce(entries);
+}
+
+// `-- <command>`: created suspended and resumed only once the capture has
+// started, its arguments (read back by a second procloop.exe) and exit status intact.
+struct CommandRow {
+    const char* name;
+    std::vector<std::string> args;
+    int exitCode;
+    std::string err;  // "{head}": the capture's lines for the pid it names
+};
+void PrintTo(const CommandRow& row, std::ostream* os) { *os << row.name; }
+
+class WineCommand : public ::testing::TestWithParam<CommandRow> {};
+
+TEST_P(WineCommand, StartsItHeldAndResumesItOnceCapturing) {
+    const CommandRow& c = GetParam();
+    const std::string journal = prefix().dir + "/journal-command-" + c.name;
+    const ChildResult r = runChild(wine(c.args, std::string(kModern) + "end=tone", journal));
+    ASSERT_FALSE(r.timedOut);
+    EXPECT_EQ(r.exitCode, c.exitCode);
+    std::smatch pid;
+    const bool started = std::regex_search(r.err, pid, std::regex("info: pid=(\\d+)"));
+    const std::string head = ::head(started ? pid.str(1) : "", true);
+    EXPECT_EQ(r.err, crlf(std::regex_replace(c.err, std::regex("\\{head\\}"), head)));
+    const std::vector<std::string> calls =
+        started ? std::vector<std::string>{"CreateProcessW suspended", "OpenProcess access=0x00100000 pid=" + pid.str(1)} +
+                      setUp(10, "pid=" + pid.str(1) + " mode=0") + "ResumeThread" + kTearDown + "CloseHandle target"
+                : std::vector<std::string>{"CreateProcessW suspended failed"};
+    EXPECT_EQ(programCalls(linesOf(journal)), calls);
+}
+
+const std::string kExited = "info: target process exited\n" + kStopped;
+INSTANTIATE_TEST_SUITE_P(
+    Commands, WineCommand,
+    ::testing::Values(CommandRow{"ExitStatus", {"--", "cmd", "/c", "exit 3"}, 3, "{head}" + kExited},
+                      CommandRow{"Arguments", {"--", "procloop.exe", "--pid", "a \"b\" c\\\\ d\\"}, 1,
+                                 "{head}error: invalid value for --pid: a \"b\" c\\\\ d\\\n" + kExited},
+                      CommandRow{"UnicodeArguments", {"--", "procloop.exe", "--pid", "\u00fcn\u00ef \"\u4e2d"}, 1,
+                                 "{head}error: invalid value for --pid: \u00fcn\u00ef \"\u4e2d\n" + kExited},
+                      CommandRow{"NotFound", {"--", "nosuch.exe"}, 127, "error: command not found: nosuch.exe\n"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// --wait --name: ping.exe started once procloop says it waits is captured.
+TEST(WineWait, CatchesAProcessStartedLater) {
+    pid_t ping = 0;
+    ChildOptions o = wine({"--wait", "--name", "ping", "--include-child-processes", "--stop-with-target"},
+                          std::string(kModern) + "end=tone");
+    o.onProgress = [&ping](pid_t, const ChildResult& soFar) {
+        if (ping == 0 && soFar.err.find("waiting") != std::string::npos)
+            ping = spawnProcess({"wine", "ping", "-n", "3", "127.0.0.1"}, wine({}).env, prefix().dir + "/ping-late.log");
+    };
+    const ChildResult r = runChild(o);
+    if (ping != 0) stopProcess(ping);
+    ASSERT_FALSE(r.timedOut);
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_TRUE(std::regex_match(r.err, std::regex(crlf("info: waiting for ping\n" + head("(\\d+)", true) + kExited)))) << r.err;
+    EXPECT_FALSE(r.out.empty());
 }
 
 }  // namespace

@@ -157,6 +157,20 @@ inline ChildResult runChild(const ChildOptions& options) {
     return result;
 }
 
+// The child's standard input from a pipe holding `text`, whose writing end
+// the test holds: close() is the end of the child's input.
+struct InputPipe {
+    InputPipe(ChildOptions& options, const std::string& text) {
+        if (::pipe2(fds, O_CLOEXEC) != 0 || ::write(fds[1], text.data(), text.size()) != static_cast<ssize_t>(text.size()))
+            throw std::runtime_error("input pipe");
+        options.inChild = [read = fds[0]] { ::dup2(read, 0); };
+    }
+    InputPipe(const InputPipe&) = delete;
+    ~InputPipe() { close(), ::close(fds[0]); }
+    bool close() { return fds[1] < 0 || ::close(std::exchange(fds[1], -1)) == 0; }
+    int fds[2] = {-1, -1};
+};
+
 // What a command writes on standard output; throws, with what it wrote, unless it exits with 0.
 inline std::string outputOf(const std::vector<std::string>& argv, const Environment& env = {}) {
     ChildOptions options;

@@ -15,10 +15,11 @@ namespace {
 // capture every field, the switches only when set.
 std::string parsed(std::vector<const char*> args) {
     args.insert(args.begin(), "procloop");
+    args.push_back(nullptr);  // as main's argv ends
     CaptureOptions o;
     ParseError e;
-    const ParseResult result = parseCommandLine(static_cast<int>(args.size()), args.data(), o, e);
-    const char* const kResults[] = {"target", "none", "invalid", "help", "version", "list"};  // in the enum's order
+    const ParseResult result = parseCommandLine(static_cast<int>(args.size() - 1), args.data(), o, e);
+    const char* const kResults[] = {"target", "none", "command+target", "invalid", "help", "version", "list"};  // in the enum's order
     std::string text = kResults[static_cast<int>(result)];
     if (result == ParseResult::InvalidValue) return text + " " + e.option + " " + e.value;
     if (result != ParseResult::TargetNamed && result != ParseResult::NoTarget) return text;
@@ -28,8 +29,12 @@ std::string parsed(std::vector<const char*> args) {
     if (o.includeChildren) text += " tree";
     if (o.wav) text += " wav";
     if (o.stopWithTarget) text += " stop";
+    if (o.stopWithStdin) text += " stdin";
     if (o.durationSeconds != 0) text += " duration=" + std::to_string(o.durationSeconds);
     if (o.continuous) text += " continuous";
+    if (o.waitForName) text += " wait";
+    if (o.commandOutput != nullptr) text += " output=" + std::string(o.commandOutput);
+    for (const char* const* arg = o.command; arg != nullptr && *arg != nullptr; ++arg) text += " [" + std::string(*arg) + "]";
     return text;
 }
 
@@ -61,8 +66,8 @@ const Row kRows[] = {
     // Of a duration only the digits count.
     {"ValuesAndSwitches",
      {"--continuous", "--pid", "5", "--sample-rate", "96000", "--channels", "6", "--duration", "2.5", "--wav",
-      "--stop-with-target", "--include-child-processes"},
-     "target pid=5 hwnd=0 96000 Hz 6 ch tree wav stop duration=2 continuous"},
+      "--stop-with-target", "--include-child-processes", "--stop-with-stdin"},
+     "target pid=5 hwnd=0 96000 Hz 6 ch tree wav stop stdin duration=2 continuous"},
     // A value is taken whatever it looks like, a switch's name too.
     {"SwitchWhereAValueBelongs", {"--pid", "--wav"}, "invalid --pid --wav"},
     // Requests win even over a bad value or where a value belongs; the first is answered.
@@ -76,6 +81,14 @@ const Row kRows[] = {
     {"RateBelowInt32", {"--sample-rate", "-2147483649"}, "invalid --sample-rate -2147483649"},
     {"DurationPast32Bits", {"--duration", "4294967296"}, "invalid --duration 4294967296"},
     {"FirstBadValueWins", {"--pid", "x", "--hwnd", "y"}, "invalid --pid x"},
+    // After "--" everything is the command's, its requests and bad values too.
+    {"Command", {"--wav", "--command-output", "o.txt", "--", "play", "--help", "--pid", "x", "--"},
+     "target pid=0 hwnd=0 48000 Hz 2 ch wav output=o.txt [play] [--help] [--pid] [x] [--]"},
+    {"CommandWithPid", {"--pid", "5", "--", "play"}, "command+target"},
+    {"CommandWithHwnd", {"--", "play", "--hwnd", "5"}, "target pid=0 hwnd=0 48000 Hz 2 ch [play] [--hwnd] [5]"},
+    {"CommandWithName", {"--hwnd", "5", "--name", "x", "--", "play"}, "command+target"},
+    {"DashDashAsAValue", {"--name", "--", "play", "--wait"}, "target pid=0 hwnd=0 48000 Hz 2 ch name=-- wait"},
+    {"NoCommandAfterDashDash", {"--"}, "none pid=0 hwnd=0 48000 Hz 2 ch"},
 };
 INSTANTIATE_TEST_SUITE_P(All, Parse, ::testing::ValuesIn(kRows),
                          [](const auto& info) { return std::string(info.param.name); });

@@ -10,7 +10,7 @@ namespace {
 const std::vector<ProcessEntry> kTree = {
     {1, 0, "init"},       {100, 1, "shell"},    {200, 100, "app"},       {201, 200, "app"},  {202, 201, "app"},
     {210, 200, "helper"}, {211, 210, "app"},    {300, 100, "App.exe"},   {400, 400, "self"}, {500, 999, "orphan"},
-    {600, 1, "tool.exe.exe"},
+    {600, 1, "tool.exe.exe"}, {700, 1, "\u00C9clair.exe"},
 };
 
 struct RootsCase {
@@ -30,7 +30,13 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(RootsCase{"app", false, {200, 211}}, RootsCase{"app", true, {200, 211, 300}},
                       RootsCase{"APP.exe", true, {200, 211, 300}}, RootsCase{"App.exe", false, {300}},
                       RootsCase{"App", false, {}}, RootsCase{"ap", true, {}}, RootsCase{"App.ex", true, {}},
-                      RootsCase{"TOOL.exe", true, {}}, RootsCase{"self", false, {400}}, RootsCase{"orphan", false, {500}}));
+                      RootsCase{"TOOL.exe", true, {}}, RootsCase{"self", false, {400}}, RootsCase{"orphan", false, {500}},
+#ifdef _WIN32  // as the file system compares names
+                      RootsCase{"\u00E9CLAIR", true, {700}}
+#else
+                      RootsCase{"\u00E9CLAIR", true, {}}
+#endif
+                      ));
 
 // A loop of parents (a reused pid) ends where it began.
 TEST(TreeRoot, EndsALoopOfParents) { EXPECT_EQ(treeRoot({{5, 6, "x"}, {6, 5, "x"}}, 5, false), 5u); }

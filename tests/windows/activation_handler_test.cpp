@@ -101,10 +101,10 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(Completion{"Client", S_OK, S_OK, true, true, S_OK, true},
                       Completion{"StatusFails", S_OK, static_cast<HRESULT>(0x88890004), true, true,
                                  static_cast<HRESULT>(0x88890004), false},
-                      // A failing call reports nothing: status 0 and no client, which the caller reads as "no client".
-                      Completion{"ResultUnreadable", E_FAIL, S_OK, true, true, S_OK, false},
-                      Completion{"NothingActivated", S_OK, S_OK, false, true, S_OK, false},
-                      Completion{"NotAnAudioClient", S_OK, S_OK, true, false, S_OK, false}),
+                      // A failing call reports nothing: its own status is the activation's.
+                      Completion{"ResultUnreadable", E_FAIL, S_OK, true, true, E_FAIL, false},
+                      Completion{"NothingActivated", S_OK, S_OK, false, true, E_POINTER, false},
+                      Completion{"NotAnAudioClient", S_OK, S_OK, true, false, E_NOINTERFACE, false}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

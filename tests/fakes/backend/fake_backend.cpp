@@ -155,7 +155,12 @@ private:
                 std::fill_n(samples_.data() + std::size_t{f} * request_.channels, request_.channels, v);
             }
             if (within(script_.mutes, tone_ * script_.periodMs)) flags |= CapturedPacket::kSilent;
-            if (!give(sink, toneFrames_, flags, start_ + tone_ * script_.periodMs * kUnitsPerMs)) {
+            std::uint64_t time = start_ + tone_ * script_.periodMs * kUnitsPerMs;
+            if (within(script_.doubts, tone_ * script_.periodMs)) {
+                flags |= CapturedPacket::kTimestampError;
+                time += 50 * kUnitsPerMs;
+            }
+            if (!give(sink, toneFrames_, flags, time)) {
                 ++tone_;
                 return WaitResult::Ended;
             }

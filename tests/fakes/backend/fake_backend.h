@@ -39,6 +39,7 @@ struct Script {
     unsigned periodMs = 10;
     Stretches silences;  // no tone
     Stretches mutes;     // the tone's packets come flagged silent (their data the tone still)
+    Stretches doubts;    // the tone's packets come flagged timestamp error, their times 50 ms off
     Stretches lates;     // tone handed over only at the stretch's end
     Stretches stalls;    // the program is held up for that long (in-process: the clock jumps)
     unsigned exitAtMs = 0;  // the watched target exits then (0: never)
@@ -52,6 +53,7 @@ struct Script {
 //   burst=<packet>,<packet>...   a packet is <frames> with any of the flags s (silent),
 //                                d (discontinuity), t (timestamp error)
 //   end=lost|quiet|tone  period=<ms>  silence=<from>:<for>  mute=<from>:<for>  late=<from>:<for>
+//   doubt=<from>:<for>
 //   stall=<from>:<for>
 //   open=fails|hangs  exit=<ms>  sessions=fail  session=<pid>:active|inactive
 //   process=<pid>:<parent>:<name>  window=<id>:<pid>
@@ -75,6 +77,9 @@ public:
     ~FakeBackend() override;
 
     void watchConsole(std::atomic<bool>& stop) override;
+    void watchEndOfInput() override {
+        if (platform_) platform_->watchEndOfInput();
+    }
     bool errorIsConsole() override;
     void describePlatform() override {}
     bool executableNamesIgnoreCase() const override;
@@ -82,6 +87,10 @@ public:
     bool listSessions(std::vector<SessionOwner>& out) override;
     bool windowOwner(std::uint64_t window, std::uint32_t& pid) override;
     std::unique_ptr<CaptureStream> open(const CaptureRequest& request) override;
+    // The platform's (procloop_fake); in-process none is started.
+    std::unique_ptr<HeldCommand> startCommand(const char* const* argv, const char* outputPath, int& status) override {
+        return platform_ ? platform_->startCommand(argv, outputPath, status) : nullptr;
+    }
 
     const Record& record() const { return record_; }
     // Runs at the start of each wait with its number (1-based) and time-out: tests act on the run here.

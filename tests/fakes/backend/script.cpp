@@ -66,6 +66,7 @@ bool directive(const std::string& name, const std::string& value, Script& s) {
     if (name == "period") return number(value, a) && a > 0 && (s.periodMs = static_cast<unsigned>(a)) > 0;
     if (name == "silence") return stretch(value, s.silences);
     if (name == "mute") return stretch(value, s.mutes);
+    if (name == "doubt") return stretch(value, s.doubts);
     if (name == "late") return stretch(value, s.lates);
     if (name == "stall") return stretch(value, s.stalls);
     if (name == "open") {

@@ -82,6 +82,7 @@ bool parseDirective(const std::string& key, const std::string& value, Script& sc
         script.completionDelayMs = Script::kNever;
         return true;
     }
+    if (key == "quality") return (script.refuseQuality = value == "refused");
     if (key == "mmcss") return (sys.refuseMmcss = value == "refused");
     if (key == "silence") {
         script.silences.emplace_back();

@@ -52,6 +52,7 @@ struct Script {
     // gives each its device and QPC position. A failure: GetNextPacketSize fails with it once the bursts are taken.
     std::uint32_t endStatus = 0;
     unsigned periodMs = 10;
+    bool refuseQuality = false;  // Initialize refuses AUDCLNT_STREAMFLAGS_SRC_DEFAULT_QUALITY, as an older engine may
     testsignals::Stretches silences;  // ms since Start without tone
     std::vector<SessionInfo> sessions;                    // of the one active playback device
     // The program's own calls to the system, which the DLL sees through its import table.
@@ -68,7 +69,7 @@ struct Script {
 //   pattern=<packets>x<frames>      that many bursts of one packet each
 //   burst=<packet>,<packet>...      one burst; a packet is <frames> and any of the flags s (silent),
 //                                   d (discontinuity), t (timestamp error), n (null data)
-//   end=tone|error:<hex>  period=<ms>  silence=<fromMs>:<forMs>
+//   end=tone|error:<hex>  period=<ms>  silence=<fromMs>:<forMs>  quality=refused
 //   fail=<Call>:<hex>[@<nth call on>]  activation=<delayMs>|never  status=<hex>
 //   session=<pid>|self:active|inactive|multi       (self: `self`, the program's own pid)
 // and for the program's calls to the system (Script::System):

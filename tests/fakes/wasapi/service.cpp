@@ -254,7 +254,7 @@ public:
 
     HRESULT STDMETHODCALLTYPE Initialize(AUDCLNT_SHAREMODE shareMode, DWORD streamFlags, REFERENCE_TIME bufferDuration,
                                          REFERENCE_TIME periodicity, const WAVEFORMATEX* f, LPCGUID session) override {
-        char text[200];
+        char text[240];
         std::snprintf(text, sizeof text,
                       "IAudioClient::Initialize share=%d flags=0x%08X duration=%lld period=%lld format=%u/%u/%u/%u/%u/%u/%u "
                       "session=%s",
@@ -262,8 +262,15 @@ public:
                       static_cast<long long>(periodicity), f->wFormatTag, f->nChannels,
                       static_cast<unsigned>(f->nSamplesPerSec), static_cast<unsigned>(f->nAvgBytesPerSec), f->nBlockAlign,
                       f->wBitsPerSample, f->cbSize, session == nullptr ? "null" : "given");
+        if (f->wFormatTag == WAVE_FORMAT_EXTENSIBLE && f->cbSize >= 22) {
+            const auto* x = reinterpret_cast<const WAVEFORMATEXTENSIBLE*>(f);
+            const std::size_t used = std::strlen(text);
+            std::snprintf(text + used, sizeof text - used, " ext=%u/0x%X/%s", x->Samples.wValidBitsPerSample,
+                          static_cast<unsigned>(x->dwChannelMask), ids::same(x->SubFormat, ids::kFloatSubformat) ? "float" : "other");
+        }
         const HRESULT hr = scripted(Call::Initialize, text);
         if (FAILED(hr)) return hr;
+        if (svc().script.refuseQuality && (streamFlags & 0x08000000) != 0) return E_INVALIDARG;
         const std::lock_guard<std::mutex> lock(svc().mutex);
         svc().st.format = *f;  // what was asked for is in the journal
         svc().st.capacity = static_cast<std::uint64_t>(bufferDuration) * f->nSamplesPerSec / 10000000u;

@@ -25,6 +25,8 @@ struct Real {
     decltype(&AvSetMmThreadCharacteristicsW) avSetMmThreadCharacteristicsW;
     decltype(&AvRevertMmThreadCharacteristics) avRevertMmThreadCharacteristics;
     decltype(&GetProcAddress) getProcAddress;
+    decltype(&CreateProcessW) createProcessW;
+    decltype(&ResumeThread) resumeThread;
     int(__cdecl* write)(int, const void*, unsigned int);
 } real;
 
@@ -164,6 +166,21 @@ FARPROC WINAPI getProcAddress(HMODULE module, LPCSTR name) {
     return real.getProcAddress(module, name);
 }
 
+// A command held at its start, and when it is let go, in order with the capture's calls.
+BOOL WINAPI createProcessW(LPCWSTR app, LPWSTR line, LPSECURITY_ATTRIBUTES pa, LPSECURITY_ATTRIBUTES ta, BOOL inherit,
+                           DWORD flags, LPVOID env, LPCWSTR dir, LPSTARTUPINFOW startup, LPPROCESS_INFORMATION info) {
+    const BOOL created = real.createProcessW(app, line, pa, ta, inherit, flags, env, dir, startup, info);
+    const DWORD error = GetLastError();  // the journal's own file calls would change it
+    record(std::string("CreateProcessW") + ((flags & CREATE_SUSPENDED) != 0 ? " suspended" : "") + (created ? "" : " failed"));
+    SetLastError(error);
+    return created;
+}
+
+DWORD WINAPI resumeThread(HANDLE thread) {
+    record("ResumeThread");
+    return real.resumeThread(thread);
+}
+
 // Standard output's writes, so the journal shows what the program held while it wrote.
 int __cdecl write(int fd, const void* buffer, unsigned int count) {
     if (fd == 1) record("_write " + std::to_string(count));
@@ -198,6 +215,8 @@ void hookSystemCalls() {
         hook("AvRevertMmThreadCharacteristics", &avRevertMmThreadCharacteristics, real.avRevertMmThreadCharacteristics),
         hook("GetProcAddress", &getProcAddress, real.getProcAddress),
         hook("_write", &write, real.write),
+        hook("CreateProcessW", &createProcessW, real.createProcessW),
+        hook("ResumeThread", &resumeThread, real.resumeThread),
     };
     auto* base = reinterpret_cast<BYTE*>(GetModuleHandleW(nullptr));
     const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);

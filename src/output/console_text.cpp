@@ -1,0 +1,34 @@
+#include "output/console_text.h"
+
+#ifdef _WIN32
+#include <string>
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+void writeText(std::FILE* stream, const char* text) {
+    // https://learn.microsoft.com/windows/console/writeconsole
+    const HANDLE console = GetStdHandle(stream == stdout ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
+    DWORD mode = 0;
+    const int units = MultiByteToWideChar(CP_UTF8, 0, text, -1, nullptr, 0);
+    if (units <= 1 || GetConsoleMode(console, &mode) == FALSE) {
+        // The C runtime may hold text for a pipe or a file until it exits; a
+        // program reading our lines waits for each as it happens.
+        std::fputs(text, stream);
+        std::fflush(stream);
+        return;
+    }
+    std::wstring wide(static_cast<std::size_t>(units), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text, -1, &wide[0], units);
+    std::fflush(stream);  // what the C runtime holds goes first
+    DWORD written = 0;
+    WriteConsoleW(console, wide.data(), static_cast<DWORD>(units - 1), &written, nullptr);
+}
+#else
+void writeText(std::FILE* stream, const char* text) { std::fputs(text, stream); }
+#endif
