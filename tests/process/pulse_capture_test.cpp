@@ -60,8 +60,9 @@ std::vector<long> streams(const AudioServer& server, const Player& player, std::
 // EndInput, EndInputStalled: as Stop, StopStalled, by closing standard input (--stop-with-stdin).
 // Many: kMany tones, each its own stream, all present, beside a reference of out.monitor.
 // Churn: players come and go in and out of the tree; the capture ends as it began.
+// KillMonitor: the server ends procloop's recording while the stream plays on.
 enum class Event { None, Mute, Go, End, TargetExits, Move, Cork, Stall, StopStalled, EndInput, EndInputStalled,
-                   CloseReader, ReaderGone, List, Kill, Many, Churn };
+                   CloseReader, ReaderGone, List, Kill, Many, Churn, KillMonitor };
 constexpr unsigned kMany = 128;
 
 struct Scenario {
@@ -133,6 +134,8 @@ const Scenario kScenarios[] = {
     {"PwPlaySpoofExcluded", kTone, false, 1, {550, 660}, {440}, Event::None, 1.0, 0.6, 60, 48000, 2, false, kSpoofer},
     // A process that plays and one whose stream is paused.
     {"List", "exec $CORK $T", true, 1, {}, {}, Event::List},
+    // Said in a line, never dropped without a word; nothing more is written.
+    {"MonitorKilled", kTone, true, 1, {440}, {660}, Event::KillMonitor, 1.0, 0.3, 0.9},
     {"ManyStreams", "exec $CORK $T 128 1000 40 $SINKS", true, kMany, {}, {660}, Event::Many, 30, 0.6, 60, 48000, 2,
      false, "exec $PLAY -d out2 660.wav"},
     {"Churn", CHURN("1000", "$CORK $T"), true, 0, {}, {660, 1500}, Event::Churn, 60, 0.6, 60, 48000, 2, false,
@@ -236,6 +239,11 @@ TEST_P(PulseCapture, RecordsWhatItShould) {
             if (s.event == Event::Stall) std::this_thread::sleep_for(std::chrono::milliseconds(1500));
             pid_t server = 0;  // the one the clients talk to, killed as by a crash
             if (s.event == Event::Kill && std::ifstream(srv.dir + "/pids") >> server) ::kill(server, SIGKILL);
+            if (s.event == Event::KillMonitor) {
+                const std::string list = outputOf({"pactl", "list", "source-outputs"}, srv.env);
+                const std::size_t at = list.rfind("Source Output #", list.find("process.id = \"" + std::to_string(pid)));
+                outputOf({"pactl", "kill-source-output", std::to_string(std::atol(list.c_str() + at + 15))}, srv.env);
+            }
         }
         if (s.event == Event::Cork && !resumed && t >= 1.1) resumed = ::kill(target.pid, SIGUSR2) == 0;
         if (s.event == Event::Churn && warm.empty() && exists(".warm")) warm = sample(pid);
@@ -260,7 +268,9 @@ TEST_P(PulseCapture, RecordsWhatItShould) {
     head.insert(head.find('\n') + 1, "info: audio server " + srv.ready + "\n");
     const std::string ending = s.event == Event::TargetExits ? "info: target process exited\n"
                                : s.event == Event::Kill ? "warn: audio server connection lost: Connection terminated\n"
-                                                        : "";
+                               : s.event == Event::KillMonitor ? "warn: cannot record playback stream " + std::to_string(ours.at(0)) +
+                                                                     " of process " + std::to_string(target.pid) + ": Entity killed\n"
+                                                               : "";
     EXPECT_TRUE(r.err.compare(0, head.size(), head) == 0 &&
                 std::regex_match(r.err.substr(head.size()), std::regex(ending + "info: capture stopped\n")))
         << r.err;
@@ -275,7 +285,7 @@ TEST_P(PulseCapture, RecordsWhatItShould) {
         EXPECT_NEAR(static_cast<double>(zeros) / s.rate, 0.6, 0.2);
     }
     const std::size_t window = std::min(frames, static_cast<std::size_t>(0.3 * s.rate));
-    const bool ends = endsItself || s.event == Event::End || s.event == Event::StopStalled || s.event == Event::EndInputStalled;
+    const bool ends = endsItself || s.event == Event::End || s.event == Event::KillMonitor || s.event == Event::StopStalled || s.event == Event::EndInputStalled;
     for (unsigned ch = 0; ch < s.channels; ++ch) {
         const auto at = [&](double hz, std::size_t begin, std::size_t end) {
             return level(r.out, s.rate, s.channels, ch, hz, begin, end);
