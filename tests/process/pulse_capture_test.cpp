@@ -60,9 +60,8 @@ std::vector<long> streams(const AudioServer& server, const Player& player, std::
 // EndInput, EndInputStalled: as Stop, StopStalled, by closing standard input (--stop-with-stdin).
 // Many: kMany tones, each its own stream, all present, beside a reference of out.monitor.
 // Churn: players come and go in and out of the tree; the capture ends as it began.
-// KillMonitor: the server ends procloop's recording while the stream plays on.
 enum class Event { None, Mute, Go, End, TargetExits, Move, Cork, Stall, StopStalled, EndInput, EndInputStalled,
-                   CloseReader, ReaderGone, List, Kill, Many, Churn, KillMonitor };
+                   CloseReader, ReaderGone, List, Kill, Many, Churn };
 constexpr unsigned kMany = 128;
 
 struct Scenario {
@@ -134,9 +133,7 @@ const Scenario kScenarios[] = {
     {"PwPlaySpoofExcluded", kTone, false, 1, {550, 660}, {440}, Event::None, 1.0, 0.6, 60, 48000, 2, false, kSpoofer},
     // A process that plays and one whose stream is paused.
     {"List", "exec $CORK $T", true, 1, {}, {}, Event::List},
-    // Said in a line, never dropped without a word; nothing more is written.
-    {"MonitorKilled", kTone, true, 1, {440}, {660}, Event::KillMonitor, 1.0, 0.3, 0.9},
-    {"ManyStreams", "exec $CORK $T 128 1000 40 $SINKS", true, kMany, {}, {660}, Event::Many, 30, 0.6, 60, 48000, 2,
+    {"ManyStreams", "exec $CORK $T 128 1000 40 $SINKS", true, kMany, {}, {660}, Event::Many, 30, 0.3, 60, 48000, 2,
      false, "exec $PLAY -d out2 660.wav"},
     {"Churn", CHURN("1000", "$CORK $T"), true, 0, {}, {660, 1500}, Event::Churn, 60, 0.6, 60, 48000, 2, false,
      CHURN("1500", "$PLAY 660.wav")},
@@ -239,11 +236,6 @@ TEST_P(PulseCapture, RecordsWhatItShould) {
             if (s.event == Event::Stall) std::this_thread::sleep_for(std::chrono::milliseconds(1500));
             pid_t server = 0;  // the one the clients talk to, killed as by a crash
             if (s.event == Event::Kill && std::ifstream(srv.dir + "/pids") >> server) ::kill(server, SIGKILL);
-            if (s.event == Event::KillMonitor) {
-                const std::string list = outputOf({"pactl", "list", "source-outputs"}, srv.env);
-                const std::size_t at = list.rfind("Source Output #", list.find("process.id = \"" + std::to_string(pid)));
-                outputOf({"pactl", "kill-source-output", std::to_string(std::atol(list.c_str() + at + 15))}, srv.env);
-            }
         }
         if (s.event == Event::Cork && !resumed && t >= 1.1) resumed = ::kill(target.pid, SIGUSR2) == 0;
         if (s.event == Event::Churn && warm.empty() && exists(".warm")) warm = sample(pid);
@@ -268,9 +260,7 @@ TEST_P(PulseCapture, RecordsWhatItShould) {
     head.insert(head.find('\n') + 1, "info: audio server " + srv.ready + "\n");
     const std::string ending = s.event == Event::TargetExits ? "info: target process exited\n"
                                : s.event == Event::Kill ? "warn: audio server connection lost: Connection terminated\n"
-                               : s.event == Event::KillMonitor ? "warn: cannot record playback stream " + std::to_string(ours.at(0)) +
-                                                                     " of process " + std::to_string(target.pid) + ": Entity killed\n"
-                                                               : "";
+                                                        : "";
     EXPECT_TRUE(r.err.compare(0, head.size(), head) == 0 &&
                 std::regex_match(r.err.substr(head.size()), std::regex(ending + "info: capture stopped\n")))
         << r.err;
@@ -285,7 +275,7 @@ TEST_P(PulseCapture, RecordsWhatItShould) {
         EXPECT_NEAR(static_cast<double>(zeros) / s.rate, 0.6, 0.2);
     }
     const std::size_t window = std::min(frames, static_cast<std::size_t>(0.3 * s.rate));
-    const bool ends = endsItself || s.event == Event::End || s.event == Event::KillMonitor || s.event == Event::StopStalled || s.event == Event::EndInputStalled;
+    const bool ends = endsItself || s.event == Event::End || s.event == Event::StopStalled || s.event == Event::EndInputStalled;
     for (unsigned ch = 0; ch < s.channels; ++ch) {
         const auto at = [&](double hz, std::size_t begin, std::size_t end) {
             return level(r.out, s.rate, s.channels, ch, hz, begin, end);
@@ -308,7 +298,7 @@ TEST_P(PulseCapture, RecordsWhatItShould) {
     // streams there; on PulseAudio every fifth), which on a starved PipeWire loses some.
     const unsigned sinks = srv.ready.rfind("pulseaudio", 0) == 0 ? 5 : 1;
     for (unsigned i = 0; s.event == Event::Many && i < kMany; ++i) {
-        const double hz = 1000 + 40 * i, ours = level(r.out, s.rate, 2, 0, hz, frames - 3 * window, frames) * kMany,
+        const double hz = 1000 + 40 * i, ours = level(r.out, s.rate, 2, 0, hz, frames - std::min(frames, 3 * window), frames) * kMany,
                      theirs = level(ref, 48000, 2, 0, hz, ref.size() / 8 - 3 * window, ref.size() / 8) * kMany;
         EXPECT_GE(ours, 0.5 * (i % sinks == 0 ? std::min(theirs, 0.25) : 0.25)) << hz << " Hz; the server's: " << theirs;
     }
