@@ -3,7 +3,7 @@
 #include <map>
 
 std::string sessionTable(const std::vector<SessionOwner>& sessions, const std::vector<ProcessEntry>& processes,
-                         bool ignoreCase) {
+                         const SameExecutable& same) {
     std::map<std::uint32_t, bool> active;
     for (const SessionOwner& s : sessions) {
         if (s.pid != 0) active[s.pid] = active[s.pid] || s.active;
@@ -13,7 +13,7 @@ std::string sessionTable(const std::vector<SessionOwner>& sessions, const std::v
         const ProcessEntry* process = findProcess(processes, owner.first);
         if (process == nullptr) continue;
         table += std::to_string(owner.first) + (owner.second ? "\tactive\t" : "\tinactive\t") + process->executable +
-                 "\t" + std::to_string(treeRoot(processes, owner.first, ignoreCase)) + "\n";
+                 "\t" + std::to_string(treeRoot(processes, owner.first, same)) + "\n";
     }
     return table;
 }

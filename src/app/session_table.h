@@ -13,4 +13,4 @@
 // its tree with that executable, separated by tabs. Sessions of no single
 // process (pid 0) and of processes that have ended are left out.
 std::string sessionTable(const std::vector<SessionOwner>& sessions, const std::vector<ProcessEntry>& processes,
-                         bool ignoreCase);
+                         const SameExecutable& same);

@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "app/process_names.h"
-#include "output/console_text.h"
 
 namespace {
 
@@ -22,11 +21,11 @@ Resolved resolveName(CaptureBackend& backend, const char* name, bool wait, std::
     for (bool said = false;; said = true) {
         std::vector<ProcessEntry> all;
         if (!backend.listProcesses(all)) return Resolved::Failed;
-        roots = rootsNamed(all, name, backend.executableNamesIgnoreCase());
+        roots = rootsNamed(all, name, sameExecutableOn(backend));
         if (!wait || !roots.empty()) break;
-        if (!said) writeText(stderr, ("info: waiting for " + std::string(name) + "\n").c_str());
+        if (!said) backend.writeText(stderr, ("info: waiting for " + std::string(name) + "\n").c_str());
         if (stop.load()) {
-            writeText(stderr, ("info: stopped while waiting for " + std::string(name) + "\n").c_str());
+            backend.writeText(stderr, ("info: stopped while waiting for " + std::string(name) + "\n").c_str());
             return Resolved::Stopped;
         }
         std::this_thread::sleep_for(kNameCheck);
@@ -39,7 +38,7 @@ Resolved resolveName(CaptureBackend& backend, const char* name, bool wait, std::
     std::string line = roots.empty() ? "error: no process named " + std::string(name)
                                      : "error: " + std::to_string(roots.size()) + " processes named " + name + ":";
     for (std::size_t i = 0; i < roots.size(); ++i) line += (i == 0 ? " " : ", ") + std::to_string(roots[i]);
-    writeText(stderr, (line + "\n").c_str());
+    backend.writeText(stderr, (line + "\n").c_str());
     return Resolved::Failed;
 }
 

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdio>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -106,8 +107,11 @@ public:
     virtual bool errorIsConsole() = 0;
     // The platform's own lines after the target's ("info: windows version ...").
     virtual void describePlatform() = 0;
-    // Windows file names ignore case and ".exe"; POSIX names are exact bytes.
-    virtual bool executableNamesIgnoreCase() const = 0;
+    // Whether two executable names (UTF-8) name the same program, as the
+    // platform's file names compare: Windows ignores case and ".exe"; POSIX compares bytes.
+    virtual bool sameExecutable(const std::string& a, const std::string& b) const = 0;
+    // Text for a person (UTF-8) to stdout or stderr, every character shown on a console.
+    virtual void writeText(std::FILE* stream, const char* text) = 0;
 
     // Each false, with its error line written, when the platform cannot tell.
     virtual bool listProcesses(std::vector<ProcessEntry>& out) = 0;

@@ -28,7 +28,8 @@ public:
     // The audio server's line comes with the capture, once connected.
     void describePlatform() override {}
 
-    bool executableNamesIgnoreCase() const override { return false; }
+    bool sameExecutable(const std::string& a, const std::string& b) const override { return a == b; }
+    void writeText(std::FILE* stream, const char* text) override { std::fputs(text, stream); }
 
     bool listProcesses(std::vector<ProcessEntry>& out) override {
         std::vector<linuxaudio::ProcStat> all;

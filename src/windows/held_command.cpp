@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "output/console_text.h"
 #include "windows/command_line.h"
+#include "windows/console_text.h"
 #include "windows/unique_handle.h"
 #include "windows/windows_sdk.h"
 
@@ -17,7 +17,7 @@ void sayFailure(const char* what, const char* name, const char* call = nullptr, 
     if (call != nullptr) {
         std::snprintf(code, sizeof code, ": %s hr=0x%08lX", call, static_cast<unsigned long>(HRESULT_FROM_WIN32(error)));
     }
-    writeText(stderr, (std::string("error: ") + what + " " + name + code + "\n").c_str());
+    writeConsoleText(stderr, (std::string("error: ") + what + " " + name + code + "\n").c_str());
 }
 
 // argv is UTF-8 (the manifest's code page); the command line is UTF-16.

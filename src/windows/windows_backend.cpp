@@ -2,6 +2,8 @@
 
 #include "windows/capture_stream.h"
 #include "windows/console.h"
+#include "windows/console_text.h"
+#include "windows/executable_name.h"
 #include "windows/held_command.h"
 #include "windows/process_snapshot.h"
 #include "windows/session_list.h"
@@ -20,7 +22,8 @@ public:
     void watchEndOfInput() override { ::watchEndOfInput(); }
     bool errorIsConsole() override { return standardErrorIsConsole(); }
     void describePlatform() override { probeWindowsVersion(); }
-    bool executableNamesIgnoreCase() const override { return true; }
+    bool sameExecutable(const std::string& a, const std::string& b) const override { return sameWindowsExecutable(a, b); }
+    void writeText(std::FILE* stream, const char* text) override { writeConsoleText(stream, text); }
 
     bool listProcesses(std::vector<ProcessEntry>& out) override { return snapshotProcesses(out); }
     bool listSessions(std::vector<SessionOwner>& out) override { return listAudioSessions(out); }

@@ -3,6 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+#include "windows/executable_name.h"
+#endif
+
 namespace {
 
 // A browser-like tree: 100 (shell) -> 200 app -> 201 app -> 202 app, a second
@@ -13,33 +17,37 @@ const std::vector<ProcessEntry> kTree = {
     {600, 1, "tool.exe.exe"}, {700, 1, "\u00C9clair.exe"},
 };
 
+bool exactly(const std::string& a, const std::string& b) { return a == b; }
+
 struct RootsCase {
     const char* name;
-    bool ignoreCase;  // Windows' rule: any case, with or without one ".exe"; else the name exactly
+    bool (*same)(const std::string&, const std::string&);  // the platform's rule for names
     std::vector<std::uint32_t> roots;
 };
 
 class RootsNamed : public ::testing::TestWithParam<RootsCase> {};
 
 TEST_P(RootsNamed, AreTheMatchesWhoseParentDoesNotMatch) {
-    EXPECT_EQ(rootsNamed(kTree, GetParam().name, GetParam().ignoreCase), GetParam().roots) << GetParam().name;
+    EXPECT_EQ(rootsNamed(kTree, GetParam().name, GetParam().same), GetParam().roots) << GetParam().name;
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Trees, RootsNamed,
-    ::testing::Values(RootsCase{"app", false, {200, 211}}, RootsCase{"app", true, {200, 211, 300}},
-                      RootsCase{"APP.exe", true, {200, 211, 300}}, RootsCase{"App.exe", false, {300}},
-                      RootsCase{"App", false, {}}, RootsCase{"ap", true, {}}, RootsCase{"App.ex", true, {}},
-                      RootsCase{"TOOL.exe", true, {}}, RootsCase{"self", false, {400}}, RootsCase{"orphan", false, {500}},
-#ifdef _WIN32  // as the file system compares names
-                      RootsCase{"\u00E9CLAIR", true, {700}}
-#else
-                      RootsCase{"\u00E9CLAIR", true, {}}
+    ::testing::Values(RootsCase{"app", exactly, {200, 211}}, RootsCase{"App.exe", exactly, {300}},
+                      RootsCase{"App", exactly, {}}, RootsCase{"self", exactly, {400}},
+                      RootsCase{"orphan", exactly, {500}}, RootsCase{"\u00E9clair.exe", exactly, {}}
+#ifdef _WIN32  // as Windows file names compare: any case, with or without one ".exe"
+                      ,
+                      RootsCase{"app", sameWindowsExecutable, {200, 211, 300}},
+                      RootsCase{"APP.exe", sameWindowsExecutable, {200, 211, 300}},
+                      RootsCase{"ap", sameWindowsExecutable, {}}, RootsCase{"App.ex", sameWindowsExecutable, {}},
+                      RootsCase{"TOOL.exe", sameWindowsExecutable, {}},
+                      RootsCase{"\u00E9CLAIR", sameWindowsExecutable, {700}}
 #endif
                       ));
 
 // A loop of parents (a reused pid) ends where it began.
-TEST(TreeRoot, EndsALoopOfParents) { EXPECT_EQ(treeRoot({{5, 6, "x"}, {6, 5, "x"}}, 5, false), 5u); }
+TEST(TreeRoot, EndsALoopOfParents) { EXPECT_EQ(treeRoot({{5, 6, "x"}, {6, 5, "x"}}, 5, exactly), 5u); }
 
 struct TableCase {
     const char* label;
@@ -51,7 +59,7 @@ class SessionTable : public ::testing::TestWithParam<TableCase> {};
 
 // The root climbs through parents with the same executable.
 TEST_P(SessionTable, OneLinePerProcessInPidOrder) {
-    EXPECT_EQ(sessionTable(GetParam().sessions, kTree, true), std::string("pid\tstate\texecutable\troot\n") + GetParam().rows);
+    EXPECT_EQ(sessionTable(GetParam().sessions, kTree, exactly), std::string("pid\tstate\texecutable\troot\n") + GetParam().rows);
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -204,7 +204,14 @@ void FakeBackend::watchConsole(std::atomic<bool>& stop) {
 
 bool FakeBackend::errorIsConsole() { return platform_ && platform_->errorIsConsole(); }
 
-bool FakeBackend::executableNamesIgnoreCase() const { return platform_ && platform_->executableNamesIgnoreCase(); }
+bool FakeBackend::sameExecutable(const std::string& a, const std::string& b) const {
+    return platform_ ? platform_->sameExecutable(a, b) : a == b;
+}
+
+void FakeBackend::writeText(std::FILE* stream, const char* text) {
+    if (platform_) return platform_->writeText(stream, text);
+    std::fputs(text, stream);
+}
 
 bool FakeBackend::listProcesses(std::vector<ProcessEntry>& out) {
     if (platform_) return platform_->listProcesses(out);

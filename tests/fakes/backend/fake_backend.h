@@ -82,7 +82,8 @@ public:
     }
     bool errorIsConsole() override;
     void describePlatform() override {}
-    bool executableNamesIgnoreCase() const override;
+    bool sameExecutable(const std::string& a, const std::string& b) const override;
+    void writeText(std::FILE* stream, const char* text) override;
     bool listProcesses(std::vector<ProcessEntry>& out) override;
     bool listSessions(std::vector<SessionOwner>& out) override;
     bool windowOwner(std::uint64_t window, std::uint32_t& pid) override;

@@ -1,17 +1,10 @@
-#include "output/console_text.h"
+#include "windows/console_text.h"
 
-#ifdef _WIN32
 #include <string>
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
+#include "windows/windows_sdk.h"
 
-void writeText(std::FILE* stream, const char* text) {
+void writeConsoleText(std::FILE* stream, const char* text) {
     // https://learn.microsoft.com/windows/console/writeconsole
     const HANDLE console = GetStdHandle(stream == stdout ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
     DWORD mode = 0;
@@ -29,6 +22,3 @@ void writeText(std::FILE* stream, const char* text) {
     DWORD written = 0;
     WriteConsoleW(console, wide.data(), static_cast<DWORD>(units - 1), &written, nullptr);
 }
-#else
-void writeText(std::FILE* stream, const char* text) { std::fputs(text, stream); }
-#endif

@@ -6,4 +6,4 @@
 // Writes UTF-8 `text` to `stream` (stdout or stderr). A console is given it
 // as UTF-16 (WriteConsoleW), which shows every character whatever its output
 // code page; files and pipes get the UTF-8 bytes.
-void writeText(std::FILE* stream, const char* text);
+void writeConsoleText(std::FILE* stream, const char* text);
