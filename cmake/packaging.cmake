@@ -17,8 +17,10 @@ else()
   set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
   # procloop_<version>_amd64.deb
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-  # The run-time libraries as dpkg-shlibdeps finds them in the binary, not a list kept by hand.
+  # The run-time libraries as dpkg-shlibdeps finds them in the binary, not a list kept by hand,
+  # and those the program opens itself on first use, which it cannot see there.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libpulse0, libxcb1, libxcb-res0")
   set(CPACK_DEBIAN_PACKAGE_SECTION sound)
   # Below the summary line.
   set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "procloop records what one process and its descendants play (or everything

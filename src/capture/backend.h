@@ -116,7 +116,8 @@ public:
     // Each false, with its error line written, when the platform cannot tell.
     virtual bool listProcesses(std::vector<ProcessEntry>& out) = 0;
     virtual bool listSessions(std::vector<SessionOwner>& out) = 0;
-    // False, writing nothing, when no such window has a known owner.
+    // False when no such window has a known owner, writing nothing (but the
+    // Linux line saying libxcb cannot be opened, when it cannot).
     virtual bool windowOwner(std::uint64_t window, std::uint32_t& pid) = 0;
 
     // A started capture, its "info: capture format" and "info: capture started"

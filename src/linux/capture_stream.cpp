@@ -1,7 +1,5 @@
 #include "linux/capture_stream.h"
 
-#include <pulse/error.h>
-#include <pulse/rtclock.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -12,6 +10,7 @@
 #include "linux/console.h"
 #include "linux/mixer.h"
 #include "linux/pulse_connection.h"
+#include "linux/pulse_symbols.h"
 #include "linux/stream_set.h"
 
 namespace linuxaudio {

@@ -1,8 +1,6 @@
 #include "linux/monitor.h"
 
-#include <pulse/def.h>
-#include <pulse/error.h>
-#include <pulse/rtclock.h>
+#include "linux/pulse_symbols.h"
 
 namespace linuxaudio {
 

@@ -1,16 +1,20 @@
 #include "linux/pulse_connection.h"
 
-#include <pulse/error.h>
-#include <pulse/introspect.h>
-#include <pulse/subscribe.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <string>
+
+#include "linux/pulse_symbols.h"
 
 namespace linuxaudio {
 
 std::unique_ptr<PulseConnection> PulseConnection::open() {
+    std::string why;
+    if (!loadPulse(why)) {
+        std::fprintf(stderr, "error: cannot load %s\n", why.c_str());
+        return nullptr;
+    }
     std::unique_ptr<PulseConnection> c(new PulseConnection);
     c->loop_ = pa_mainloop_new();
     if (c->loop_ == nullptr) {

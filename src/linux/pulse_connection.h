@@ -4,11 +4,9 @@
 // https://freedesktop.org/software/pulseaudio/doxygen/mainloop_8h.html
 #pragma once
 
-#include <pulse/context.h>
-#include <pulse/mainloop.h>
-#include <pulse/operation.h>
-
 #include <memory>
+
+#include "linux/pulse_symbols.h"
 
 namespace linuxaudio {
 

@@ -1,10 +1,9 @@
 #include "linux/sessions.h"
 
-#include <pulse/introspect.h>
-
 #include <map>
 
 #include "linux/pulse_connection.h"
+#include "linux/pulse_symbols.h"
 #include "linux/selection.h"
 #include "linux/stream_set.h"
 

@@ -1,11 +1,9 @@
 #include "linux/stream_set.h"
 
-#include <pulse/error.h>
-#include <pulse/proplist.h>
-
 #include <cstdio>
 
 #include "linux/procfs.h"
+#include "linux/pulse_symbols.h"
 
 namespace linuxaudio {
 

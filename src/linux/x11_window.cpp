@@ -5,11 +5,12 @@
 // (_NET_WM_PID: Extended Window Manager Hints, application window properties)
 #include "linux/x11_window.h"
 
-#include <xcb/res.h>
-#include <xcb/xcb.h>
-
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+
+#include "linux/xcb_symbols.h"
 
 namespace linuxaudio {
 
@@ -27,7 +28,7 @@ bool windowExists(xcb_connection_t* connection, xcb_window_t window) {
 }
 
 std::uint32_t pidFromServer(xcb_connection_t* connection, xcb_window_t window) {
-    const xcb_query_extension_reply_t* extension = xcb_get_extension_data(connection, &xcb_res_id);
+    const xcb_query_extension_reply_t* extension = xcb_get_extension_data(connection, xcb_res_id);
     if (extension == nullptr || extension->present == 0) return 0;
     xcb_res_client_id_spec_t asked{};
     asked.client = window;
@@ -72,6 +73,11 @@ std::uint32_t pidFromProperty(xcb_connection_t* connection, xcb_window_t window)
 
 bool x11WindowOwner(std::uint64_t window, std::uint32_t& pid) {
     if (window == 0 || window > UINT32_MAX) return false;  // X11 ids are 29-bit
+    std::string why;
+    if (!loadXcb(why)) {
+        std::fprintf(stderr, "error: cannot load %s\n", why.c_str());
+        return false;
+    }
     xcb_connection_t* connection = xcb_connect(nullptr, nullptr);  // DISPLAY names the server
     std::uint32_t owner = 0;
     if (xcb_connection_has_error(connection) == 0 && windowExists(connection, static_cast<xcb_window_t>(window))) {
