@@ -32,6 +32,7 @@ export interface CaptureFormat {
 }
 
 export interface CaptureEnd {
+  /** 0; with `command`, the command's exit status (128 + N when signal N ended it). */
   exitCode: number;
   /** Every line the program wrote on standard error, without line ends. */
   lines: string[];

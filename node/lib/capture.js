@@ -54,7 +54,9 @@ export class Capture extends EventEmitter {
     const finish = () => {
       if (!exit || !linesEnded) return;
       const [code, signal] = exit;
-      if (started && code === 0) {
+      // Once capture has run the exit code is the run's result: 0, or with a
+      // command, the command's own status.
+      if (started && code !== null) {
         done.resolve({ exitCode: code, lines: this.lines });
       } else {
         const error = errorOf(this.lines, code, signal);

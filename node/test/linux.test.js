@@ -108,6 +108,16 @@ for (const [how, run] of [
   });
 }
 
+test('a command is captured from its start and its exit status is the end\'s', async () => {
+  const c = capture({ command: ['sh', '-c', 'exit 3'] });
+  assert.deepEqual(await c.format, { sampleRate: 48000, channels: 2 });
+  const end = await c.done;
+  assert.equal(end.exitCode, 3);
+  assert.match(end.lines[0], /^info: pid=\d+ includeChildren=true$/);
+  await assert.rejects(capture({ command: ['no-such-command-here'] }).done,
+    { line: 'error: command not found: no-such-command-here', exitCode: 127 });
+});
+
 test('a run that cannot start rejects with the program\'s own line', async (t) => {
   const cases = [
     [{}, 'error: --pid <pid> or --hwnd <hwnd> is required'],
