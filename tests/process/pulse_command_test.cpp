@@ -100,7 +100,12 @@ TEST_P(PulseCommand, RunsItFromItsFirstSample) {
     std::regex_search(r.err, pid, std::regex("info: pid=(\\d+)"));
     std::string head = captureHead(pid.empty() ? 0 : std::stoul(pid.str(1)), true);
     head.insert(head.find('\n') + 1, "info: audio server " + srv.ready + "\n");
-    EXPECT_EQ(r.err, std::regex_replace(std::regex_replace(row.err, std::regex("\\{head\\}"), head), lateName, late));
+    // Ctrl+C to the group ends the command too: whether procloop sees the
+    // command's exit or its own signal first is the scheduler's choice.
+    const std::string err = row.act != Act::CtrlCToTheGroup
+                                ? r.err
+                                : std::regex_replace(r.err, std::regex("info: target process exited\n(info: capture stopped\n)$"), "$1");
+    EXPECT_EQ(err, std::regex_replace(std::regex_replace(row.err, std::regex("\\{head\\}"), head), lateName, late));
     if (row.exitCode == 3) {
         std::ifstream said(srv.dir + "/said.txt");
         EXPECT_EQ(std::string(std::istreambuf_iterator<char>(said), {}), "to-file\n");
