@@ -1,9 +1,9 @@
 #include "app/run_sequence.h"
 
-#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "app/run_command.h"
 #include "app/session_list.h"
@@ -12,20 +12,6 @@
 #include "capture/run_capture.h"
 #include "options/capture_options.h"
 #include "output/output_stream.h"
-
-namespace {
-
-// The C library's text for an errno value, through the form each C runtime accepts without complaint.
-const char* errorText(int error, char (&buffer)[128]) {
-#ifdef _WIN32
-    return strerror_s(buffer, sizeof buffer, error) == 0 ? buffer : "unknown error";
-#else
-    (void)buffer;
-    return std::strerror(error);
-#endif
-}
-
-}  // namespace
 
 int runSequence(CaptureBackend& backend, int argc, const char* const* argv) {
     // Samples must pass untranslated; diagnostics get the console's line ends.
@@ -65,9 +51,9 @@ int runSequence(CaptureBackend& backend, int argc, const char* const* argv) {
 
     // Opened by the program itself, as a shell's redirection would be: some
     // shells (Windows PowerShell 5.1) decode a program's standard output as text.
-    if (options.output != nullptr && std::strcmp(options.output, "-") != 0 && !openOutputFile(options.output)) {
-        char reason[128];
-        std::fprintf(stderr, "error: could not open %s: %s\n", options.output, errorText(errno, reason));
+    std::string why;
+    if (options.output != nullptr && std::strcmp(options.output, "-") != 0 && !openOutputFile(options.output, why)) {
+        std::fprintf(stderr, "error: could not open %s: %s\n", options.output, why.c_str());
         return 1;
     }
     if (options.command != nullptr) return runCommand(backend, options, stopRequested);

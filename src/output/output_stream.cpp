@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #ifdef _WIN32
@@ -125,7 +126,10 @@ bool outputReaderGone() {
 #endif
 }
 
-bool openOutputFile(const char* path) {
+namespace {
+
+// False, with errno set, when it cannot be opened.
+bool openAsOutput(const char* path) {
 #ifdef _WIN32
     // The path as the caller wrote it, whatever the code pages.
     const int units = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path, -1, nullptr, 0);
@@ -153,4 +157,22 @@ bool openOutputFile(const char* path) {
     if (fd != 1) ::close(fd);
     return made;
 #endif
+}
+
+// The C library's text for an errno value, through the form each C runtime accepts without complaint.
+std::string errorText(int error) {
+#ifdef _WIN32
+    char text[128];
+    return strerror_s(text, sizeof text, error) == 0 ? text : "unknown error";
+#else
+    return std::strerror(error);
+#endif
+}
+
+}  // namespace
+
+bool openOutputFile(const char* path, std::string& why) {
+    if (openAsOutput(path)) return true;
+    why = errorText(errno);
+    return false;
 }

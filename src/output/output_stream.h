@@ -2,6 +2,8 @@
 // WAVE header's rewrite when it is a file.
 #pragma once
 
+#include <string>
+
 #include <atomic>
 #include <cstddef>
 
@@ -31,8 +33,8 @@ bool writesCutOnStop();
 bool outputReaderGone();
 
 // Makes the file at `path` (UTF-8) standard output, created or truncated, in
-// binary mode. False, with errno set, when it cannot be opened.
-bool openOutputFile(const char* path);
+// binary mode. False, with the C library's reason in `why`, when it cannot be opened.
+bool openOutputFile(const char* path, std::string& why);
 
 // Whether standard output is a regular file written from its start (not a
 // pipe, a device, or a file appended to).
